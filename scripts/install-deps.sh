@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what building and testing Holvex needs on a Debian machine, as
+# root. Only missing pieces are installed; a complete machine is left alone.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd ninja || need+=(ninja-build)
+have_cmd g++ || need+=(g++)
+have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
+have_cmd wine || need+=(wine)
+have_pkg wine64 || need+=(wine64)
+have_cmd bsdtar || need+=(libarchive-tools)
+have_cmd tar || need+=(tar)
+have_cmd tmux || need+=(tmux)
+have_cmd clang-format || need+=(clang-format)
+have_pkg libgtest-dev || need+=(libgtest-dev)
+have_pkg libgmock-dev || need+=(libgmock-dev)
+have_pkg googletest || need+=(googletest)
+[ -x /usr/bin/python3 ] || need+=(python3)
+/usr/bin/python3 -c 'import pexpect' 2>/dev/null || need+=(python3-pexpect)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi

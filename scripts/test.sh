@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The whole test run: installs what is missing, builds the POSIX, sanitizer
+# and Windows presets, and runs every test (the Windows ones under Wine).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh || exit 1
+source scripts/wine-env.sh
+
+failed=()
+step() {
+  echo "==> $*"
+  if ! "$@"; then failed+=("$*"); fi
+}
+
+if ! clang-format --dry-run --Werror src/*/*.cpp src/*/*.h tests/*.cpp 2>/dev/null; then
+  echo "warning: some files are not clang-formatted (run scripts/format.sh)"
+fi
+
+# Start Wine's prefix once before any test, so no test pays for it.
+step wineboot -i
+for preset in posix posix-asan windows; do
+  step cmake --preset "$preset"
+  step cmake --build --preset "$preset"
+done
+
+step ctest --preset posix -j2
+step env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --preset posix-asan -j2
+step ctest --preset windows -j2
+wineserver -k 2>/dev/null || true
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED steps:"
+  printf '  %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "All builds and tests passed."

@@ -1,0 +1,5 @@
+// Holvex: extracts the members of very large tar archives.
+#include "app/run_sequence.h"
+#include "console/command_line.h"
+
+int main(int argc, char** argv) { return run_holvex(process_command_line(argc, argv)); }

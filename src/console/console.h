@@ -1,0 +1,40 @@
+// The console: line output, line input, key polling and waiting, the cursor
+// row and cursor moves. No operation ever fails visibly.
+#pragma once
+
+#include <cstdint>
+
+#include "text/text.h"
+
+// Start-up set-up (raw keyboard, console output chosen) and tear-down (the
+// terminal restored where the platform needs it).
+void console_start();
+void console_stop();
+
+// Writes the text's bytes to standard output, no line end.
+void print_text(const Text& text);
+// Writes CR LF to standard output.
+void print_line_end();
+
+// The next line of input without its line end: edited with echo at a
+// console, taken from the pending bytes when input is redirected.
+Text read_line();
+
+// -1 if a key press is waiting on the console keyboard (it stays waiting), else 0.
+int32_t key_waiting();
+// The next key value, or "" at once when none is waiting. A key value is one
+// byte for a character key (Esc is 27) or two bytes, 0 and the scan code.
+Text read_key();
+// The next key value, waiting for one ("" at once if there is no keyboard).
+Text wait_key();
+// Discards every pending key press.
+void flush_keys();
+
+// The cursor's row in the console, counted from 1 (0 when there is none).
+int32_t cursor_row();
+// Moves the cursor; a value out of range keeps the current column or row.
+void move_cursor(int32_t column, int32_t row);
+
+// A member name or path made safe to show: on a POSIX terminal control bytes
+// become "?"; redirected output and the Windows console keep every byte.
+Text printable(const Text& text);

@@ -1,0 +1,19 @@
+// What happens to one member that passed the filters: a directory is
+// created, a regular file written, any other type warned about.
+#pragma once
+
+#include "extract/header.h"
+#include "text/text.h"
+
+// The destination of `name` under `outdir` (which ends in the separator):
+// joined, "/" turned into the separator, runs of separators collapsed; for a
+// directory the trailing separator is dropped.
+Text map_member_path(const Text& outdir, const Text& name, bool directory);
+
+// True when `name` could reach outside the output directory (a ".."
+// component; on Windows also a drive colon or a device name).
+bool is_unsafe_name(const Text& name);
+
+// Writes `member` under `outdir`, reading its data from the archive (file
+// number 1), positioned right after the member's header block.
+void output_member(const Member& member, const Text& outdir);

@@ -1,0 +1,20 @@
+// The existence probe and one-level directory creation.
+#pragma once
+
+#include <cstdint>
+
+#include "text/text.h"
+
+// Attribute bits of the probe's mask.
+inline constexpr int32_t kAttributeHidden = 2;
+inline constexpr int32_t kAttributeSystem = 4;
+inline constexpr int32_t kAttributeDirectory = 16;
+
+// Name (without directory part) of the first entry matching `path` that the
+// mask admits, or "" when there is none. A path ending in the separator (or
+// ":" on Windows) searches that directory's entries; an empty path continues
+// the previous search.
+Text find_entry(const Text& path, int32_t mask);
+
+// Creates one directory; its parent must exist. Failures are silent.
+void make_directory(const Text& path);

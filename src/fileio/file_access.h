@@ -1,0 +1,35 @@
+// Binary files named by small file numbers, with 64-bit positions counted
+// from 1. Every operation returns normally: a failure yields a neutral result
+// ("" from a read, -1 from at_end on a number that is not open, 0 from
+// get_position, no effect from writes, seeks and closes).
+#pragma once
+
+#include <cstdint>
+
+#include "text/text.h"
+
+// Opens `name` for reading and writing, else for reading only; creates an
+// empty file when none exists. Exclusive: fails while another opener holds it.
+void open_binary(const Text& name, int32_t number);
+// Creates `name`, or empties an existing file, for writing only (exclusive).
+void open_output(const Text& name, int32_t number);
+
+// The next `n` bytes; shorter (possibly "") at the end of the file.
+Text read_block(int32_t number, int32_t n);
+// -1 once a read came back short (binary files), 0 otherwise; -1 if not open.
+int32_t at_end(int32_t number);
+// Position of the next byte (from 1); 0 for a number that is not open.
+int64_t get_position(int32_t number);
+// Moves a disk file to `position` (from 1) and clears its end flag.
+void set_position(int32_t number, int64_t position);
+// Writes the text's bytes unchanged to an output file.
+void write_text(int32_t number, const Text& text);
+// Closes the file (an output file ends at its current position).
+void close_file(int32_t number);
+
+// Copies a member's data: reads `block_count` 512-byte blocks from binary file
+// `from` and writes the first `size` bytes of them to output file `to`, as a
+// sequence of read_block / write_text calls would, but in large pieces. The
+// archive ends right after the last block read; a short read sets its end flag
+// exactly as read_block does. Returns the number of bytes that reached `to`.
+int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size);

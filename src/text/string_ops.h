@@ -1,0 +1,40 @@
+// Byte-string operations with exact results at their edges: positions count
+// from 1, and out-of-range arguments give the empty text or 0, never an error.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "text/text.h"
+
+// The command line less the program's own name and the spaces after it.
+// `command_line` is the whole command-line text the platform gives the process.
+Text command_tail(const Text& command_line);
+
+// Field number `index` (1-based; negative counts from the end) of `text` split
+// at every occurrence of `delimiter`; "" when there is no such field.
+Text field_of(const Text& text, const Text& delimiter, int32_t index);
+// Number of fields: the occurrences of `delimiter` plus one.
+int32_t field_count(const Text& text, const Text& delimiter);
+
+// `length` bytes from byte number `start`; a negative length counts from the end.
+Text substring(const Text& text, int32_t start, int32_t length);
+// The last `n` bytes of `text` (all of it when n >= its length).
+Text right_part(const Text& text, int32_t n);
+
+// Position of `pattern` in `text` searching forward from `start` (>= 1), or
+// backward when `start` is negative (-1: the whole text); 0 when absent.
+int32_t find_text(int32_t start, const Text& text, const Text& pattern);
+
+// Every occurrence of `pattern` replaced by `replacement`, left to right,
+// without rescanning replaced bytes.
+Text replace_all(const Text& text, const Text& pattern, const Text& replacement);
+
+// Bytes of `set` removed from the start (left) or the end (right) of `text`.
+Text trim_left_set(const Text& text, const Text& set);
+Text trim_right_set(const Text& text, const Text& set);
+
+// One byte per code (its low 8 bits); a code of -1 adds no byte.
+Text text_of_codes(const std::vector<int32_t>& codes);
+// Code 0 to 255 of the first byte, or -1 for the empty text.
+int32_t first_code(const Text& text);

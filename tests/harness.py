@@ -1,0 +1,149 @@
+"""Shared pieces of the end-to-end tests: where the built programs are, how
+to run them on this platform (the Windows build under Wine), host paths, and
+archives made by the real tar writers (GNU tar, bsdtar, Python's tarfile)."""
+
+import argparse
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+
+_parser = argparse.ArgumentParser(add_help=False)
+_parser.add_argument("--bin-dir", required=True)
+_parser.add_argument("--platform", choices=["posix", "win32"], required=True)
+ARGS, _rest = _parser.parse_known_args()
+BIN_DIR = ARGS.bin_dir
+WINDOWS = ARGS.platform == "win32"
+SEP = "\\" if WINDOWS else "/"
+CRLF = b"\r\n"
+
+
+def _wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree=;mshtml=")
+    env.setdefault("WINEPREFIX", os.path.join(os.environ.get("HOME", "/root"), ".wine-holvex"))
+    env.setdefault("WINEARCH", "win64")
+    return env
+
+
+ENV = _wine_env() if WINDOWS else dict(os.environ)
+
+
+def program(name):
+    """Path of a built program: holvex at the top of the build, probes in tests/."""
+    exe = name + (".exe" if WINDOWS else "")
+    for candidate in (os.path.join(BIN_DIR, exe), os.path.join(BIN_DIR, "tests", exe)):
+        if os.path.exists(candidate):
+            return candidate
+    raise FileNotFoundError(exe)
+
+
+def command(name, *args):
+    """The argv that runs a built program with these arguments."""
+    argv = [program(name), *args]
+    return ["wine", *argv] if WINDOWS else argv
+
+
+def host_path(path):
+    """A local path as the program under test spells it (Z:\\... under Wine)."""
+    path = os.path.abspath(path)
+    if WINDOWS:
+        return "Z:" + path.replace("/", "\\")
+    return path
+
+
+def run(name, *args, stdin=b"", timeout=120, cwd=None):
+    """Runs a built program with redirected input and output; returns the
+    completed process (stdout and stderr as bytes)."""
+    return subprocess.run(command(name, *args), input=stdin, capture_output=True,
+                          timeout=timeout, env=ENV, cwd=cwd, start_new_session=True)
+
+
+def lines(output):
+    """Output bytes split at CR LF; the text after the last line end is kept
+    as a last element only when it is not empty."""
+    parts = output.split(CRLF)
+    if parts and parts[-1] == b"":
+        parts.pop()
+    return parts
+
+
+class TempDirTest(unittest.TestCase):
+    """A test case with a fresh temporary directory per test."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="holvex-test-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def path(self, *parts):
+        return os.path.join(self.tmp, *parts)
+
+
+# --- archives -------------------------------------------------------------
+
+def make_tree(root, files):
+    """Creates files (name -> bytes) and directories (name ending in "/")."""
+    for name, data in files.items():
+        full = os.path.join(root, name)
+        if name.endswith("/"):
+            os.makedirs(full, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+
+
+def gnu_tar(archive, source_dir, names, fmt="gnu"):
+    """Archive `names` (relative to source_dir) with the system's GNU tar."""
+    subprocess.run(["tar", "--format=" + fmt, "-cf", archive, "-C", source_dir,
+                    "--no-recursion", *names], check=True)
+
+
+def bsdtar(archive, source_dir, names, fmt="ustar"):
+    """Archive `names` (relative to source_dir) with bsdtar."""
+    subprocess.run(["bsdtar", "--format", fmt, "-cf", archive, "-C", source_dir,
+                    "-n", *names], check=True)
+
+
+def python_tar(archive, members, fmt=tarfile.GNU_FORMAT):
+    """Archive with Python's tarfile; members are (name, data-or-None, type)
+    tuples: data None with type DIRTYPE makes a directory."""
+    with tarfile.open(archive, "w", format=fmt) as tf:
+        for name, data, kind in members:
+            info = tarfile.TarInfo(name)
+            info.type = kind
+            if kind == tarfile.DIRTYPE:
+                info.mode = 0o755
+                tf.addfile(info)
+            elif kind in (tarfile.SYMTYPE, tarfile.LNKTYPE):
+                info.linkname = data.decode() if data else "target"
+                tf.addfile(info)
+            else:
+                info.size = len(data)
+                tf.addfile(info, io.BytesIO(data))
+
+
+def raw_header(name, size, typeflag=b"0", size_field=None):
+    """One 512-byte ustar header block with a valid checksum."""
+    block = bytearray(512)
+    block[0:len(name)] = name
+    block[100:108] = b"0000644\0"
+    block[108:116] = b"0000000\0"
+    block[116:124] = b"0000000\0"
+    block[124:136] = size_field if size_field is not None else b"%011o\0" % size
+    block[136:148] = b"00000000000\0"
+    block[156:157] = typeflag
+    block[257:263] = b"ustar\0"
+    block[263:265] = b"00"
+    block[148:156] = b" " * 8
+    block[148:156] = b"%06o\0 " % sum(block)
+    return bytes(block)
+
+
+def main():
+    unittest.main(argv=[sys.argv[0], *_rest], verbosity=2)
