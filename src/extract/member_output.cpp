@@ -1,0 +1,84 @@
+#include "extract/member_output.h"
+
+#include "console/console.h"
+#include "console/print_line.h"
+#include "extract/directory_path.h"
+#include "extract/extraction_loop.h"
+#include "extract/support_address.h"
+#include "fileio/directory_service.h"
+#include "fileio/file_access.h"
+#include "fileio/path_style.h"
+#include "text/number_text.h"
+#include "text/string_ops.h"
+
+namespace {
+
+Text without_last_byte(const Text& text) {
+  return substring(text, 1, static_cast<int32_t>(text.size()) - 1);
+}
+
+Text byte_count(int64_t count) { return format_number(static_cast<double>(count), "0,"); }
+
+void output_directory(const Member& member, const Text& outdir) {
+  create_directory_path(map_member_path(outdir, member.name, true));
+}
+
+void output_regular_file(const Member& member, const Text& outdir) {
+  const Text path = map_member_path(outdir, member.name, false);
+  Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
+  // The root directory on POSIX leaves an empty parent, which the probe
+  // would take as "continue the last search"; probe the root itself instead.
+  const Text probe = parent.empty() ? kSeparator : parent;
+  if (find_entry(probe, kAttributeDirectory).empty()) create_directory_path(parent);
+
+  print_line(printable(path) + " (" + byte_count(member.size) + " bytes)");
+  open_output(path, kOutputFile);
+  const bool opened = at_end(kOutputFile) == 0;
+  // The data is read even when the file could not be opened, so that the
+  // walk stays on the archive's block boundaries.
+  const int64_t written = copy_blocks(kArchiveFile, kOutputFile, member.block_count, member.size);
+  close_file(kOutputFile);
+
+  if (!opened) {
+    // A name ending in the separator marks a directory in older archives:
+    // its directory has been made above, and no file is expected.
+    if (right_part(path, 1) != kSeparator) print_line("ERROR: Cannot create this file");
+  } else if (written < member.size) {
+    print_line("ERROR: Incomplete file (" + byte_count(written) + " of " +
+               byte_count(member.size) + " bytes written)");
+  }
+}
+
+void output_unhandled(const Member& member) {
+  print_line(printable(member.name) + " (" + byte_count(member.size) + " bytes)");
+  print_line("ERROR: Type problem!");
+  print_line("Unhandled: " + number_text(member.type));
+  print_line("Contact me at " + kSupportAddress + " and I'll add support.");
+  print_text(" ==press any key==");
+  wait_key();
+  // Blank the prompt so the next line starts at the beginning of this row.
+  move_cursor(1, 0);
+  print_text(Text(18, ' '));
+  move_cursor(1, 0);
+}
+
+}  // namespace
+
+Text map_member_path(const Text& outdir, const Text& name, bool directory) {
+  Text path = outdir + kSeparator + name;
+  if (kSeparator != "/") path = replace_all(path, "/", kSeparator);
+  const Text doubled = kSeparator + kSeparator;
+  while (find_text(1, path, doubled) != 0) path = replace_all(path, doubled, kSeparator);
+  if (directory && right_part(path, 1) == kSeparator) path = without_last_byte(path);
+  return path;
+}
+
+void output_member(const Member& member, const Text& outdir) {
+  if (member.type == kTypeDirectory) {
+    output_directory(member, outdir);
+  } else if (member.type == kTypeRegular) {
+    output_regular_file(member, outdir);
+  } else {
+    output_unhandled(member);
+  }
+}

@@ -1,0 +1,39 @@
+// Member names that could reach outside the output directory.
+#include <cctype>
+
+#include "extract/member_output.h"
+#include "fileio/path_style.h"
+
+namespace {
+
+bool is_separator(char c) { return c == '/' || (kWindowsNames && c == '\\'); }
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices on Windows, with
+// or without an extension and in any case.
+bool is_device_name(const Text& component) {
+  Text base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+bool is_unsafe_component(const Text& component) {
+  if (component == "..") return true;
+  if (!kWindowsNames) return false;
+  return component.find(':') != Text::npos || is_device_name(component);
+}
+
+}  // namespace
+
+bool is_unsafe_name(const Text& name) {
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || is_separator(name[i])) {
+      if (is_unsafe_component(name.substr(start, i - start))) return true;
+      start = i + 1;
+    }
+  }
+  return false;
+}
