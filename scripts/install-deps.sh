@@ -3,6 +3,10 @@
 # root. Only missing pieces are installed; a complete machine is left alone.
 set -euo pipefail
 
+# --build-only: just what building the POSIX program needs.
+build_only=false
+[ "${1:-}" = "--build-only" ] && build_only=true
+
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -10,6 +14,9 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
+if $build_only; then
+  have_pkg libgtest-dev || need+=(libgtest-dev)
+else
 have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
 have_cmd wine || need+=(wine)
 have_pkg wine64 || need+=(wine64)
@@ -22,10 +29,11 @@ have_pkg libgmock-dev || need+=(libgmock-dev)
 have_pkg googletest || need+=(googletest)
 [ -x /usr/bin/python3 ] || need+=(python3)
 /usr/bin/python3 -c 'import pexpect' 2>/dev/null || need+=(python3-pexpect)
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  apt-get install -y -q "${need[@]}"
 fi

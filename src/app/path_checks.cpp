@@ -1,0 +1,32 @@
+#include "app/path_checks.h"
+
+#include "console/console.h"
+#include "console/print_line.h"
+#include "extract/extraction_loop.h"
+#include "fileio/directory_service.h"
+#include "fileio/file_access.h"
+#include "fileio/path_style.h"
+#include "text/string_ops.h"
+
+bool check_paths(RunSettings& settings) {
+  if (find_entry(settings.infile, 0).empty()) {
+    print_line("Input file not found ('" + printable(settings.infile) + "')");
+    return false;
+  }
+  if (right_part(settings.outdir, 1) != kSeparator) settings.outdir += kSeparator;
+  if (!outdir_looks_right(settings.outdir)) {
+    print_line("Output directory does not look right");
+    return false;
+  }
+  Text directory =
+      substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1);
+  // The POSIX root "/" has nothing left once its separator is taken off; an
+  // empty probe would continue the last search, so probe the root instead.
+  if (directory.empty()) directory = kSeparator;
+  if (find_entry(directory, kAttributeDirectory).empty()) {
+    print_line("Output directory not found ('" + printable(settings.outdir) + "')");
+    return false;
+  }
+  open_binary(settings.infile, kArchiveFile);
+  return true;
+}

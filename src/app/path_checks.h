@@ -1,0 +1,10 @@
+// The checks on the two paths before any archive data is read.
+#pragma once
+
+#include "app/run_settings.h"
+
+// Checks that infile names a plain file and that outdir is a full reference
+// to an existing directory; normalises outdir to end in the separator and
+// opens the archive as file number 1. On the first failure writes its message
+// and returns false.
+bool check_paths(RunSettings& settings);
