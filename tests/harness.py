@@ -147,3 +147,17 @@ def raw_header(name, size, typeflag=b"0", size_field=None):
 
 def main():
     unittest.main(argv=[sys.argv[0], *_rest], verbosity=2)
+
+
+def run_command_line(name, tail, stdin=b"", timeout=120):
+    """Runs a built program with this exact command tail (spaces kept one for
+    one, so two spaces make an empty field). On POSIX the tail's pieces become
+    the arguments, which the program joins again with single spaces; under
+    Wine the line goes through cmd, which hands it to the program unchanged."""
+    if WINDOWS:
+        exe = "Z:" + os.path.abspath(program(name)).replace("/", "\\")
+        argv = ["wine", "cmd", "/c", exe + " " + tail]
+    else:
+        argv = [program(name), *tail.split(" ")]
+    return subprocess.run(argv, input=stdin, capture_output=True, timeout=timeout,
+                          env=ENV, start_new_session=True)

@@ -1,0 +1,177 @@
+"""The whole program from the command line with redirected output: the
+banner, the usage text, the path checks, the options and a complete run,
+byte for byte with CR LF, exit code 0 on every path."""
+
+import os
+import stat
+import tarfile
+
+import harness
+from harness import CRLF, SEP, WINDOWS, host_path, lines, run
+
+BANNER = [
+    b"Holvex",
+    b"Version 1.01",
+    b"",
+    b"A utility for extracting very large tar files, by the Holvex project "
+    b"(https://holvex.example/)",
+    b"",
+]
+
+EXAMPLE_ARCHIVE = b"f:\\tar\\backup.tar" if WINDOWS else b"/tar/backup.tar"
+EXAMPLE_OUTDIR = b"g:\\restore\\" if WINDOWS else b"/restore/"
+
+USAGE = [
+    b"usage: holvex infile outdir [option]",
+    b"  both are required and must be full references",
+    b"",
+    b"options:",
+    b'  startat=prefix (begin process at file matching "prefix")',
+    b'  only=prefix (only decode files matching "prefix")',
+    b"",
+    b"example: holvex " + EXAMPLE_ARCHIVE + b" " + EXAMPLE_OUTDIR,
+    b"",
+]
+
+A_TXT = bytes((i * 7 + 3) % 256 for i in range(1000))
+
+
+def native(path):
+    """A host path as bytes, the way holvex prints it."""
+    return host_path(path).encode()
+
+
+class ProgramTest(harness.TempDirTest):
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.tar")
+        harness.python_tar(self.archive, [
+            ("docs/", None, tarfile.DIRTYPE),
+            ("docs/a.txt", A_TXT, tarfile.REGTYPE),
+        ])
+        self.out = self.path("out")
+        os.mkdir(self.out)
+
+    def holvex(self, *args):
+        result = run("holvex", *args)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, b"")
+        return result.stdout
+
+    def test_complete_run_writes_exactly_the_banner_and_the_members_lines(self):
+        for outdir in (host_path(self.out) + SEP, host_path(self.out)):
+            with self.subTest(outdir=outdir):
+                out = self.holvex(host_path(self.archive), outdir)
+                expected = BANNER + [
+                    b"Create directory: " + native(self.out) + SEP.encode() + b"docs",
+                    native(self.out) + (SEP + "docs" + SEP + "a.txt (1,000 bytes)").encode(),
+                ]
+                self.assertEqual(out, CRLF.join(expected) + CRLF)
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+
+    def test_missing_outdir_outside_a_fresh_console_gives_the_usage_text(self):
+        for args in ([], [host_path(self.archive)]):
+            with self.subTest(args=args):
+                self.assertEqual(self.holvex(*args), CRLF.join(BANNER + USAGE) + CRLF)
+
+    def holvex_line(self, tail):
+        result = harness.run_command_line("holvex", tail)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def test_two_spaces_leave_outdir_empty(self):
+        # Fields are split at single spaces: the second field is empty here and
+        # the output directory becomes a third field, an unknown option.
+        out = self.holvex_line(host_path(self.archive) + "  " + host_path(self.out))
+        self.assertEqual(lines(out), BANNER + USAGE)
+
+    def test_path_check_messages(self):
+        missing_in = host_path(self.path("missing.tar"))
+        missing_out = host_path(self.path("nowhere"))
+        relative = "out" + SEP
+        cases = [
+            ("input not found", [missing_in, host_path(self.out)],
+             b"Input file not found ('" + missing_in.encode() + b"')"),
+            ("directory as input", [host_path(self.out), host_path(self.out)],
+             b"Input file not found ('" + host_path(self.out).encode() + b"')"),
+            ("relative outdir", [host_path(self.archive), relative],
+             b"Output directory does not look right"),
+            ("outdir missing, no separator", [host_path(self.archive), missing_out],
+             b"Output directory not found ('" + missing_out.encode() + SEP.encode() + b"')"),
+            ("outdir missing, separator", [host_path(self.archive), missing_out + SEP],
+             b"Output directory not found ('" + missing_out.encode() + SEP.encode() + b"')"),
+            ("both wrong", [missing_in, missing_out],
+             b"Input file not found ('" + missing_in.encode() + b"')"),
+        ]
+        for name, args, message in cases:
+            with self.subTest(name):
+                out = self.holvex(*args)
+                self.assertEqual(out, CRLF.join(BANNER + [message]) + CRLF)
+        self.assertEqual(os.listdir(self.out), [])
+
+    def test_outdir_naming_a_plain_file_passes_the_checks(self):
+        plain = self.path("plain")
+        open(plain, "wb").close()
+        out = self.holvex(host_path(self.archive), host_path(plain))
+        # The checks pass; the directory member then cannot be made under a file.
+        self.assertEqual(lines(out)[:6], BANNER + [
+            b"Create directory: " + native(plain) + SEP.encode() + b"docs"])
+        self.assertIn(b"ERROR: Cannot create this file", lines(out))
+
+    def test_read_only_archive_is_extracted(self):
+        os.chmod(self.archive, stat.S_IRUSR)
+        self.addCleanup(os.chmod, self.archive, stat.S_IRUSR | stat.S_IWUSR)
+        out = self.holvex(host_path(self.archive), host_path(self.out))
+        self.assertEqual(len(lines(out)), len(BANNER) + 2)
+        with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), A_TXT)
+
+    def test_options(self):
+        archive = self.path("opts.tar")
+        names = ["data/1.txt", "docs/a.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt"]
+        harness.python_tar(archive, [(n, n.encode(), tarfile.REGTYPE) for n in names])
+
+        def skipped(out):
+            return [l[6:].decode() for l in lines(out)[len(BANNER):] if l.startswith(b"Skip: ")]
+
+        cases = [
+            # option field, names passed over
+            ("startat=docs", ["data/1.txt"]),
+            ("startat=docs2", ["data/1.txt", "docs/a.txt"]),
+            ("startat=nothing", names),
+            ("only=docs", ["data/1.txt", "x=y/c.txt", "zz.txt"]),
+            ("only=docs/", ["data/1.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt"]),
+            ("only=x=y", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "zz.txt"]),
+            ("Only=x", []),
+            ("startat", []),
+            ("startat=", []),
+            ("only=DOCS", names),
+        ]
+        for option, passed_over in cases:
+            with self.subTest(option):
+                out_dir = self.path("o-" + option.replace("=", "_").replace("/", "_"))
+                os.mkdir(out_dir)
+                out = self.holvex(host_path(archive), host_path(out_dir), option)
+                self.assertEqual(skipped(out), passed_over)
+                for n in names:
+                    on_disk = os.path.exists(os.path.join(out_dir, *n.split("/")))
+                    self.assertEqual(on_disk, n not in passed_over, n)
+
+    def test_option_after_two_spaces_is_a_fourth_field_and_ignored(self):
+        out = self.holvex_line(host_path(self.archive) + " " + host_path(self.out) + "  only=zzz")
+        self.assertNotIn(b"Skip: docs/a.txt", lines(out))
+        self.assertTrue(os.path.exists(os.path.join(self.out, "docs", "a.txt")))
+
+    def test_unopenable_archive_ends_as_a_completed_run(self):
+        # A wildcard passes the existence probe when a file matches, but the
+        # archive cannot be opened under that name: nothing is extracted.
+        pattern = host_path(self.path("a.ta?"))
+        out = self.holvex(pattern, host_path(self.out))
+        self.assertEqual(out, CRLF.join(BANNER) + CRLF)
+        self.assertEqual(os.listdir(self.out), [])
+
+
+if __name__ == "__main__":
+    harness.main()
