@@ -1,0 +1,424 @@
+#include "fileio/file_access.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "fileio/test_files.h"
+
+namespace {
+
+constexpr int32_t kArchive = 1;
+constexpr int32_t kOutput = 2;
+constexpr int32_t kOther = 3;
+
+// Each test gets its own directory; every file number a test may have left
+// open is closed before the directory goes.
+class FileAccessTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (int32_t number : {0, kArchive, kOutput, kOther, kLastNumber}) close_file(number);
+  }
+  static constexpr int32_t kLastNumber = 32767;
+  TempDir dir;
+};
+
+struct Read {
+  size_t length;   // bytes the read returns
+  int32_t at_end;  // at_end right after it
+};
+
+struct ReadCase {
+  const char* what;
+  int64_t file_size;
+  std::vector<Read> reads;  // each of 512 bytes
+};
+
+TEST_F(FileAccessTest, ReadsBlocksUpToTheEndFlag) {
+  const ReadCase cases[] = {
+      {"1,000 bytes: a full block, then the rest", 1000, {{512, 0}, {488, -1}}},
+      {"1,024 bytes: the third read is empty", 1024, {{512, 0}, {512, 0}, {0, -1}}},
+      {"an empty file", 0, {{0, -1}}},
+      {"reads after the end stay empty", 100, {{100, -1}, {0, -1}, {0, -1}}},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Text name = dir.at("read.bin");
+    const Text content = pattern_bytes(c.file_size);
+    write_file(name, content);
+
+    open_binary(name, kArchive);
+    EXPECT_EQ(get_position(kArchive), 1);
+    EXPECT_EQ(at_end(kArchive), 0);
+    size_t offset = 0;
+    for (const Read& read : c.reads) {
+      const Text block = read_block(kArchive, 512);
+      EXPECT_EQ(block, content.substr(offset, read.length));
+      offset += read.length;
+      EXPECT_EQ(at_end(kArchive), read.at_end);
+      EXPECT_EQ(get_position(kArchive), static_cast<int64_t>(offset) + 1);
+    }
+    close_file(kArchive);
+  }
+}
+
+TEST_F(FileAccessTest, SeeksExactlyBeyondFourGiB) {
+  // 1 + 512 x 10,000,000: past 4 GiB and not a multiple of it, so a position
+  // kept or passed in 32 bits would land elsewhere.
+  const int64_t position = 1 + int64_t{512} * 10'000'000;
+  const Text marker = pattern_bytes(1024, 7);
+  const Text name = dir.at("sparse.bin");
+  make_sparse_file(name, position - 1 + 1024, position - 1, marker);
+
+  open_binary(name, kArchive);
+  set_position(kArchive, position);
+  EXPECT_EQ(get_position(kArchive), position);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), marker.substr(0, 512));
+  EXPECT_EQ(get_position(kArchive), position + 512);
+  EXPECT_EQ(read_block(kArchive, 512), marker.substr(512));
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), "");
+  EXPECT_EQ(at_end(kArchive), -1);
+
+  // Back to just below the marker: the zeros of the gap, then the marker.
+  set_position(kArchive, position - 10);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 20), Text(10, '\0') + marker.substr(0, 10));
+}
+
+TEST_F(FileAccessTest, SeekPastTheEndReadsNothingAndSetsTheFlag) {
+  const Text name = dir.at("short.bin");
+  const Text content = pattern_bytes(1000);
+  write_file(name, content);
+
+  open_binary(name, kArchive);
+  set_position(kArchive, 5001);
+  EXPECT_EQ(get_position(kArchive), 5001);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), "");
+  EXPECT_EQ(at_end(kArchive), -1);
+  EXPECT_EQ(get_position(kArchive), 5001);
+
+  // A successful seek clears the flag.
+  set_position(kArchive, 513);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), content.substr(512));
+  EXPECT_EQ(at_end(kArchive), -1);
+}
+
+TEST_F(FileAccessTest, SeekBelowPositionOneChangesNothing) {
+  const Text name = dir.at("seek.bin");
+  write_file(name, pattern_bytes(600));
+  open_binary(name, kArchive);
+  read_block(kArchive, 512);
+  read_block(kArchive, 512);
+  ASSERT_EQ(at_end(kArchive), -1);
+  for (int64_t position : {int64_t{0}, int64_t{-1}, std::numeric_limits<int64_t>::min()}) {
+    set_position(kArchive, position);
+    EXPECT_EQ(get_position(kArchive), 601);
+    EXPECT_EQ(at_end(kArchive), -1);
+  }
+}
+
+TEST_F(FileAccessTest, ReadOnlyFileOpensForReadingButNotForOutput) {
+  const Text name = dir.at("locked.bin");
+  const Text content = pattern_bytes(700);
+  write_file(name, content);
+  make_read_only(name);
+  AsPlainUser plain_user;
+  if (!read_only_files_bind(dir)) GTEST_SKIP() << "read-only files do not bind this user";
+
+  open_binary(name, kArchive);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), content.substr(0, 512));
+  close_file(kArchive);
+
+  open_output(name, kOutput);
+  EXPECT_EQ(at_end(kOutput), -1);
+  EXPECT_EQ(get_position(kOutput), 0);
+  write_text(kOutput, "changed");
+  close_file(kOutput);
+  EXPECT_EQ(read_file(name), content);
+}
+
+TEST_F(FileAccessTest, MissingNameIsCreatedEmpty) {
+  const Text name = dir.at("new.bin");
+  open_binary(name, kArchive);
+  EXPECT_TRUE(path_exists(name));
+  EXPECT_EQ(get_position(kArchive), 1);
+  EXPECT_EQ(read_block(kArchive, 512), "");
+  EXPECT_EQ(at_end(kArchive), -1);
+  close_file(kArchive);
+  EXPECT_EQ(read_file(name), "");
+}
+
+TEST_F(FileAccessTest, OutputFileIsEmptiedAndTakesBytesUnchanged) {
+  const Text name = dir.at("out.bin");
+  write_file(name, pattern_bytes(5000));
+  const Text with_nuls("a\0b\0\0c\r\n\xff", 9);
+
+  open_output(name, kOutput);
+  EXPECT_EQ(std::filesystem::file_size(name), 0u);
+  EXPECT_EQ(get_position(kOutput), 1);
+  EXPECT_EQ(at_end(kOutput), 0);
+  write_text(kOutput, "");
+  EXPECT_EQ(get_position(kOutput), 1);
+  write_text(kOutput, with_nuls);
+  EXPECT_EQ(get_position(kOutput), 10);
+  write_text(kOutput, with_nuls);
+  EXPECT_EQ(get_position(kOutput), 19);
+  // An output file is not read, and its end test is always false.
+  EXPECT_EQ(read_block(kOutput, 512), "");
+  EXPECT_EQ(at_end(kOutput), 0);
+  close_file(kOutput);
+  EXPECT_EQ(read_file(name), with_nuls + with_nuls);
+}
+
+TEST_F(FileAccessTest, OutputFileEndsAtItsPositionWhenClosed) {
+  const Text name = dir.at("cut.bin");
+  const Text content = pattern_bytes(1000);
+  open_output(name, kOutput);
+  write_text(kOutput, content);
+  set_position(kOutput, 501);
+  EXPECT_EQ(get_position(kOutput), 501);
+  write_text(kOutput, "xy");
+  close_file(kOutput);
+  EXPECT_EQ(read_file(name), content.substr(0, 500) + "xy");
+}
+
+TEST_F(FileAccessTest, BinaryFileTakesNoWrites) {
+  const Text name = dir.at("in.bin");
+  const Text content = pattern_bytes(100);
+  write_file(name, content);
+  open_binary(name, kArchive);
+  write_text(kArchive, "written");
+  EXPECT_EQ(get_position(kArchive), 1);
+  close_file(kArchive);
+  EXPECT_EQ(read_file(name), content);
+}
+
+TEST_F(FileAccessTest, NumbersThatAreNotOpenGiveNeutralResults) {
+  for (int32_t number : {0, kArchive, kOther, kLastNumber, -1, 40000}) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(read_block(number, 512), "");
+    EXPECT_EQ(at_end(number), -1);
+    EXPECT_EQ(get_position(number), 0);
+    set_position(number, 100);
+    write_text(number, "text");
+    close_file(number);
+    close_file(number);
+    EXPECT_EQ(at_end(number), -1);
+    EXPECT_EQ(get_position(number), 0);
+    EXPECT_EQ(copy_blocks(number, kOutput, 4, 2048), 0);
+  }
+}
+
+TEST_F(FileAccessTest, OpensThatFailLeaveTheNumberFree) {
+  struct Refused {
+    const char* what;
+    Text name;
+    int32_t number;
+    Text not_created;  // a file the open must not have made ("" for none)
+  };
+  const Refused cases[] = {
+      {"empty name", "", kArchive, ""},
+      {"star in the name", dir.at("a*b"), kArchive, dir.at("a*b")},
+      {"question mark in the name", dir.at("a?b"), kArchive, dir.at("a?b")},
+      {"NUL byte in the name", dir.at("cut") + Text(1, '\0') + "off", kArchive, dir.at("cut")},
+      {"negative number", dir.at("negative"), -1, dir.at("negative")},
+      {"number above 32767", dir.at("too-high"), 32768, dir.at("too-high")},
+      {"parent directory missing", dir.at("missing") + kSeparator + "x", kArchive, ""},
+  };
+  for (const Refused& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool output : {false, true}) {
+      output ? open_output(c.name, c.number) : open_binary(c.name, c.number);
+      EXPECT_EQ(at_end(c.number), -1);
+      EXPECT_EQ(get_position(c.number), 0);
+      if (!c.not_created.empty()) {
+        EXPECT_FALSE(path_exists(c.not_created));
+      }
+    }
+  }
+}
+
+TEST_F(FileAccessTest, LowestAndHighestNumbersWork) {
+  const Text name = dir.at("numbers.bin");
+  write_file(name, "abc");
+  for (int32_t number : {0, kLastNumber}) {
+    open_binary(name, number);
+    EXPECT_EQ(read_block(number, 3), "abc");
+    close_file(number);
+  }
+}
+
+TEST_F(FileAccessTest, NumberAlreadyOpenKeepsItsFile) {
+  const Text first = dir.at("first.bin");
+  const Text second = dir.at("second.bin");
+  write_file(first, "first file");
+  open_binary(first, kArchive);
+  open_binary(second, kArchive);
+  open_output(second, kArchive);
+  EXPECT_FALSE(path_exists(second));
+  EXPECT_EQ(read_block(kArchive, 100), "first file");
+}
+
+TEST_F(FileAccessTest, FileHeldOpenCannotBeOpenedAgain) {
+  const Text name = dir.at("held.bin");
+  const Text content = pattern_bytes(2000);
+  write_file(name, content);
+
+  open_binary(name, kArchive);
+  open_binary(name, kOther);
+  EXPECT_EQ(at_end(kOther), -1);
+  EXPECT_EQ(read_block(kOther, 512), "");
+  // Nor for output: the held file is not emptied either.
+  open_output(name, kOutput);
+  EXPECT_EQ(at_end(kOutput), -1);
+  EXPECT_EQ(read_block(kArchive, 2000), content);
+  close_file(kArchive);
+  EXPECT_EQ(read_file(name), content);
+
+  open_binary(name, kOther);
+  EXPECT_EQ(at_end(kOther), 0);
+  EXPECT_EQ(read_block(kOther, 10), content.substr(0, 10));
+}
+
+TEST_F(FileAccessTest, OutputFileHeldOpenCannotBeOpenedAgain) {
+  const Text name = dir.at("written.bin");
+  open_output(name, kOutput);
+  write_text(kOutput, "kept");
+  open_binary(name, kArchive);
+  EXPECT_EQ(at_end(kArchive), -1);
+  open_output(name, kOther);
+  write_text(kOther, "lost");
+  close_file(kOther);
+  close_file(kOutput);
+  EXPECT_EQ(read_file(name), "kept");
+}
+
+// --- copy_blocks -----------------------------------------------------------
+
+struct CopyResult {
+  Text output;
+  int64_t returned = 0;
+  int64_t archive_position = 0;
+  int32_t archive_at_end = 0;
+};
+
+// Where copy_blocks must leave things: the same as reading the member block
+// by block and writing each block's part of it.
+// Returns the number of bytes that reached the output.
+int64_t block_by_block(int32_t to, int64_t block_count, int64_t size) {
+  int64_t written = 0;
+  int64_t remaining = size;
+  for (int64_t block = 0; block < block_count; ++block) {
+    const Text data = read_block(kArchive, 512);
+    const int64_t take = std::min<int64_t>(remaining, static_cast<int64_t>(data.size()));
+    const int64_t before = get_position(to);
+    write_text(to, data.substr(0, static_cast<size_t>(take)));
+    written += get_position(to) - before;
+    remaining -= take;
+  }
+  return written;
+}
+
+struct CopyCase {
+  const char* what;
+  int64_t archive_size;
+  int64_t start;  // archive position of the member's first block
+  int64_t block_count;
+  int64_t size;
+};
+
+class CopyBlocksTest : public FileAccessTest {
+ protected:
+  // Runs one way of copying on a fresh open of the archive and the output.
+  template <typename Copy>
+  CopyResult run(const CopyCase& c, const Text& output_name, Copy copy) {
+    open_binary(archive_name(), kArchive);
+    set_position(kArchive, c.start);
+    open_output(output_name, kOutput);
+    CopyResult result;
+    result.returned = copy();
+    result.archive_position = get_position(kArchive);
+    result.archive_at_end = at_end(kArchive);
+    close_file(kOutput);
+    close_file(kArchive);
+    result.output = read_file(output_name);
+    return result;
+  }
+  Text archive_name() const { return dir.at("archive.tar"); }
+};
+
+TEST_F(CopyBlocksTest, MatchesTheBlockByBlockCopy) {
+  const int64_t piece = 1 << 20;  // larger members are copied in several pieces
+  const CopyCase cases[] = {
+      {"member inside the archive, several pieces", 3 * piece + 5000, 1 + 512 * 3, 4000,
+       4000 * 512 - 100},
+      {"member ends exactly at the archive's end", 512 * 5000, 1 + 512 * 10, 4990, 4990 * 512 - 3},
+      {"archive cut short inside the member", 512 * 3000 + 77, 1 + 512, 3500, 3500 * 512},
+      {"archive cut short at a piece boundary", 512 + piece, 1 + 512, 4096, 4096 * 512 - 1},
+      {"one block, size not a multiple of 512", 4096, 1 + 1024, 1, 300},
+      {"no blocks", 4096, 1 + 1024, 0, 0},
+      {"blocks but size 0", 4096, 1 + 1024, 2, 0},
+      {"member starts past the end", 4096, 1 + 8192, 3, 1500},
+  };
+  for (const CopyCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Text archive = pattern_bytes(c.archive_size, 3);
+    write_file(archive_name(), archive);
+
+    const CopyResult expected =
+        run(c, dir.at("loop.out"), [&] { return block_by_block(kOutput, c.block_count, c.size); });
+    const CopyResult copied = run(c, dir.at("copy.out"), [&] {
+      return copy_blocks(kArchive, kOutput, c.block_count, c.size);
+    });
+
+    const int64_t available = std::max<int64_t>(0, c.archive_size - (c.start - 1));
+    const Text member = c.start - 1 < c.archive_size
+                            ? archive.substr(static_cast<size_t>(c.start - 1),
+                                             static_cast<size_t>(std::min(c.size, available)))
+                            : "";
+    EXPECT_TRUE(copied.output == member) << "output of " << copied.output.size() << " bytes";
+    EXPECT_TRUE(expected.output == member);
+    EXPECT_EQ(copied.returned, static_cast<int64_t>(member.size()));
+    EXPECT_EQ(copied.returned, expected.returned);
+    EXPECT_EQ(copied.archive_position, expected.archive_position);
+    EXPECT_EQ(copied.archive_at_end, expected.archive_at_end);
+  }
+}
+
+TEST_F(CopyBlocksTest, StillReadsWhenTheOutputIsNotOpen) {
+  const Text archive = pattern_bytes(512 * 10, 5);
+  write_file(archive_name(), archive);
+  const Text other = dir.at("binary.bin");
+  write_file(other, "unchanged");
+
+  open_binary(archive_name(), kArchive);
+  // Number 2 not open at all, then number 3 open but not for output.
+  EXPECT_EQ(copy_blocks(kArchive, kOutput, 2, 1000), 0);
+  EXPECT_EQ(get_position(kArchive), 1 + 1024);
+  open_binary(other, kOther);
+  EXPECT_EQ(copy_blocks(kArchive, kOther, 8, 8 * 512), 0);
+  EXPECT_EQ(get_position(kArchive), 1 + 512 * 10);
+  EXPECT_EQ(at_end(kArchive), 0);
+  EXPECT_EQ(read_block(kArchive, 512), "");
+  EXPECT_EQ(at_end(kArchive), -1);
+  close_file(kOther);
+  EXPECT_EQ(read_file(other), "unchanged");
+}
+
+TEST_F(CopyBlocksTest, OutputFileCannotBeTheSource) {
+  const Text name = dir.at("out.bin");
+  open_output(name, kOutput);
+  write_text(kOutput, "abc");
+  EXPECT_EQ(copy_blocks(kOutput, kOutput, 1, 3), 0);
+  EXPECT_EQ(get_position(kOutput), 4);
+}
+
+}  // namespace

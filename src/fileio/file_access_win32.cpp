@@ -1,0 +1,97 @@
+// The file services' system calls on Windows: CreateFileA with share mode 0
+// (no other opener while the file is open), ReadFile and WriteFile at the
+// system's file pointer, SetFilePointer with its high part for 64-bit
+// positions, SetEndOfFile to empty and to end output files.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "fileio/system_call_win32.h"
+#include "fileio/system_files.h"
+
+namespace {
+
+constexpr size_t kLongestName = 255;
+
+HANDLE handle_of(const FileRecord& record) {
+  return reinterpret_cast<HANDLE>(record.handle);
+}
+
+HANDLE create_file(const Text& name, DWORD access) {
+  SECURITY_ATTRIBUTES security{};
+  security.nLength = sizeof(security);
+  security.bInheritHandle = TRUE;
+  DWORD last_error = 0;
+  // The returned handle decides: OPEN_ALWAYS leaves an error code behind
+  // when the file already existed.
+  return guarded_call(
+      [&] {
+        return CreateFileA(name.c_str(), access, 0, &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+      },
+      last_error);
+}
+
+bool move_pointer(HANDLE handle, int64_t offset) {
+  LONG high = static_cast<LONG>(static_cast<uint64_t>(offset) >> 32);
+  const LONG low = static_cast<LONG>(static_cast<uint64_t>(offset) & 0xFFFFFFFFu);
+  DWORD last_error = 0;
+  // The low part returned may equal INVALID_SET_FILE_POINTER for a valid
+  // position, so only the last error tells a failure.
+  guarded_call([&] { return SetFilePointer(handle, low, &high, FILE_BEGIN); }, last_error);
+  return last_error == 0;
+}
+
+}  // namespace
+
+Text system_file_name(const Text& name) {
+  return name.substr(0, kLongestName);
+}
+
+bool system_open(const Text& name, FileRecord& record) {
+  const bool output = record.kind == FileKind::output;
+  HANDLE handle = create_file(name, output ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE);
+  if (handle == INVALID_HANDLE_VALUE && !output) handle = create_file(name, GENERIC_READ);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+
+  DWORD last_error = 0;
+  const DWORD type = guarded_call([&] { return GetFileType(handle); }, last_error);
+  record.handle = reinterpret_cast<intptr_t>(handle);
+  record.disk_file = type == FILE_TYPE_DISK;
+  if (!output) {
+    move_pointer(handle, 0);
+  } else if (record.disk_file) {
+    if (move_pointer(handle, 0)) guarded_ok([&] { return SetEndOfFile(handle); });
+  }
+  return true;
+}
+
+int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
+  const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n, MAXDWORD));
+  DWORD got = 0;
+  if (!guarded_ok([&] { return ReadFile(handle_of(record), buffer, asked, &got, nullptr); })) {
+    return -1;
+  }
+  return got;
+}
+
+int64_t system_write(const FileRecord& record, const char* data, int64_t n) {
+  const DWORD length = static_cast<DWORD>(std::min<int64_t>(n, MAXDWORD));
+  DWORD put = 0;
+  if (!guarded_ok([&] { return WriteFile(handle_of(record), data, length, &put, nullptr); })) {
+    return put > 0 ? static_cast<int64_t>(put) : -1;
+  }
+  return put;
+}
+
+bool system_seek(const FileRecord& record, int64_t offset) {
+  return move_pointer(handle_of(record), offset);
+}
+
+void system_close(const FileRecord& record) {
+  HANDLE handle = handle_of(record);
+  if (record.kind == FileKind::output && record.disk_file) {
+    guarded_ok([&] { return SetEndOfFile(handle); });
+  }
+  guarded_ok([&] { return CloseHandle(handle); });
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "fileio/file_access.h"
+#include "fileio/test_files.h"
+
+namespace {
+
+constexpr int32_t kArchive = 1;
+constexpr int32_t kOutput = 2;
+
+class FileAccessWin32Test : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    close_file(kArchive);
+    close_file(kOutput);
+  }
+  TempDir dir;
+};
+
+HANDLE open_shared(const Text& name, DWORD access) {
+  return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST_F(FileAccessWin32Test, FileHeldByAnotherOpenerIsNotOpened) {
+  const Text name = dir.at("shared.tar");
+  write_file(name, "archive data");
+  // Even an opener that would share the file stops an open that shares nothing.
+  HANDLE other = open_shared(name, GENERIC_READ);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  open_binary(name, kArchive);
+  EXPECT_EQ(at_end(kArchive), -1);
+  open_output(name, kOutput);
+  EXPECT_EQ(at_end(kOutput), -1);
+  CloseHandle(other);
+  EXPECT_EQ(read_file(name), "archive data");
+
+  open_binary(name, kArchive);
+  EXPECT_EQ(read_block(kArchive, 512), "archive data");
+}
+
+TEST_F(FileAccessWin32Test, OpenFileIsSharedWithNoOne) {
+  const Text name = dir.at("mine.tar");
+  for (bool output : {false, true}) {
+    output ? open_output(name, kOutput) : open_binary(name, kArchive);
+    SetLastError(0);
+    HANDLE other = open_shared(name, GENERIC_READ);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    close_file(kArchive);
+    close_file(kOutput);
+    other = open_shared(name, GENERIC_READ);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    CloseHandle(other);
+  }
+}
+
+TEST_F(FileAccessWin32Test, LongNameIsUsedAsItsFirst255Characters) {
+  const Text name = dir.at(Text(300 - dir.path().size() - 1, 'f'));
+  ASSERT_EQ(name.size(), 300u);
+  for (bool output : {false, true}) {
+    SCOPED_TRACE(output ? "open_output" : "open_binary");
+    output ? open_output(name, kOutput) : open_binary(name, kArchive);
+    write_text(kOutput, "long");
+    close_file(kArchive);
+    close_file(kOutput);
+    EXPECT_TRUE(path_exists(name.substr(0, 255)));
+  }
+  EXPECT_EQ(read_file(name.substr(0, 255)), "long");
+}
+
+TEST_F(FileAccessWin32Test, CharacterDeviceHasNoPositions) {
+  open_output("NUL", kOutput);
+  EXPECT_EQ(at_end(kOutput), 0);
+  write_text(kOutput, "gone");
+  EXPECT_EQ(get_position(kOutput), 0);
+  set_position(kOutput, 100);
+  EXPECT_EQ(get_position(kOutput), 0);
+}
+
+}  // namespace

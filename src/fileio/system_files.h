@@ -1,0 +1,35 @@
+// The operating-system side of the file services: one small set of calls
+// that each platform provides, so that the file table's rules (positions, the
+// end flag, neutral results) are written once in file_access.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "fileio/file_table.h"
+#include "text/text.h"
+
+// The name as the platform's open call takes it (Windows uses at most the
+// first 255 characters; POSIX uses the whole name).
+Text system_file_name(const Text& name);
+
+// Opens `name` exclusively for `record.kind`: a binary file for reading and
+// writing, else reading only; an output file for writing, emptied when it is
+// a disk file. Either is created when missing. Fills in the handle and the
+// disk-file flag; false when no file was opened.
+bool system_open(const Text& name, FileRecord& record);
+
+// Reads up to `n` bytes at the record's position into `buffer`. Returns the
+// number read (fewer than `n` only at the end of the file) or -1 when the read
+// failed. The record itself is left to the caller.
+int64_t system_read(const FileRecord& record, char* buffer, int64_t n);
+
+// Writes `n` bytes at the record's position. Returns the number written
+// (fewer than `n` when the file could take no more) or -1 when nothing could
+// be written. The record itself is left to the caller.
+int64_t system_write(const FileRecord& record, const char* data, int64_t n);
+
+// Moves a disk file to `offset` (from 0); false when the system refuses.
+bool system_seek(const FileRecord& record, int64_t offset);
+
+// Closes the file; an output disk file first ends at its current position.
+void system_close(const FileRecord& record);
