@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "fileio/directory_service.h"
+#include "fileio/test_files.h"
+
+namespace {
+
+class DirectoryServicePosixTest : public ::testing::Test {
+ protected:
+  void TearDown() override { find_entry(dir.at("no such entry"), 0); }
+
+  static std::set<Text> all_found(const Text& path, int32_t mask) {
+    std::set<Text> found;
+    for (Text name = find_entry(path, mask); !name.empty() && found.size() < 100;
+         name = find_entry("", mask)) {
+      found.insert(name);
+    }
+    return found;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(DirectoryServicePosixTest, EntriesThatAreNotFilesOrDirectoriesAreSystemEntries) {
+  ASSERT_EQ(mkfifo(dir.at("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("nowhere", dir.at("dangling").c_str()), 0);
+  write_file(dir.at("plain"), "x");
+
+  for (const char* name : {"pipe", "dangling"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(find_entry(dir.at(name), 0), "");
+    EXPECT_EQ(find_entry(dir.at(name), kAttributeDirectory), "");
+    EXPECT_EQ(find_entry(dir.at(name), kAttributeHidden | kAttributeDirectory), "");
+    // Only a mask that admits system entries finds them.
+    EXPECT_EQ(find_entry(dir.at(name), kAttributeSystem), name);
+  }
+  EXPECT_EQ(all_found(dir.path() + "/", kAttributeDirectory), std::set<Text>{"plain"});
+  EXPECT_EQ(all_found(dir.at("*"), 0), std::set<Text>{"plain"});
+}
+
+TEST_F(DirectoryServicePosixTest, DotNamesAreOrdinaryEntries) {
+  write_file(dir.at(".profile"), "x");
+  ASSERT_EQ(mkdir(dir.at(".cache").c_str(), 0777), 0);
+
+  EXPECT_EQ(find_entry(dir.at(".profile"), 0), ".profile");
+  EXPECT_EQ(find_entry(dir.at(".cache"), kAttributeDirectory), ".cache");
+  EXPECT_EQ(all_found(dir.path() + "/", kAttributeDirectory),
+            (std::set<Text>{".profile", ".cache"}));
+  EXPECT_EQ(all_found(dir.at("*"), 0), std::set<Text>{".profile"});
+  EXPECT_EQ(all_found(dir.at(".*"), kAttributeDirectory), (std::set<Text>{".profile", ".cache"}));
+  // The two entries every directory lists are never found.
+  EXPECT_EQ(find_entry(dir.at("."), kAttributeDirectory), "");
+  EXPECT_EQ(find_entry(dir.at(".."), kAttributeDirectory), "");
+}
+
+TEST_F(DirectoryServicePosixTest, SymbolicLinksAreFollowed) {
+  ASSERT_EQ(mkdir(dir.at("real").c_str(), 0777), 0);
+  write_file(dir.at("real/file"), "x");
+  ASSERT_EQ(symlink("real", dir.at("linked").c_str()), 0);
+  ASSERT_EQ(symlink("real/file", dir.at("file-link").c_str()), 0);
+
+  EXPECT_EQ(find_entry(dir.at("linked"), 0), "");
+  EXPECT_EQ(find_entry(dir.at("linked"), kAttributeDirectory), "linked");
+  EXPECT_EQ(find_entry(dir.at("file-link"), 0), "file-link");
+  EXPECT_EQ(find_entry(dir.at("linked/"), 0), "file");
+  EXPECT_EQ(all_found(dir.at("*link*"), 0), std::set<Text>{"file-link"});
+}
+
+TEST_F(DirectoryServicePosixTest, RelativePathsAndNamesWithBackslashes) {
+  write_file(dir.at("back\\slash"), "x");
+  EXPECT_EQ(find_entry(dir.at("back\\slash"), 0), "back\\slash");
+
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  EXPECT_EQ(find_entry("back\\slash", 0), "back\\slash");
+  EXPECT_EQ(find_entry("back*", 0), "back\\slash");
+  EXPECT_EQ(find_entry("./", 0), "back\\slash");
+  ASSERT_EQ(chdir(previous), 0);
+}
+
+TEST_F(DirectoryServicePosixTest, LongPathsAreNotCut) {
+  const Text level = dir.at(Text(200, 'd'));
+  ASSERT_EQ(mkdir(level.c_str(), 0777), 0);
+  const Text name = level + "/" + Text(200, 'f');
+  write_file(name, "x");
+  ASSERT_GT(name.size(), 300u);
+  EXPECT_EQ(find_entry(name, 0), Text(200, 'f'));
+
+  const Text deeper = name + "-dir";
+  make_directory(deeper);
+  EXPECT_TRUE(is_directory(deeper));
+}
+
+TEST_F(DirectoryServicePosixTest, MadeDirectoriesFollowTheUmask) {
+  const mode_t previous = umask(027);
+  make_directory(dir.at("masked"));
+  umask(previous);
+  struct stat status;
+  ASSERT_EQ(stat(dir.at("masked").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0750u);
+}
+
+}  // namespace
