@@ -167,7 +167,8 @@ Number decimal_value(const Text& text, size_t at) {
     // The exact decimal mantissa and exponent, converted with correct
     // rounding and without any locale.
     char buffer[64];
-    char* end = std::to_chars(buffer, buffer + sizeof buffer, mantissa).ptr;
+    // The mantissa has at most 18 digits; one byte is kept back for the 'e'.
+    char* end = std::to_chars(buffer, buffer + sizeof buffer - 1, mantissa).ptr;
     *end++ = 'e';
     end = std::to_chars(end, buffer + sizeof buffer, scale).ptr;
     const std::from_chars_result read =
