@@ -4,6 +4,8 @@ system's GNU tar on the same archives, plus the cost of passing members over.
 
   bench/extract_bench.py [--holvex build/posix/holvex] [--mib 512] [--runs 3]
 
+Needs GNU time (/usr/bin/time, Debian package "time") for peak memory.
+
 Cases:
   big-file    one member of --mib MiB           (copy speed, memory bound)
   many-files  4,096 members of 64 KiB each       (per-member cost)
@@ -14,7 +16,6 @@ Peak memory (max RSS) must not grow with the member or archive size.
 
 import argparse
 import os
-import resource
 import shutil
 import subprocess
 import tempfile
@@ -25,6 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def header(name, size):
     block = bytearray(512)
+    name = name.encode()
     block[0:len(name)] = name
     block[100:108] = b"0000644\0"
     block[124:136] = b"%011o\0" % size if size < 8**11 else b"\x80" + size.to_bytes(11, "big")
@@ -54,13 +56,10 @@ def write_archive(path, members, sparse=False):
 
 
 def peak_rss(argv):
-    """Peak RSS of one run, read from a fresh python child so earlier
-    children do not mask it."""
-    code = ("import resource,subprocess,sys;"
-            "subprocess.run(sys.argv[1:],stdout=subprocess.DEVNULL,stdin=subprocess.DEVNULL);"
-            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
-    out = subprocess.run(["python3", "-c", code, *argv], capture_output=True, check=True)
-    return int(out.stdout)
+    """Peak RSS (KiB) of one run, as GNU time reports it."""
+    out = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], stdout=subprocess.DEVNULL,
+                         stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
+    return int(out.stderr.strip().splitlines()[-1])
 
 
 def best_of(runs, argv, fresh_dir):
