@@ -1,0 +1,160 @@
+"""Helpers for the extraction tests: running holvex on an archive into an
+output directory, reading back the tree it wrote, member data that shows any
+byte conversion, and hand-made archives (sparse ones past 4 GiB, headers that
+no writer makes) for the cases the real writers cannot produce."""
+
+import os
+import random
+import stat
+import subprocess
+
+from harness import CRLF, SEP, WINDOWS, host_path, lines, run
+
+BANNER = [
+    b"Holvex",
+    b"Version 1.01",
+    b"",
+    b"A utility for extracting very large tar files, by the Holvex project "
+    b"(https://holvex.example/)",
+    b"",
+]
+
+SUPPORT_LINE = b"Contact me at https://holvex.example/support and I'll add support."
+# What an unhandled member's wait leaves in redirected output: the prompt,
+# then the 18 spaces that blank it on a console (cursor moves never reach a
+# redirected standard output).
+PROMPT_AND_BLANK = b" ==press any key==" + b" " * 18
+
+BLOCK = 512
+
+
+def member_data(size, seed):
+    """`size` bytes that start with CR LF, Ctrl+Z, NUL and 0xFF (so any line
+    end or text-mode conversion shows) followed by seeded random bytes."""
+    head = b"\r\n\x1a\x00\xff\n\r"
+    return (head + random.Random(seed).randbytes(size))[:size]
+
+
+def out_path(out_dir, name=""):
+    """The path holvex shows for `name` (text or bytes, "/"-separated) under
+    `out_dir`: the name's own bytes, with the platform's separator."""
+    base = host_path(out_dir).encode()
+    if isinstance(name, str):
+        name = name.encode("utf-8", "surrogateescape")
+    if not name:
+        return base
+    return base + SEP.encode() + name.replace(b"/", SEP.encode())
+
+
+def extract(test, archive, out_dir, *options, out_arg=None):
+    """Runs holvex on `archive` into `out_dir` with redirected input and
+    output; checks the exit code, that nothing went to standard error (POSIX;
+    Wine may talk there itself) and the banner; returns the bytes written
+    after the banner."""
+    out_arg = host_path(out_dir) if out_arg is None else out_arg
+    result = run("holvex", host_path(archive), out_arg, *options)
+    test.assertEqual(result.returncode, 0, result)
+    if not WINDOWS:
+        test.assertEqual(result.stderr, b"")
+    banner = CRLF.join(BANNER) + CRLF
+    test.assertTrue(result.stdout.startswith(banner), result.stdout[:400])
+    return result.stdout[len(banner):]
+
+
+def walk_lines(test, archive, out_dir, *options, out_arg=None):
+    """The lines holvex writes after its banner."""
+    return lines(extract(test, archive, out_dir, *options, out_arg=out_arg))
+
+
+def tree(root):
+    """Everything under `root`: relative "/"-separated path (bytes) -> file
+    bytes, "dir" for a directory, ("link", target) for a symbolic link."""
+    found = {}
+    root_b = os.fsencode(root)
+    for dirpath, dirnames, filenames in os.walk(root_b):
+        for name in dirnames + filenames:
+            full = os.path.join(dirpath, name)
+            rel = os.path.relpath(full, root_b).replace(os.sep.encode(), b"/")
+            mode = os.lstat(full).st_mode
+            if stat.S_ISLNK(mode):
+                found[rel] = ("link", os.readlink(full))
+            elif stat.S_ISDIR(mode):
+                found[rel] = "dir"
+            else:
+                with open(full, "rb") as f:
+                    found[rel] = f.read()
+    return found
+
+
+def system_tar_extract(archive, dest):
+    """Extracts with the system's GNU tar, the reference for file contents."""
+    os.makedirs(dest, exist_ok=True)
+    subprocess.run(["tar", "-xf", archive, "-C", dest], check=True)
+
+
+def raw_members(archive):
+    """(offset, name, size, type byte, data) of every header block in an
+    archive of octal sizes, read the plain ustar way: the oracle for the
+    letter-typed members that the writers add (their data is what holvex
+    must write)."""
+    with open(archive, "rb") as f:
+        data = f.read()
+    found = []
+    offset = 0
+    while offset + BLOCK <= len(data):
+        header = data[offset:offset + BLOCK]
+        if header[0] == 0:
+            offset += BLOCK
+            continue
+        name = header[:100].strip(b"\0 ")
+        size = int(header[124:136].strip(b"\0 ") or b"0", 8)
+        kind = header[156:157]
+        found.append((offset, name, size, kind, data[offset + BLOCK:offset + BLOCK + size]))
+        # Only regular files and the letter types carry data blocks.
+        carries = kind in (b"0", b"\0") or kind.isalpha()
+        offset += BLOCK + (BLOCK * ((size + BLOCK - 1) // BLOCK) if carries else 0)
+    return found
+
+
+def size_field_base256(size):
+    """A 12-byte size field in the base-256 form tar writers use past 8 GiB."""
+    return b"\x80" + size.to_bytes(11, "big")
+
+
+class SparseArchive:
+    """An archive written header by header, whose skipped data is left as a
+    hole in a sparse file: members of many gigabytes cost nothing on disk."""
+
+    def __init__(self, path):
+        self.path = path
+        self.file = open(path, "wb")
+        self.offset = 0
+
+    def header(self, header_block):
+        self.file.seek(self.offset)
+        self.file.write(header_block)
+        self.offset += BLOCK
+
+    def data(self, payload, size=None):
+        """Writes `payload` as the start of the data of a member of `size`
+        bytes (default: the payload's length) and moves past its blocks."""
+        size = len(payload) if size is None else size
+        self.file.seek(self.offset)
+        self.file.write(payload)
+        self.offset += BLOCK * ((size + BLOCK - 1) // BLOCK)
+
+    def hole(self, size):
+        """Skips the data blocks of a `size`-byte member, writing nothing."""
+        self.offset += BLOCK * ((size + BLOCK - 1) // BLOCK)
+
+    def write_at(self, offset, payload):
+        """Writes `payload` at an absolute offset (decoys inside a hole)."""
+        self.file.seek(offset)
+        self.file.write(payload)
+
+    def close(self, end_blocks=2):
+        self.file.seek(self.offset)
+        self.file.write(bytes(BLOCK * end_blocks))
+        self.offset += BLOCK * end_blocks
+        self.file.truncate(self.offset)
+        self.file.close()

@@ -1,0 +1,630 @@
+"""End-to-end tests of the walk over an archive: what holvex writes to disk
+and to its output for archives made by GNU tar, bsdtar and Python's tarfile
+(and by hand where no writer makes the case), with standard input and output
+redirected, so a member of an unhandled type does not wait for a key."""
+
+import fcntl
+import io
+import os
+import subprocess
+import tarfile
+
+from extraction_harness import (BLOCK, PROMPT_AND_BLANK, SUPPORT_LINE, SparseArchive, extract,
+                                member_data, out_path, raw_members, size_field_base256,
+                                system_tar_extract, tree, walk_lines)
+from harness import (CRLF, WINDOWS, TempDirTest, bsdtar, gnu_tar, main, make_tree,
+                     python_tar, raw_header)
+
+WRITERS = ("gnu_tar", "bsdtar", "python_tar")
+
+
+def make_archive(writer, archive, source, members):
+    """An archive of `members` ((name, data) pairs; data None and a name
+    ending in "/" for a directory) in this order, made by `writer`."""
+    if writer == "python_tar":
+        python_tar(archive, [(name, data, tarfile.DIRTYPE if data is None else tarfile.REGTYPE)
+                             for name, data in members])
+        return
+    make_tree(source, dict(members))
+    names = [name.rstrip("/") for name, _ in members]
+    (gnu_tar if writer == "gnu_tar" else bsdtar)(archive, source, names)
+
+
+def grouped(count):
+    return "{:,}".format(count).encode()
+
+
+def file_line(out, name, size):
+    return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
+
+
+def create_line(out, name):
+    return b"Create directory: " + out_path(out, name)
+
+
+def fs_name(name):
+    """A "/"-separated relative name as tree() lists it."""
+    return os.path.normpath(name).encode("utf-8", "surrogateescape")
+
+
+def skip_line(name):
+    return b"Skip: " + name.encode()
+
+
+class TwoMemberExample(TempDirTest):
+    """A directory member "docs/" and the 1,000-byte file "docs/a.txt"."""
+
+    def test_exactly_two_lines_and_the_file(self):
+        data = member_data(1000, seed=1)
+        for writer in WRITERS:
+            with self.subTest(writer=writer):
+                archive = self.path(writer + ".tar")
+                out = self.path(writer + "-out")
+                os.mkdir(out)
+                make_archive(writer, archive, self.path(writer + "-src"),
+                             [("docs/", None), ("docs/a.txt", data)])
+                output = extract(self, archive, out)
+                self.assertEqual(
+                    output,
+                    create_line(out, "docs") + CRLF + file_line(out, "docs/a.txt", 1000) + CRLF)
+                self.assertEqual(tree(out), {b"docs": "dir", b"docs/a.txt": data})
+
+    def test_outdir_with_its_separator_already_given(self):
+        data = member_data(1000, seed=1)
+        archive = self.path("a.tar")
+        out = self.path("out")
+        os.mkdir(out)
+        make_archive("python_tar", archive, None, [("docs/", None), ("docs/a.txt", data)])
+        output = walk_lines(self, archive, out, out_arg=out_path(out).decode() +
+                            ("\\" if WINDOWS else "/"))
+        self.assertEqual(output, [create_line(out, "docs"), file_line(out, "docs/a.txt", 1000)])
+
+
+class FileSizes(TempDirTest):
+    """Files around the block size and of a few MiB, from every writer: each
+    file on disk holds exactly its data, as the system's tar extracts it."""
+
+    SIZES = (0, 1, 511, 512, 513, 1000, 1024, 2 * 1024 * 1024, 3 * 1024 * 1024 + 123)
+
+    def test_every_size_from_every_writer(self):
+        members = [("sizes/", None)] + [("sizes/s%d.bin" % size, member_data(size, seed=size))
+                                        for size in self.SIZES]
+        expected_tree = {b"sizes": "dir"}
+        expected_tree.update({name.encode(): data for name, data in members[1:]})
+        for writer in WRITERS:
+            # With python_tar the files already exist, larger than the members:
+            # they are overwritten and cut to the member's size.
+            existing = writer == "python_tar"
+            with self.subTest(writer=writer, existing=existing):
+                archive = self.path(writer + ".tar")
+                out = self.path(writer + "-out")
+                make_archive(writer, archive, self.path(writer + "-src"), members)
+                os.mkdir(out)
+                if existing:
+                    make_tree(out, {name: b"Z" * (size + 5000)
+                                    for (name, _), size in zip(members[1:], self.SIZES)})
+                output = walk_lines(self, archive, out)
+                self.assertEqual(output, [create_line(out, "sizes")] +
+                                 [file_line(out, name, len(data)) for name, data in members[1:]])
+                self.assertEqual(tree(out), expected_tree)
+                reference = self.path(writer + "-ref")
+                system_tar_extract(archive, reference)
+                self.assertEqual(tree(reference), expected_tree)
+
+
+class Filters(TempDirTest):
+    """The start-at and only options on one archive made by GNU tar."""
+
+    MEMBERS = [
+        ("a/", None),
+        ("a/one.txt", member_data(10, seed=11)),
+        ("b.txt", member_data(513, seed=12)),
+        ("docs2/", None),
+        ("docs2/b.txt", b""),
+        ("docs/", None),
+        ("docs/a.txt", member_data(1000, seed=13)),
+        ("z.txt", member_data(5, seed=14)),
+    ]
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("filters.tar")
+        make_archive("gnu_tar", self.archive, self.path("src"), self.MEMBERS)
+
+    def expected(self, out, kept):
+        """Lines and tree when exactly the members named in `kept` are written."""
+        result, files = [], {}
+        for name, data in self.MEMBERS:
+            if name not in kept:
+                result.append(skip_line(name))
+                continue
+            parent = name.rstrip("/").rpartition("/")[0]
+            if data is not None and parent and parent.encode() not in files:
+                result.append(create_line(out, parent))
+                files[parent.encode()] = "dir"
+            if data is None:
+                result.append(create_line(out, name.rstrip("/")))
+                files[name.rstrip("/").encode()] = "dir"
+            else:
+                result.append(file_line(out, name, len(data)))
+                files[name.encode()] = data
+        return result, files
+
+    CASES = [
+        # (option, names of the members written)
+        ("startat=nomatch", []),
+        ("startat=docs2/b", ["docs2/b.txt", "docs/", "docs/a.txt", "z.txt"]),  # the fifth
+        ("startat=docs", ["docs2/", "docs2/b.txt", "docs/", "docs/a.txt", "z.txt"]),
+        ("startat=a/", [name for name, _ in MEMBERS]),
+        ("only=docs", ["docs2/", "docs2/b.txt", "docs/", "docs/a.txt"]),
+        ("only=docs/", ["docs/", "docs/a.txt"]),
+        ("only=b.txt", ["b.txt"]),
+        ("only=DOCS", []),
+        ("only=docs/a.txt.bak", []),  # longer than every name it begins
+    ]
+
+    def test_filters(self):
+        for option, kept in self.CASES:
+            with self.subTest(option=option):
+                out = self.path("out-" + option.replace("/", "_"))
+                os.mkdir(out)
+                expected_lines, expected_tree = self.expected(out, kept)
+                self.assertEqual(walk_lines(self, self.archive, out, option), expected_lines)
+                self.assertEqual(tree(out), expected_tree)
+
+
+class SkipsPastFourGiB(TempDirTest):
+    """Members passed over by their size land on the exact next header, also
+    far beyond 4 GiB, in a sparse archive whose skipped data is never written.
+    Decoy headers sit inside the skipped data where a wrong distance (32-bit
+    wrap, one block short or long) would land; they must never be read."""
+
+    FOUR_GIB = 1 << 32
+
+    def build(self):
+        after = member_data(700, seed=21)
+        small = member_data(513, seed=22)
+        archive = SparseArchive(self.path("sparse.tar"))
+        archive.header(raw_header(b"small0", 0))
+        archive.header(raw_header(b"small513", 513))
+        archive.data(small)
+        for name, size, field in (
+                (b"max31", (1 << 31) - 1, None),
+                (b"big", self.FOUR_GIB + 513, None),
+                (b"huge", 2 * self.FOUR_GIB + 1, size_field_base256(2 * self.FOUR_GIB + 1))):
+            archive.header(raw_header(name, size, size_field=field))
+            start = archive.offset
+            blocks = (size + BLOCK - 1) // BLOCK
+            end = start + BLOCK * blocks
+            for decoy_at in {start, start + BLOCK, (end % self.FOUR_GIB) or start,
+                             end - BLOCK, end - 2 * BLOCK}:
+                if start <= decoy_at < end:
+                    archive.write_at(decoy_at, raw_header(b"decoy", 0))
+            archive.hole(size)
+        archive.header(raw_header(b"after.txt", len(after)))
+        archive.data(after)
+        archive.close()
+        return archive.path, after
+
+    def test_only_and_startat_skip_to_the_member_past_eight_gib(self):
+        path, after = self.build()
+        self.assertGreater(os.path.getsize(path), 14 * 1024 ** 3)
+        # The construction itself, as Python's tarfile reads it.
+        with tarfile.open(path) as tf:
+            self.assertEqual([m.name for m in tf.getmembers()],
+                             ["small0", "small513", "max31", "big", "huge", "after.txt"])
+        for option in ("only=after", "startat=after"):
+            with self.subTest(option=option):
+                out = self.path("out-" + option.partition("=")[0])
+                os.mkdir(out)
+                self.assertEqual(walk_lines(self, path, out, option), [
+                    b"Skip: small0", b"Skip: small513", b"Skip: max31", b"Skip: big",
+                    b"Skip: huge", file_line(out, "after.txt", 700)])
+                self.assertEqual(tree(out), {b"after.txt": after})
+
+
+class UnhandledTypes(TempDirTest):
+    """Links and devices get the warning block and the (here immediate) key
+    wait; nothing is written for them and the walk goes on."""
+
+    @staticmethod
+    def warning(name, size, kind):
+        return (name + b" (" + grouped(size) + b" bytes)" + CRLF + b"ERROR: Type problem!" + CRLF +
+                b"Unhandled: " + str(kind).encode() + CRLF + SUPPORT_LINE + CRLF + PROMPT_AND_BLANK)
+
+    def test_links_from_the_system_writers(self):
+        first = member_data(100, seed=31)
+        last = member_data(7, seed=32)
+        for writer in ("gnu_tar", "bsdtar"):
+            with self.subTest(writer=writer):
+                source = self.path(writer + "-src")
+                make_tree(source, {"t.txt": first, "z.txt": last})
+                os.link(os.path.join(source, "t.txt"), os.path.join(source, "hard"))
+                os.symlink("t.txt", os.path.join(source, "sym"))
+                archive = self.path(writer + ".tar")
+                (gnu_tar if writer == "gnu_tar" else bsdtar)(
+                    archive, source, ["t.txt", "hard", "sym", "z.txt"])
+                out = self.path(writer + "-out")
+                os.mkdir(out)
+                self.assertEqual(
+                    extract(self, archive, out),
+                    file_line(out, "t.txt", 100) + CRLF + self.warning(b"hard", 0, 1) +
+                    self.warning(b"sym", 0, 2) + file_line(out, "z.txt", 7) + CRLF)
+                self.assertEqual(tree(out), {b"t.txt": first, b"z.txt": last})
+
+    def test_every_unhandled_type_from_tarfile(self):
+        last = member_data(600, seed=33)
+        archive = self.path("types.tar")
+        with tarfile.open(archive, "w", format=tarfile.GNU_FORMAT) as tf:
+            for name, kind in (("hard", tarfile.LNKTYPE), ("sym", tarfile.SYMTYPE),
+                               ("chr", tarfile.CHRTYPE), ("blk", tarfile.BLKTYPE),
+                               ("fifo", tarfile.FIFOTYPE)):
+                info = tarfile.TarInfo(name)
+                info.type = kind
+                info.linkname = "target" if kind in (tarfile.LNKTYPE, tarfile.SYMTYPE) else ""
+                tf.addfile(info)
+            info = tarfile.TarInfo("last.bin")
+            info.size = len(last)
+            tf.addfile(info, io.BytesIO(last))
+        out = self.path("out")
+        os.mkdir(out)
+        expected = b"".join(self.warning(name, 0, kind) for name, kind in (
+            (b"hard", 1), (b"sym", 2), (b"chr", 3), (b"blk", 4), (b"fifo", 6)))
+        self.assertEqual(extract(self, archive, out),
+                         expected + file_line(out, "last.bin", 600) + CRLF)
+        self.assertEqual(tree(out), {b"last.bin": last})
+
+    def test_the_block_after_the_header_is_read_next(self):
+        # A link whose size field is not 0 and other digit types: their data
+        # is not passed over; the block right after each header is the next
+        # header.
+        data = member_data(300, seed=34)
+        archive = self.path("raw.tar")
+        with open(archive, "wb") as f:
+            f.write(raw_header(b"sym-with-size", 1024, typeflag=b"2"))
+            f.write(raw_header(b"next.txt", len(data)) + data + bytes(BLOCK - len(data)))
+            for kind in (b"7", b"8", b"9"):
+                f.write(raw_header(b"type" + kind, 5, typeflag=kind))
+            f.write(raw_header(b"after.txt", len(data)) + data + bytes(BLOCK - len(data)))
+            f.write(bytes(2 * BLOCK))
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(
+            extract(self, archive, out),
+            self.warning(b"sym-with-size", 1024, 2) + file_line(out, "next.txt", 300) + CRLF +
+            self.warning(b"type7", 5, 7) + self.warning(b"type8", 5, 8) +
+            self.warning(b"type9", 5, 9) + file_line(out, "after.txt", 300) + CRLF)
+        self.assertEqual(tree(out), {b"next.txt": data, b"after.txt": data})
+
+
+class HostileNames(TempDirTest):
+    """Names that try to leave the output directory, and odd but harmless
+    ones. Nothing may appear outside the output directory."""
+
+    # (name, type, extracted as (POSIX), extracted as (Windows)); "unsafe"
+    # means the member is passed over with "Skip (unsafe name): ".
+    CASES = [
+        ("../x", "file", "unsafe", "unsafe"),
+        ("a/../../x", "file", "unsafe", "unsafe"),
+        ("..", "dir", "unsafe", "unsafe"),
+        ("up/../../dir/", "dir", "unsafe", "unsafe"),
+        ("/../x", "file", "unsafe", "unsafe"),
+        ("..\\x", "file", "..\\x", "unsafe"),
+        ("/abs/x", "file", "abs/x", "abs/x"),
+        ("a//b", "file", "a/b", "a/b"),
+        ("docs/", "dir", "docs", "docs"),
+        ("//", "dir", "", ""),
+        ("./dot.txt", "file", "./dot.txt", "./dot.txt"),
+        ("my file.txt", "file", "my file.txt", "my file.txt"),
+        ("  lead and trail  ", "file", "lead and trail", "lead and trail"),
+        ("caf\u00e9.txt", "file", "caf\u00e9.txt", "caf\u00e9.txt"),
+        ("\udce9t\udce9.txt", "file", "\udce9t\udce9.txt", "\udce9t\udce9.txt"),
+        ("c:x", "file", "c:x", "unsafe"),
+        ("a:b", "file", "a:b", "unsafe"),
+        ("C:\\evil.txt", "file", "C:\\evil.txt", "unsafe"),
+        ("CON.txt", "file", "CON.txt", "unsafe"),
+        ("sub/nul", "file", "sub/nul", "unsafe"),
+        ("aux/", "dir", "aux", "unsafe"),
+    ]
+
+    def test_hostile_and_odd_names(self):
+        archive = self.path("names.tar")
+        members = []
+        for index, (name, kind, _, _) in enumerate(self.CASES):
+            data = None if kind == "dir" else member_data(20 + index, seed=40 + index)
+            members.append((name, data, tarfile.DIRTYPE if kind == "dir" else tarfile.REGTYPE))
+        members.append(("last.txt", member_data(3, seed=39), tarfile.REGTYPE))
+        python_tar(archive, members)
+        # Each name as the archive holds it (tarfile adds a directory's "/").
+        stored = [m[1] for m in raw_members(archive)]
+        base = self.path("deep", "er")
+        out = os.path.join(base, "out")
+        os.makedirs(out)
+
+        expected_lines, expected_tree = [], {}
+        for (name, kind, posix, windows), (_, data, _), raw in zip(self.CASES, members, stored):
+            target = windows if WINDOWS else posix
+            if target == "unsafe":
+                expected_lines.append(b"Skip (unsafe name): " + raw)
+                continue
+            if kind == "dir":
+                expected_lines.append(b"Create directory: " + out_path(out, target))
+                if target:
+                    expected_tree[fs_name(target)] = "dir"
+                continue
+            parent = target.rpartition("/")[0]
+            if parent and parent != "." and fs_name(parent) not in expected_tree:
+                expected_lines.append(create_line(out, parent))
+                expected_tree[fs_name(parent)] = "dir"
+            expected_lines.append(file_line(out, target, len(data)))
+            expected_tree[fs_name(target)] = data
+        expected_lines.append(file_line(out, "last.txt", 3))
+        expected_tree[b"last.txt"] = members[-1][1]
+
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        if WINDOWS:
+            # Wine stores a name's bytes above 127 in its own encoding; compare
+            # those names by their data only.
+            got = tree(out)
+            plain = {k: v for k, v in expected_tree.items() if max(k) < 128}
+            self.assertEqual({k: v for k, v in got.items() if max(k) < 128}, plain)
+            self.assertEqual(sorted(v for k, v in got.items() if max(k) >= 128),
+                             sorted(v for k, v in expected_tree.items() if max(k) >= 128))
+        else:
+            self.assertEqual(tree(out), expected_tree)
+        # Nothing beside the output directory, at any level above it.
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["deep", "names.tar"])
+        self.assertEqual(os.listdir(self.path("deep")), ["er"])
+        self.assertEqual(os.listdir(base), ["out"])
+
+    def test_a_nul_byte_inside_a_name(self):
+        # The name keeps its inner NUL; no file of the name cut at it (or a
+        # device of that name) is written.
+        data = member_data(5, seed=38)
+        archive = self.path("inner-nul-byte.tar")
+        with open(archive, "wb") as f:
+            for name in (b"cut\0off.txt", b"con\0.txt"):
+                f.write(raw_header(name, 5) + data + bytes(BLOCK - 5))
+            f.write(raw_header(b"last.txt", 5) + data + bytes(BLOCK - 5))
+            f.write(bytes(2 * BLOCK))
+        out = self.path("out")
+        os.mkdir(out)
+        cannot = b"ERROR: Cannot create this file"
+        self.assertEqual(walk_lines(self, archive, out), [
+            file_line(out, b"cut\0off.txt", 5), cannot, file_line(out, b"con\0.txt", 5), cannot,
+            file_line(out, "last.txt", 5)])
+        self.assertEqual(tree(out), {b"last.txt": data})
+
+
+class Failures(TempDirTest):
+    """Files that cannot be created and members cut short: the error lines,
+    and the walk stays on the archive's block boundaries."""
+
+    def make_read_only(self, path):
+        os.chmod(path, 0o444)
+        if os.geteuid() == 0:
+            # The mode alone does not stop root: mark the file immutable.
+            result = subprocess.run(["chattr", "+i", path], capture_output=True)
+            if result.returncode != 0:
+                self.skipTest("running as root on a file system without chattr +i")
+            self.addCleanup(subprocess.run, ["chattr", "-i", path])
+
+    def test_things_in_the_way(self):
+        out = self.path("out")
+        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None})
+        self.make_read_only(os.path.join(out, "ro.txt"))
+        members = [
+            ("ro.txt", member_data(600, seed=51), tarfile.REGTYPE),
+            ("plain/x.txt", member_data(700, seed=52), tarfile.REGTYPE),
+            ("plain/sub/y.txt", member_data(10, seed=53), tarfile.REGTYPE),
+            ("plain/d", None, tarfile.DIRTYPE),
+            ("dirhere", member_data(5, seed=54), tarfile.REGTYPE),
+            ("ok.txt", member_data(1000, seed=55), tarfile.REGTYPE),
+        ]
+        archive = self.path("a.tar")
+        python_tar(archive, members)
+        cannot = b"ERROR: Cannot create this file"
+        self.assertEqual(walk_lines(self, archive, out), [
+            file_line(out, "ro.txt", 600), cannot,
+            file_line(out, "plain/x.txt", 700), cannot,
+            create_line(out, "plain/sub"), file_line(out, "plain/sub/y.txt", 10), cannot,
+            create_line(out, "plain/d"),
+            file_line(out, "dirhere", 5), cannot,
+            file_line(out, "ok.txt", 1000)])
+        self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
+                                     b"dirhere": "dir", b"ok.txt": members[-1][1]})
+
+    def test_a_file_locked_by_another_process_keeps_its_data(self):
+        if WINDOWS:
+            self.skipTest("Wine does not see a lock taken by a host process")
+        out = self.path("out")
+        make_tree(out, {"locked.txt": b"keep me"})
+        data = member_data(900, seed=56)
+        archive = self.path("a.tar")
+        python_tar(archive, [("locked.txt", data, tarfile.REGTYPE),
+                             ("free.txt", data, tarfile.REGTYPE)])
+        with open(os.path.join(out, "locked.txt"), "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            output = walk_lines(self, archive, out)
+        self.assertEqual(output, [file_line(out, "locked.txt", 900),
+                                  b"ERROR: Cannot create this file",
+                                  file_line(out, "free.txt", 900)])
+        self.assertEqual(tree(out), {b"locked.txt": b"keep me", b"free.txt": data})
+
+    def test_members_cut_short_by_the_end_of_the_archive(self):
+        first = member_data(100, seed=57)
+        cut = member_data(5000, seed=58)
+        whole = self.path("whole.tar")
+        python_tar(whole, [("first.txt", first, tarfile.REGTYPE),
+                           ("cut.bin", cut, tarfile.REGTYPE)])
+        with open(whole, "rb") as f:
+            content = f.read()
+        data_start = 3 * BLOCK  # first.txt's header and block, then cut.bin's header
+        for kept in (0, 1, 511, 1000, 2048, 4999, 5000):
+            for option in ("", "only=first"):
+                with self.subTest(kept=kept, option=option):
+                    archive = self.path("cut-%d.tar" % kept)
+                    with open(archive, "wb") as f:
+                        f.write(content[:data_start + kept])
+                    out = self.path("out-%d-%s" % (kept, option.replace("=", "")))
+                    os.mkdir(out)
+                    got = walk_lines(self, archive, out, *([option] if option else []))
+                    if option:
+                        self.assertEqual(got, [file_line(out, "first.txt", 100), b"Skip: cut.bin"])
+                        self.assertEqual(tree(out), {b"first.txt": first})
+                        continue
+                    expected = [file_line(out, "first.txt", 100), file_line(out, "cut.bin", 5000)]
+                    if kept < 5000:
+                        expected.append(b"ERROR: Incomplete file (" + grouped(kept) +
+                                        b" of 5,000 bytes written)")
+                    self.assertEqual(got, expected)
+                    self.assertEqual(tree(out), {b"first.txt": first, b"cut.bin": cut[:kept]})
+
+    def test_a_header_cut_short(self):
+        # Bytes past the end of a short last block read as empty: 100 bytes
+        # give a name and no size, so an empty file.
+        data = member_data(10, seed=59)
+        archive = self.path("a.tar")
+        with open(archive, "wb") as f:
+            f.write(raw_header(b"whole.txt", 10) + data + bytes(BLOCK - 10))
+            f.write(raw_header(b"short.txt", 999)[:100])
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, archive, out),
+                         [file_line(out, "whole.txt", 10), file_line(out, "short.txt", 0)])
+        self.assertEqual(tree(out), {b"whole.txt": data, b"short.txt": b""})
+
+    def test_a_size_that_cannot_be_a_size_ends_the_walk(self):
+        data = member_data(10, seed=60)
+        for label, field in (("negative base-256", b"\xff" * 12),
+                             ("base-256 past 2^62", b"\x80" + b"\xff" * 11),
+                             ("other high-bit form", b"\xc0" + bytes(11))):
+            with self.subTest(field=label):
+                archive = self.path(label.replace(" ", "-") + ".tar")
+                with open(archive, "wb") as f:
+                    f.write(raw_header(b"before.txt", 10) + data + bytes(BLOCK - 10))
+                    f.write(raw_header(b"bad", 0, size_field=field))
+                    f.write(raw_header(b"after.txt", 10) + data + bytes(BLOCK - 10))
+                    f.write(bytes(2 * BLOCK))
+                out = self.path("out-" + label.replace(" ", "-"))
+                os.mkdir(out)
+                self.assertEqual(walk_lines(self, archive, out),
+                                 [file_line(out, "before.txt", 10), b"ERROR: Bad size field: bad"])
+                self.assertEqual(tree(out), {b"before.txt": data})
+
+
+class OddMemberKinds(TempDirTest):
+    """Regular files named like directories, directory members with a size,
+    and the letter-typed members of the writers' extensions."""
+
+    def test_file_members_named_like_directories(self):
+        after = member_data(300, seed=61)
+        archive = self.path("a.tar")
+        with open(archive, "wb") as f:
+            f.write(raw_header(b"olddir/", 0, typeflag=b"0"))
+            f.write(raw_header(b"v7dir/", 600, typeflag=b"\0") + member_data(1024, seed=62))
+            f.write(raw_header(b"olddir/", 0, typeflag=b"0"))
+            # A directory with a size: the blocks after it are headers.
+            f.write(raw_header(b"dsz/", 1024, typeflag=b"5"))
+            f.write(raw_header(b"inside-a", 0))
+            f.write(raw_header(b"inside-b", 0))
+            f.write(raw_header(b"after.txt", 300) + after + bytes(BLOCK - 300))
+            f.write(bytes(2 * BLOCK))
+        out = self.path("out")
+        os.mkdir(out)
+        sep = b"\\" if WINDOWS else b"/"
+        self.assertEqual(walk_lines(self, archive, out), [
+            create_line(out, "olddir"), out_path(out, "olddir") + sep + b" (0 bytes)",
+            create_line(out, "v7dir"), out_path(out, "v7dir") + sep + b" (600 bytes)",
+            out_path(out, "olddir") + sep + b" (0 bytes)",
+            create_line(out, "dsz"), file_line(out, "inside-a", 0), file_line(out, "inside-b", 0),
+            file_line(out, "after.txt", 300)])
+        self.assertEqual(tree(out), {b"olddir": "dir", b"v7dir": "dir", b"dsz": "dir",
+                                     b"inside-a": b"", b"inside-b": b"", b"after.txt": after})
+        # Passed over, the same directory member moves by its size.
+        out = self.path("out-only")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, archive, out, "only=after"), [
+            b"Skip: olddir/", b"Skip: v7dir/", b"Skip: olddir/", b"Skip: dsz/",
+            file_line(out, "after.txt", 300)])
+        self.assertEqual(tree(out), {b"after.txt": after})
+
+    def test_names_beginning_with_dot_slash(self):
+        # "tar -cf a.tar -C dir ." names every member "./...": the "." level
+        # is the output directory itself and is never created.
+        top = member_data(20, seed=65)
+        inner = member_data(1000, seed=66)
+        source = self.path("src")
+        make_tree(source, {"docs/a.txt": inner, "top.txt": top})
+        archive = self.path("a.tar")
+        subprocess.run(["tar", "--sort=name", "-cf", archive, "-C", source, "."], check=True)
+        self.assertEqual([m[1] for m in raw_members(archive)],
+                         [b"./", b"./docs/", b"./docs/a.txt", b"./top.txt"])
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, archive, out), [
+            create_line(out, "."), create_line(out, "./docs"), file_line(out, "./docs/a.txt", 1000),
+            file_line(out, "./top.txt", 20)])
+        self.assertEqual(tree(out), {b"docs": "dir", b"docs/a.txt": inner, b"top.txt": top})
+
+    def check_letter_types(self, archive, out):
+        """Extracts `archive` and checks every member against the archive's
+        own blocks: a letter-typed member is a file under its own name
+        holding its data."""
+        os.mkdir(out)
+        expected_lines, expected_tree = [], {}
+        for _, name, size, kind, data in raw_members(archive):
+            path = name.decode()
+            if kind == b"5":
+                expected_lines.append(create_line(out, path.rstrip("/")))
+                expected_tree[os.path.normpath(path).encode()] = "dir"
+                continue
+            self.assertTrue(kind == b"0" or kind.isalpha(), kind)
+            parent = os.path.normpath(path.rpartition("/")[0] or ".").encode()
+            if parent != b"." and parent not in expected_tree:
+                expected_lines.append(create_line(out, path.rpartition("/")[0]))
+                expected_tree[parent] = "dir"
+            expected_lines.append(file_line(out, path, size))
+            expected_tree[os.path.normpath(path).encode()] = data
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        self.assertEqual(tree(out), expected_tree)
+        return expected_tree
+
+    def test_gnu_long_name(self):
+        long_name = "long/" + "n" * 120 + ".txt"
+        data = member_data(77, seed=63)
+        archive = self.path("gnu.tar")
+        make_archive("gnu_tar", archive, self.path("src"), [("long/", None), (long_name, data)])
+        kinds = [m[3] for m in raw_members(archive)]
+        self.assertEqual(kinds, [b"5", b"L", b"0"])
+        got = self.check_letter_types(archive, self.path("out"))
+        self.assertEqual(got[b"@LongLink"], long_name.encode() + b"\0")
+        self.assertEqual(got[("long/" + "n" * 95).encode()], data)
+
+    def test_pax_headers(self):
+        data = member_data(1500, seed=64)
+        for writer in ("gnu_tar", "bsdtar", "python_tar"):
+            with self.subTest(writer=writer):
+                archive = self.path(writer + ".tar")
+                members = [("d/", None), ("d/" + "q" * 110, data), ("t.txt", data[:9])]
+                if writer == "python_tar":
+                    with tarfile.open(archive, "w", format=tarfile.PAX_FORMAT) as tf:
+                        for name, payload in members:
+                            info = tarfile.TarInfo(name)
+                            if payload is None:
+                                info.type = tarfile.DIRTYPE
+                                tf.addfile(info)
+                            else:
+                                info.size = len(payload)
+                                tf.addfile(info, io.BytesIO(payload))
+                else:
+                    make_tree(self.path(writer + "-src"), dict(members))
+                    (gnu_tar if writer == "gnu_tar" else bsdtar)(
+                        archive, self.path(writer + "-src"), [n.rstrip("/") for n, _ in members],
+                        "posix" if writer == "gnu_tar" else "pax")
+                self.assertIn(b"x", [m[3] for m in raw_members(archive)])
+                self.check_letter_types(archive, self.path(writer + "-out"))
+
+
+if __name__ == "__main__":
+    main()
