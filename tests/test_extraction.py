@@ -494,6 +494,28 @@ class Failures(TempDirTest):
                          [file_line(out, "whole.txt", 10), file_line(out, "short.txt", 0)])
         self.assertEqual(tree(out), {b"whole.txt": data, b"short.txt": b""})
 
+    def test_sizes_past_what_a_double_holds_are_shown_exactly(self):
+        # Base-256 size fields reach 2^62; a count above 2^53 must keep its
+        # last digits. The file's data runs past the end of the archive.
+        link_size = (1 << 60) + 3
+        file_size = (1 << 53) + 1
+        data = member_data(1000, seed=61)
+        archive = self.path("huge.tar")
+        with open(archive, "wb") as f:
+            f.write(raw_header(b"huge-link", 0, typeflag=b"2",
+                               size_field=size_field_base256(link_size)))
+            f.write(raw_header(b"huge.bin", 0, size_field=size_field_base256(file_size)) + data)
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(extract(self, archive, out),
+                         b"huge-link (1,152,921,504,606,846,979 bytes)" + CRLF +
+                         b"ERROR: Type problem!" + CRLF + b"Unhandled: 2" + CRLF + SUPPORT_LINE +
+                         CRLF + PROMPT_AND_BLANK +
+                         file_line(out, "huge.bin", file_size) + CRLF +
+                         b"ERROR: Incomplete file (1,000 of 9,007,199,254,740,993 bytes written)" +
+                         CRLF)
+        self.assertEqual(tree(out), {b"huge.bin": data})
+
     def test_a_size_that_cannot_be_a_size_ends_the_walk(self):
         data = member_data(10, seed=60)
         for label, field in (("negative base-256", b"\xff" * 12),

@@ -1,5 +1,7 @@
 #include "extract/member_output.h"
 
+#include <string>
+
 #include "console/console.h"
 #include "console/print_line.h"
 #include "extract/directory_path.h"
@@ -17,7 +19,20 @@ Text without_last_byte(const Text& text) {
   return substring(text, 1, static_cast<int32_t>(text.size()) - 1);
 }
 
-Text byte_count(int64_t count) { return format_number(static_cast<double>(count), "0,"); }
+// Byte counts are 64-bit, but format_number takes a double, which holds every
+// integer only up to 2^53. Larger counts (base-256 size fields reach 2^62) are
+// grouped from their own decimal digits so that none is lost.
+Text byte_count(int64_t count) {
+  constexpr int64_t kExactInDouble = int64_t{1} << 53;
+  if (count <= kExactInDouble) return format_number(static_cast<double>(count), "0,");
+  const Text digits = std::to_string(count);
+  Text grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
 
 void output_directory(const Member& member, const Text& outdir) {
   create_directory_path(map_member_path(outdir, member.name, true));
@@ -44,8 +59,8 @@ void output_regular_file(const Member& member, const Text& outdir) {
     // its directory has been made above, and no file is expected.
     if (right_part(path, 1) != kSeparator) print_line("ERROR: Cannot create this file");
   } else if (written < member.size) {
-    print_line("ERROR: Incomplete file (" + byte_count(written) + " of " +
-               byte_count(member.size) + " bytes written)");
+    print_line("ERROR: Incomplete file (" + byte_count(written) + " of " + byte_count(member.size) +
+               " bytes written)");
   }
 }
 
