@@ -1,0 +1,199 @@
+"""The whole program at a real terminal (tmux, which answers cursor
+position queries like any terminal emulator; the Windows build runs under
+Wine inside it): fresh-console mode with its prompts and final pause, the
+failure exit's wait, the empty first answer, and the Esc abort."""
+
+import os
+import tarfile
+import time
+
+import harness
+from console_harness import TmuxTerminal, shell_line
+from harness import SEP, WINDOWS, host_path
+
+DATA = bytes(range(256)) * 4
+
+
+class FreshConsoleTest(harness.TempDirTest):
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.tar")
+        harness.python_tar(self.archive, [
+            ("docs/", None, tarfile.DIRTYPE),
+            ("docs/a.txt", DATA, tarfile.REGTYPE),
+        ])
+        self.out = self.path("out")
+        os.mkdir(self.out)
+
+    def start(self, *args, lines_before=0):
+        """Runs holvex in a terminal whose screen was just cleared (so its
+        cursor is on row 1) or that shows some lines first; the exit code
+        shows as "EXIT=n" once it ends."""
+        before = "printf '" + "line\\n" * lines_before + "'; " if lines_before else ""
+        script = "clear; %s%s; echo EXIT=$?" % (before, shell_line(harness.command("holvex", *args)))
+        terminal = TmuxTerminal(script, width=160, height=50)
+        self.addCleanup(terminal.close)
+        return terminal
+
+    def wait_for(self, terminal, text):
+        """Waits for a row holding `text`; returns the rows of the screen and
+        of the history above it (the terminal may have scrolled)."""
+        terminal.wait_screen(lambda rows: any(text in row for row in rows),
+                             "%r on the screen" % text)
+        history = terminal._tmux("capture-pane", "-p", "-S", "-", "-t", "probe")
+        return [row.rstrip() for row in history.decode("utf-8", "replace").split("\n")]
+
+    def assert_still_waiting(self, terminal):
+        # A wait that had taken a pending key would end within milliseconds.
+        time.sleep(1.0)
+        self.assertFalse(any(row.startswith("EXIT=") for row in terminal.screen()),
+                         "\n".join(terminal.screen()))
+
+    def rows_from(self, rows, first):
+        """The screen's rows from the first one equal to `first`, without the
+        blank rows at the end and tmux's note on the ended pane."""
+        rows = [row for row in rows if not row.startswith("Pane is dead")]
+        start = next((i for i, row in enumerate(rows) if row == first), None)
+        self.assertIsNotNone(start, "%r not on the screen:\n%s" % (first, "\n".join(rows)))
+        end = len(rows)
+        while end > start and rows[end - 1] == "":
+            end -= 1
+        return rows[start:end]
+
+    def test_prompts_then_extraction_then_final_pause(self):
+        spaced = self.path("my files")
+        os.mkdir(spaced)
+        archive = os.path.join(spaced, "a b.tar")
+        os.rename(self.archive, archive)
+        terminal = self.start()
+        self.wait_for(terminal, " -->")
+        terminal.type_text(host_path(archive))
+        terminal.keys("Enter")
+        self.wait_for(terminal, "now please enter")
+        terminal.type_text(host_path(self.out))
+        terminal.keys("Enter")
+        rows = self.wait_for(terminal, "Press a key to exit")
+        example_in = "f:\\tar\\backup.tar" if WINDOWS else "/tar/backup.tar"
+        example_out = "g:\\restore\\" if WINDOWS else "/restore/"
+        out = host_path(self.out)
+        self.assertEqual(self.rows_from(rows, "Holvex"), [
+            "Holvex",
+            "Version 1.01",
+            "",
+            "A utility for extracting very large tar files, by the Holvex project "
+            "(https://holvex.example/)",
+            "",
+            "please enter the complete filename of the input .tar file",
+            "           example: " + example_in,
+            " -->" + host_path(archive),
+            "now please enter the complete name of the output directory",
+            "           example: " + example_out,
+            " -->" + out,
+            "",
+            "Create directory: " + out + SEP + "docs",
+            out + SEP + "docs" + SEP + "a.txt (1,024 bytes)",
+            "We're all done!",
+            "Press a key to exit",
+        ])
+        self.assert_still_waiting(terminal)
+        terminal.keys("q")
+        self.wait_for(terminal, "EXIT=0")
+        with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), DATA)
+
+    def test_empty_first_answer_aborts_after_a_key(self):
+        terminal = self.start()
+        self.wait_for(terminal, " -->")
+        terminal.keys("Enter")
+        rows = self.wait_for(terminal, "Press a key to exit.")
+        self.assertEqual(self.rows_from(rows, " -->"), [
+            " -->",
+            "Ok, aborting. This program also works from the commandline.",
+            "Press a key to exit.",
+        ])
+        self.assert_still_waiting(terminal)
+        terminal.keys("x")
+        self.wait_for(terminal, "EXIT=0")
+
+    def test_failure_exit_takes_a_key_typed_ahead(self):
+        missing = host_path(self.path("missing.tar"))
+        terminal = self.start()
+        self.wait_for(terminal, " -->")
+        # Both answers and one more key, typed before the check has run: the
+        # key typed ahead ends the failure exit's wait.
+        terminal.type_text(missing)
+        terminal.keys("Enter")
+        terminal.type_text(host_path(self.out))
+        terminal.keys("Enter", "z")
+        rows = self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(self.rows_from(rows, "")[-3:], [
+            "Input file not found ('" + missing + "')",
+            "Press a key to exit.",
+            "EXIT=0",
+        ])
+
+    def test_output_directory_checks_in_a_fresh_console(self):
+        cases = [
+            ("relative" + SEP, "Output directory does not look right"),
+            (host_path(self.path("nowhere")),
+             "Output directory not found ('" + host_path(self.path("nowhere")) + SEP + "')"),
+        ]
+        for outdir, message in cases:
+            with self.subTest(outdir):
+                terminal = self.start(host_path(self.archive), outdir)
+                rows = self.wait_for(terminal, "Press a key to exit.")
+                self.assertEqual(self.rows_from(rows, message), [message, "Press a key to exit."])
+                self.assert_still_waiting(terminal)
+                terminal.keys("Enter")
+                self.wait_for(terminal, "EXIT=0")
+
+    def test_pending_keys_are_discarded_before_the_final_pause(self):
+        # A symbolic link waits for a key; the keys typed with it stay pending
+        # beyond the few rounds that are left, and the final pause discards
+        # them before it waits.
+        harness.python_tar(self.archive, [
+            ("link", b"target", tarfile.SYMTYPE),
+            ("b.txt", DATA, tarfile.REGTYPE),
+        ])
+        terminal = self.start(host_path(self.archive), host_path(self.out))
+        self.wait_for(terminal, "==press any key==")
+        terminal.type_text("k" + "x" * 20)
+        self.wait_for(terminal, "Press a key to exit")
+        self.assert_still_waiting(terminal)
+        terminal.keys("Enter")
+        self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(sorted(os.listdir(self.out)), ["b.txt"])
+
+    def test_esc_abort_ends_without_the_final_pause(self):
+        if WINDOWS:
+            self.skipTest("Wine's terminal console reports a lone Esc without its character "
+                          "(scan code 1 only), which the key rules take as a key without a "
+                          "character; the abort itself is shared code, tested natively")
+        harness.python_tar(self.archive, [("link", b"target", tarfile.SYMTYPE)] + [
+            ("f%02d.txt" % i, DATA, tarfile.REGTYPE) for i in range(20)])
+        terminal = self.start(host_path(self.archive), host_path(self.out))
+        self.wait_for(terminal, "==press any key==")
+        # The first key ends the link's wait; the three Esc presses are then
+        # taken one per round, and the third stops the walk.
+        terminal.keys("k", "Escape", "Escape", "Escape")
+        rows = self.wait_for(terminal, "EXIT=0")
+        body = self.rows_from(rows, "Holvex")
+        self.assertEqual(body[-2:], ["Aborted", "EXIT=0"])
+        self.assertNotIn("We're all done!", body)
+        # Two rounds read a member each before the third Esc.
+        self.assertEqual(sorted(os.listdir(self.out)), ["f00.txt", "f01.txt"])
+
+    def test_usage_text_below_the_first_row(self):
+        if WINDOWS:
+            self.skipTest("Wine gives every program started from a Unix shell a console "
+                          "of its own, whose cursor starts on row 1")
+        terminal = self.start(lines_before=3)
+        rows = self.wait_for(terminal, "EXIT=0")
+        body = self.rows_from(rows, "Holvex")
+        self.assertEqual(body[5], "usage: holvex infile outdir [option]")
+        self.assertEqual(body[-2:], ["", "EXIT=0"])
+
+
+if __name__ == "__main__":
+    harness.main()
