@@ -6,6 +6,8 @@
 // directories (devices, FIFOs, sockets, dangling links) carry the system one.
 #include <dirent.h>
 #include <fnmatch.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include "fileio/directory_service.h"
@@ -91,7 +93,16 @@ Text find_entry(const Text& path, int32_t mask) {
   } else {
     return "";
   }
-  return entry_admitted(last, attributes, search.mask) ? last : "";
+  // A path ending in "." or ".." names the directory it leads to, as on
+  // Windows, which answers with that directory's own name.
+  Text name = last;
+  if (last == "." || last == "..") {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) return "";
+    const Text full(resolved);
+    name = full == "/" ? full : full.substr(full.rfind('/') + 1);
+  }
+  return entry_admitted(name, attributes, search.mask) ? name : "";
 }
 
 void make_directory(const Text& path) {

@@ -52,9 +52,18 @@ TEST_F(DirectoryServicePosixTest, DotNamesAreOrdinaryEntries) {
             (std::set<Text>{".profile", ".cache"}));
   EXPECT_EQ(all_found(dir.at("*"), 0), std::set<Text>{".profile"});
   EXPECT_EQ(all_found(dir.at(".*"), kAttributeDirectory), (std::set<Text>{".profile", ".cache"}));
-  // The two entries every directory lists are never found.
-  EXPECT_EQ(find_entry(dir.at("."), kAttributeDirectory), "");
-  EXPECT_EQ(find_entry(dir.at(".."), kAttributeDirectory), "");
+}
+
+TEST_F(DirectoryServicePosixTest, DotAndDotDotAtTheEndNameTheDirectoryTheyLeadTo) {
+  ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0777), 0);
+  const Text own_name = dir.path().substr(dir.path().rfind('/') + 1);
+  EXPECT_EQ(find_entry(dir.at("sub/."), kAttributeDirectory), "sub");
+  EXPECT_EQ(find_entry(dir.at("sub/.."), kAttributeDirectory), own_name);
+  EXPECT_EQ(find_entry(dir.at("."), kAttributeDirectory), own_name);
+  EXPECT_EQ(find_entry("/.", kAttributeDirectory), "/");
+  // Still a directory: a probe for plain files does not take it.
+  EXPECT_EQ(find_entry(dir.at("sub/."), 0), "");
+  EXPECT_EQ(find_entry(dir.at("missing/."), kAttributeDirectory), "");
 }
 
 TEST_F(DirectoryServicePosixTest, SymbolicLinksAreFollowed) {
