@@ -8,16 +8,7 @@ import random
 import stat
 import subprocess
 
-from harness import CRLF, SEP, WINDOWS, host_path, lines, run
-
-BANNER = [
-    b"Holvex",
-    b"Version 1.01",
-    b"",
-    b"A utility for extracting very large tar files, by the Holvex project "
-    b"(https://holvex.example/)",
-    b"",
-]
+from harness import BANNER, CRLF, SEP, WINDOWS, host_path, lines, run
 
 SUPPORT_LINE = b"Contact me at https://holvex.example/support and I'll add support."
 # What an unhandled member's wait leaves in redirected output: the prompt,

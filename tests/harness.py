@@ -21,6 +21,16 @@ WINDOWS = ARGS.platform == "win32"
 SEP = "\\" if WINDOWS else "/"
 CRLF = b"\r\n"
 
+# The five lines every run begins with.
+BANNER = [
+    b"Holvex",
+    b"Version 1.01",
+    b"",
+    b"A utility for extracting very large tar files, by the Holvex project "
+    b"(https://holvex.example/)",
+    b"",
+]
+
 
 def _wine_env():
     env = dict(os.environ)

@@ -7,16 +7,7 @@ import stat
 import tarfile
 
 import harness
-from harness import CRLF, SEP, WINDOWS, host_path, lines, run
-
-BANNER = [
-    b"Holvex",
-    b"Version 1.01",
-    b"",
-    b"A utility for extracting very large tar files, by the Holvex project "
-    b"(https://holvex.example/)",
-    b"",
-]
+from harness import BANNER, CRLF, SEP, WINDOWS, host_path, lines, run
 
 EXAMPLE_ARCHIVE = b"f:\\tar\\backup.tar" if WINDOWS else b"/tar/backup.tar"
 EXAMPLE_OUTDIR = b"g:\\restore\\" if WINDOWS else b"/restore/"

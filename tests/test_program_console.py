@@ -9,7 +9,7 @@ import time
 
 import harness
 from console_harness import TmuxTerminal, shell_line
-from harness import SEP, WINDOWS, host_path
+from harness import BANNER, SEP, WINDOWS, host_path
 
 DATA = bytes(range(256)) * 4
 
@@ -77,13 +77,7 @@ class FreshConsoleTest(harness.TempDirTest):
         example_in = "f:\\tar\\backup.tar" if WINDOWS else "/tar/backup.tar"
         example_out = "g:\\restore\\" if WINDOWS else "/restore/"
         out = host_path(self.out)
-        self.assertEqual(self.rows_from(rows, "Holvex"), [
-            "Holvex",
-            "Version 1.01",
-            "",
-            "A utility for extracting very large tar files, by the Holvex project "
-            "(https://holvex.example/)",
-            "",
+        self.assertEqual(self.rows_from(rows, "Holvex"), [line.decode() for line in BANNER] + [
             "please enter the complete filename of the input .tar file",
             "           example: " + example_in,
             " -->" + host_path(archive),
