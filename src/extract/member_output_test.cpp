@@ -32,8 +32,7 @@ TEST(MapMemberPath, JoinsCollapsesAndDropsADirectorysTrailingSeparator) {
       {"", false, "/out/"},
   };
   for (const MappingCase& c : cases) {
-    EXPECT_EQ(map_member_path(native("/out/"), c.name, c.directory), native(c.expected))
-        << c.name;
+    EXPECT_EQ(map_member_path(native("/out/"), c.name, c.directory), native(c.expected)) << c.name;
   }
 }
 
@@ -49,20 +48,21 @@ struct NameCase {
 
 TEST(IsUnsafeName, RefusesParentComponentsOnEveryPlatform) {
   const NameCase cases[] = {
-      {"../x", true},        {"a/../../x", true}, {"a/..", true},       {"..", true},
-      {"a/b/c", false},      {"/abs/x", false},   {"a//b", false},      {"..a/b", false},
-      {"a/b../c", false},    {"...", false},      {"docs/", false},     {"", false},
-      {"./a", false},        {"a/./b", false},
+      {"../x", true},     {"a/../../x", true}, {"a/..", true},  {"..", true},
+      {"a/b/c", false},   {"/abs/x", false},   {"a//b", false}, {"..a/b", false},
+      {"a/b../c", false}, {"docs/", false},    {"", false},     {"./a", false},
+      {"a/./b", false},
   };
   for (const NameCase& c : cases) EXPECT_EQ(is_unsafe_name(c.name), c.unsafe) << c.name;
 }
 
 TEST(IsUnsafeName, WindowsAlsoRefusesColonsDeviceNamesAndBackslashParents) {
   const NameCase cases[] = {
-      {"c:x", true},       {"a:b", true},        {"dir/c:/x", true},  {"CON.txt", true},
-      {"con", true},       {"docs/Nul.tar", true}, {"COM1", true},    {"lpt9.x.y", true},
-      {"COM0", false},     {"COM10", false},     {"CONSOLE", false},  {"a\\..\\x", true},
-      {"..\\x", true},     {"icon.txt", false},
+      {"c:x", true},   {"a:b", true},          {"dir/c:/x", true}, {"CON.txt", true},
+      {"con", true},   {"docs/Nul.tar", true}, {"COM1", true},     {"lpt9.x.y", true},
+      {"COM0", false}, {"COM10", false},       {"CONSOLE", false}, {"a\\..\\x", true},
+      {"..\\x", true}, {"icon.txt", false},    {"a/.. /x", true},  {".../x", true},
+      {". ./x", true}, {". /x", false},        {"a/./b", false},   {"a.b/..c", false},
   };
   for (const NameCase& c : cases) {
     const bool expected = kWindowsNames ? c.unsafe : false;

@@ -1,4 +1,5 @@
 // Member names that could reach outside the output directory.
+#include <algorithm>
 #include <cctype>
 
 #include "extract/member_output.h"
@@ -6,7 +7,9 @@
 
 namespace {
 
-bool is_separator(char c) { return c == '/' || (kWindowsNames && c == '\\'); }
+bool is_separator(char c) {
+  return c == '/' || (kWindowsNames && c == '\\');
+}
 
 // CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices on Windows, with
 // or without an extension and in any case.
@@ -19,10 +22,19 @@ bool is_device_name(const Text& component) {
          base[3] >= '1' && base[3] <= '9';
 }
 
+// Windows drops trailing dots and spaces from each path component, so ".. "
+// or "..." can come to mean the parent directory: any component made of dots
+// and spaces alone, with two dots or more, is refused there.
+bool is_dots_and_spaces(const Text& component) {
+  return component.find_first_not_of(". ") == Text::npos &&
+         std::count(component.begin(), component.end(), '.') >= 2;
+}
+
 bool is_unsafe_component(const Text& component) {
   if (component == "..") return true;
   if (!kWindowsNames) return false;
-  return component.find(':') != Text::npos || is_device_name(component);
+  return component.find(':') != Text::npos || is_device_name(component) ||
+         is_dots_and_spaces(component);
 }
 
 }  // namespace
