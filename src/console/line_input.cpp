@@ -1,0 +1,145 @@
+#include "console/line_input.h"
+
+namespace {
+
+constexpr unsigned char kEnter = 13;
+constexpr unsigned char kLineFeed = 10;
+constexpr unsigned char kBackspace = 8;
+
+// One chunk of redirected input into the (empty) pending bytes; the end of
+// the input becomes a single pending byte 26.
+void refill(PendingInput& pending, InputSource source) {
+  size_t count = source.read(source.context, pending.bytes, kRefillSize);
+  if (count > kRefillSize) count = kRefillSize;
+  pending.start = 0;
+  if (count == 0) {
+    pending.bytes[0] = kEndMark;
+    count = 1;
+  }
+  pending.count = count;
+}
+
+void consume_one(PendingInput& pending) {
+  ++pending.start;
+  --pending.count;
+  if (pending.count == 0) pending.start = 0;
+}
+
+void echo_line_end(const LineKeyboard& keyboard) {
+  keyboard.echo(keyboard.context, kEnter);
+  keyboard.echo(keyboard.context, kLineFeed);
+}
+
+void echo_bytes(const LineKeyboard& keyboard, const char* bytes) {
+  for (; *bytes != '\0'; ++bytes)
+    keyboard.echo(keyboard.context, static_cast<unsigned char>(*bytes));
+}
+
+// How many bytes Backspace takes from the end of the line: one, or the whole
+// UTF-8 character that ends it when asked for and the bytes form one.
+size_t bytes_to_erase(const unsigned char* line, size_t length, bool erase_utf8) {
+  if (!erase_utf8) return 1;
+  size_t lead = length - 1;
+  while (lead > 0 && length - lead < 4 && (line[lead] & 0xC0) == 0x80) --lead;
+  const size_t span = length - lead;
+  if (span < 2) return 1;
+  const unsigned char first = line[lead];
+  size_t expected = 0;
+  if ((first & 0xE0) == 0xC0) {
+    expected = 2;
+  } else if ((first & 0xF0) == 0xE0) {
+    expected = 3;
+  } else if ((first & 0xF8) == 0xF0) {
+    expected = 4;
+  }
+  return expected == span ? span : 1;
+}
+
+}  // namespace
+
+Text take_redirected_line(PendingInput& pending, bool& end_of_input, InputSource source) {
+  unsigned char line[kLineLimit];
+  size_t length = 0;
+  for (;;) {
+    if (pending.count == 0) refill(pending, source);
+    const unsigned char byte = pending.bytes[pending.start];
+    if (byte == kEnter) {
+      consume_one(pending);
+      continue;
+    }
+    if (byte == kLineFeed) {
+      consume_one(pending);
+      break;
+    }
+    if (byte == kEndMark) {
+      if (!end_of_input) {
+        // The line ends here; the mark stays pending for the next call.
+        end_of_input = true;
+        break;
+      }
+      // Only the mark stays: nothing after it is ever returned.
+      pending.bytes[0] = kEndMark;
+      pending.start = 0;
+      pending.count = 1;
+      return Text(1, static_cast<char>(kEndMark));
+    }
+    line[length++] = byte;
+    consume_one(pending);
+    if (length == kLineLimit) break;
+  }
+  if (pending.count == 0) {
+    refill(pending, source);
+    if (pending.bytes[0] == kEndMark) end_of_input = true;
+  }
+  return Text(reinterpret_cast<const char*>(line), length);
+}
+
+Text edit_console_line(bool& end_of_input, LineKeyboard keyboard) {
+  unsigned char line[kLineLimit];
+  size_t length = 0;
+  bool in_end_state = end_of_input;
+  for (;;) {
+    if (in_end_state) {
+      // Ctrl+Z typed (now or on an earlier line): only Enter and Backspace count.
+      end_of_input = true;
+      echo_bytes(keyboard, "^Z");
+      for (;;) {
+        const int key = keyboard.next_char(keyboard.context);
+        if (key < 0) return Text(reinterpret_cast<const char*>(line), length);
+        if (key == kEnter) {
+          echo_line_end(keyboard);
+          return Text(reinterpret_cast<const char*>(line), length);
+        }
+        if (key == kBackspace) {
+          end_of_input = false;
+          echo_bytes(keyboard, "\b\b  \b\b");
+          break;
+        }
+      }
+      in_end_state = false;
+    }
+    const int key = keyboard.next_char(keyboard.context);
+    if (key < 0) return Text(reinterpret_cast<const char*>(line), length);
+    if (key == kEnter) {
+      echo_line_end(keyboard);
+      break;
+    }
+    if (key == kBackspace) {
+      if (length == 0) continue;
+      length -= bytes_to_erase(line, length, keyboard.erase_utf8);
+      echo_bytes(keyboard, "\b \b");
+      continue;
+    }
+    if (key == kEndMark) {
+      in_end_state = true;
+      continue;
+    }
+    line[length++] = static_cast<unsigned char>(key);
+    keyboard.echo(keyboard.context, static_cast<unsigned char>(key));
+    if (length == kLineLimit) {
+      echo_line_end(keyboard);
+      break;
+    }
+  }
+  return Text(reinterpret_cast<const char*>(line), length);
+}
