@@ -1,0 +1,45 @@
+#include "console/console_events.h"
+
+namespace {
+
+constexpr unsigned char kEscScanCode = 0x01;
+constexpr unsigned char kEsc = 27;
+
+// Ctrl, left Shift, right Shift, Alt, Caps Lock, Num Lock, Scroll Lock.
+bool is_shift_or_lock_key(unsigned char scan_code) {
+  switch (scan_code) {
+    case 0x1D:
+    case 0x2A:
+    case 0x36:
+    case 0x38:
+    case 0x3A:
+    case 0x45:
+    case 0x46:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The three rows of letter keys: Q to P, A to L, Z to M.
+bool is_letter_key(unsigned char scan_code) {
+  return (scan_code >= 0x10 && scan_code <= 0x19) || (scan_code >= 0x1E && scan_code <= 0x26) ||
+         (scan_code >= 0x2C && scan_code <= 0x32);
+}
+
+Text two_byte_key(unsigned char scan_code) {
+  return Text{'\0', static_cast<char>(scan_code)};
+}
+
+}  // namespace
+
+Text console_event_key(const ConsoleEvent& event) {
+  if (!event.is_key || !event.key_down) return "";
+  const unsigned char c = event.character;
+  const unsigned char s = event.scan_code;
+  if (c == 0 && is_shift_or_lock_key(s)) return "";
+  if (c != 0 && event.alt_held && is_letter_key(s)) return two_byte_key(s);
+  if (c != 0) return Text(1, static_cast<char>(c));
+  if (s == kEscScanCode && event.caps_lock_on) return Text(1, static_cast<char>(kEsc));
+  return two_byte_key(s);
+}
