@@ -1,0 +1,469 @@
+// The console on a POSIX terminal. The keyboard is the controlling terminal
+// (/dev/tty), switched to raw input while the program runs and restored on
+// every way out; keys are decoded from the bytes the terminal sends; the
+// cursor row is asked of the terminal with a position query; output goes
+// straight to the file descriptors with no buffering.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "console/console.h"
+#include "console/line_input.h"
+#include "console/terminal_keys.h"
+
+namespace {
+
+// An Esc with no further byte within this time is the Esc key on its own.
+constexpr int kEscapeWaitMs = 30;
+// How long the terminal has to answer a cursor position query.
+constexpr int kCursorAnswerMs = 200;
+// Keyboard bytes read but not yet taken as keys.
+constexpr size_t kTypedSize = 8192;
+
+// Signals whose default action ends the process: the terminal is restored
+// before that action takes place.
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT,  SIGQUIT, SIGSEGV, SIGABRT, SIGBUS,
+                                  SIGFPE,  SIGILL, SIGTRAP, SIGSYS,  SIGXCPU, SIGXFSZ};
+constexpr size_t kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+enum class ReadResult { got_bytes, nothing_yet, keyboard_gone };
+
+struct ConsoleState {
+  bool started = false;
+  int keyboard = -1;           // /dev/tty, or -1 when there is none
+  bool keyboard_gone = false;  // the terminal hung up
+  int output = -1;             // the terminal the cursor is driven on: 1, 2 or -1
+  bool input_is_console = false;
+  bool output_is_terminal = false;
+
+  // Terminal settings: the user's, to restore, and ours while running.
+  termios saved{};
+  termios raw{};
+  volatile sig_atomic_t raw_wanted = 0;
+  bool handlers_installed = false;
+  bool took_ending[kEndingSignalCount]{};
+  struct sigaction previous_ending[kEndingSignalCount] {};
+  struct sigaction previous_stop {};
+  struct sigaction previous_continue {};
+  bool took_stop = false;
+  bool took_continue = false;
+
+  // Redirected input and the end-of-input flag shared with the console editor.
+  PendingInput pending;
+  bool end_of_input = false;
+
+  // Keyboard bytes read ahead, a key found by key_waiting and not yet taken,
+  // and whether the terminal's answer to a query is still to come.
+  unsigned char typed[kTypedSize]{};
+  size_t typed_count = 0;
+  bool typed_settled = false;  // no byte came during the last wait for more
+  Text waiting_key;
+  bool answer_overdue = false;
+};
+
+ConsoleState console;
+
+bool has_keyboard() {
+  return console.keyboard >= 0 && !console.keyboard_gone;
+}
+
+// --- terminal settings ------------------------------------------------------
+
+termios raw_settings(const termios& user) {
+  termios raw = user;
+  // Every key comes as its byte: Ctrl+C 3, Ctrl+Z 26, Ctrl+S 19, Enter 13.
+  raw.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+  raw.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
+  // Output bytes go out as written: the program writes CR LF itself.
+  raw.c_oflag &= ~(ONLCR | OCRNL | ONOCR | ONLRET | TABDLY);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return raw;
+}
+
+// Sets the terminal's settings; safe inside a signal handler. SIGTTOU is held
+// back so that a process no longer in the foreground is not stopped for it.
+void set_terminal(const termios& settings) {
+  const int saved_errno = errno;
+  sigset_t hold;
+  sigset_t previous;
+  sigemptyset(&hold);
+  sigaddset(&hold, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &hold, &previous);
+  while (tcsetattr(console.keyboard, TCSANOW, &settings) < 0 && errno == EINTR) {
+  }
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  errno = saved_errno;
+}
+
+void restore_terminal() {
+  if (console.raw_wanted && console.keyboard >= 0) set_terminal(console.saved);
+}
+
+// Raw input again, when the program owns the terminal (in the foreground).
+void resume_raw_input() {
+  if (!console.raw_wanted || console.keyboard < 0) return;
+  const int saved_errno = errno;
+  if (tcgetpgrp(console.keyboard) == getpgrp()) set_terminal(console.raw);
+  errno = saved_errno;
+}
+
+void restore_at_exit() {
+  restore_terminal();
+}
+
+void on_ending_signal(int signal_number, siginfo_t* info, void*) {
+  restore_terminal();
+  console.raw_wanted = 0;
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    if (kEndingSignals[i] == signal_number)
+      sigaction(signal_number, &console.previous_ending[i], nullptr);
+  }
+  // A signal sent by a process is raised again and acts under the previous
+  // action once this handler returns; a fault simply happens again.
+  if (info == nullptr || info->si_code <= 0) raise(signal_number);
+}
+
+void on_stop_signal(int) {
+  const int saved_errno = errno;
+  restore_terminal();
+  struct sigaction ours;
+  struct sigaction stop_default {};
+  stop_default.sa_handler = SIG_DFL;
+  sigemptyset(&stop_default.sa_mask);
+  sigaction(SIGTSTP, &stop_default, &ours);
+  sigset_t stop_set;
+  sigset_t previous;
+  sigemptyset(&stop_set);
+  sigaddset(&stop_set, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop_set, &previous);
+  raise(SIGTSTP);  // the process stops here until it is continued
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  sigaction(SIGTSTP, &ours, nullptr);
+  resume_raw_input();
+  errno = saved_errno;
+}
+
+void on_continue_signal(int) {
+  resume_raw_input();
+}
+
+bool takes_over(int signal_number, struct sigaction& previous, bool only_default) {
+  if (sigaction(signal_number, nullptr, &previous) != 0) return false;
+  if (previous.sa_handler == SIG_IGN && !(previous.sa_flags & SA_SIGINFO)) return false;
+  if (only_default && (previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO))) {
+    return false;
+  }
+  return true;
+}
+
+void install_signal_handlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  action.sa_sigaction = on_ending_signal;
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    console.took_ending[i] = takes_over(kEndingSignals[i], console.previous_ending[i], false);
+    if (console.took_ending[i]) sigaction(kEndingSignals[i], &action, nullptr);
+  }
+  struct sigaction simple {};
+  sigemptyset(&simple.sa_mask);
+  simple.sa_flags = SA_RESTART;
+  simple.sa_handler = on_stop_signal;
+  console.took_stop = takes_over(SIGTSTP, console.previous_stop, true);
+  if (console.took_stop) sigaction(SIGTSTP, &simple, nullptr);
+  simple.sa_handler = on_continue_signal;
+  console.took_continue = takes_over(SIGCONT, console.previous_continue, true);
+  if (console.took_continue) sigaction(SIGCONT, &simple, nullptr);
+  console.handlers_installed = true;
+}
+
+void remove_signal_handlers() {
+  if (!console.handlers_installed) return;
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    if (console.took_ending[i]) sigaction(kEndingSignals[i], &console.previous_ending[i], nullptr);
+  }
+  if (console.took_stop) sigaction(SIGTSTP, &console.previous_stop, nullptr);
+  if (console.took_continue) sigaction(SIGCONT, &console.previous_continue, nullptr);
+  console.handlers_installed = false;
+}
+
+// --- output -------------------------------------------------------------------
+
+// Writes all the bytes unless the descriptor fails; a failure shows nothing.
+void write_all(int fd, const char* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(fd, bytes, count);
+    if (written > 0) {
+      bytes += written;
+      count -= static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return;
+      continue;
+    }
+    return;
+  }
+}
+
+void write_text(int fd, const Text& text) {
+  write_all(fd, text.data(), text.size());
+}
+
+// --- keyboard -----------------------------------------------------------------
+
+int64_t now_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Reads what the terminal has sent, waiting up to `timeout_ms` (-1: without
+// limit) for the first byte.
+ReadResult read_more(int timeout_ms) {
+  if (!has_keyboard()) return ReadResult::keyboard_gone;
+  if (console.typed_count == kTypedSize) return ReadResult::nothing_yet;
+  pollfd ready{console.keyboard, POLLIN, 0};
+  const int polled = poll(&ready, 1, timeout_ms);
+  if (polled <= 0) return ReadResult::nothing_yet;
+  if (ready.revents & POLLNVAL) {
+    console.keyboard_gone = true;
+    return ReadResult::keyboard_gone;
+  }
+  const ssize_t count =
+      read(console.keyboard, console.typed + console.typed_count, kTypedSize - console.typed_count);
+  if (count > 0) {
+    console.typed_count += static_cast<size_t>(count);
+    console.typed_settled = false;
+    return ReadResult::got_bytes;
+  }
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    return ReadResult::nothing_yet;
+  }
+  // End of file or an error on a terminal: it has hung up.
+  console.keyboard_gone = true;
+  return ReadResult::keyboard_gone;
+}
+
+void drop_typed(size_t at, size_t count) {
+  memmove(console.typed + at, console.typed + at + count, console.typed_count - at - count);
+  console.typed_count -= count;
+}
+
+// The next key from the keyboard: "" when none is there (without waiting) or
+// when the keyboard is gone (waiting).
+Text take_key(bool wait) {
+  if (!console.waiting_key.empty()) {
+    Text key;
+    key.swap(console.waiting_key);
+    return key;
+  }
+  for (;;) {
+    if (console.typed_count > 0) {
+      TerminalUnit unit =
+          decode_terminal_unit(console.typed, console.typed_count, !console.typed_settled);
+      if (unit.kind == TerminalUnitKind::incomplete) {
+        if (read_more(kEscapeWaitMs) != ReadResult::got_bytes) console.typed_settled = true;
+        continue;
+      }
+      drop_typed(0, unit.length);
+      if (unit.kind == TerminalUnitKind::cursor_report && console.answer_overdue) {
+        // The late answer to a query that was given up on.
+        console.answer_overdue = false;
+        continue;
+      }
+      if (unit.key.empty()) continue;
+      return unit.key;
+    }
+    const ReadResult result = read_more(wait ? -1 : 0);
+    if (result == ReadResult::keyboard_gone) return "";
+    if (result == ReadResult::nothing_yet && !wait) return "";
+  }
+}
+
+// --- line input ---------------------------------------------------------------
+
+int next_typed_char(void*) {
+  for (;;) {
+    const Text key = take_key(true);
+    if (key.empty()) return -1;
+    // Keys that give no character are passed over, as in a raw console.
+    if (key.size() == 1) return static_cast<unsigned char>(key[0]);
+  }
+}
+
+void echo_byte(void*, unsigned char byte) {
+  const int fd = console.output >= 0 ? console.output : console.keyboard;
+  if (fd >= 0) write_all(fd, reinterpret_cast<const char*>(&byte), 1);
+}
+
+size_t read_redirected(void*, unsigned char* buffer, size_t max) {
+  struct stat info {};
+  if (fstat(STDIN_FILENO, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
+    // A pipe with nothing in it at this moment counts as the end of input.
+    pollfd ready{STDIN_FILENO, POLLIN, 0};
+    int polled;
+    do {
+      polled = poll(&ready, 1, 0);
+    } while (polled < 0 && errno == EINTR);
+    if (polled <= 0) return 0;
+  }
+  for (;;) {
+    const ssize_t count = read(STDIN_FILENO, buffer, max);
+    if (count > 0) return static_cast<size_t>(count);
+    if (count < 0 && errno == EINTR) continue;
+    return 0;
+  }
+}
+
+}  // namespace
+
+void console_start() {
+  if (console.started) return;
+  console.started = true;
+  console.output_is_terminal = isatty(STDOUT_FILENO) == 1;
+  if (console.output_is_terminal) {
+    console.output = STDOUT_FILENO;
+  } else if (isatty(STDERR_FILENO) == 1) {
+    console.output = STDERR_FILENO;
+  }
+
+  // The keyboard is the controlling terminal, when the program runs in its
+  // foreground; a background job has none.
+  console.keyboard = open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (console.keyboard >= 0 && (tcgetpgrp(console.keyboard) != getpgrp() ||
+                                tcgetattr(console.keyboard, &console.saved) != 0)) {
+    close(console.keyboard);
+    console.keyboard = -1;
+  }
+  console.input_is_console = isatty(STDIN_FILENO) == 1 && console.keyboard >= 0;
+
+  // Writing to a closed pipe fails like any other write instead of ending the run.
+  struct sigaction pipe_action {};
+  if (sigaction(SIGPIPE, nullptr, &pipe_action) == 0 && pipe_action.sa_handler == SIG_DFL &&
+      !(pipe_action.sa_flags & SA_SIGINFO)) {
+    signal(SIGPIPE, SIG_IGN);
+  }
+
+  if (console.keyboard < 0) return;
+  console.raw = raw_settings(console.saved);
+  install_signal_handlers();
+  static bool exit_hook_set = false;
+  if (!exit_hook_set) exit_hook_set = atexit(restore_at_exit) == 0;
+  console.raw_wanted = 1;
+  resume_raw_input();
+}
+
+void console_stop() {
+  if (!console.started) return;
+  restore_terminal();
+  console.raw_wanted = 0;
+  remove_signal_handlers();
+  if (console.keyboard >= 0) close(console.keyboard);
+  console.keyboard = -1;
+  console.keyboard_gone = false;
+  console.output = -1;
+  console.input_is_console = false;
+  console.typed_count = 0;
+  console.waiting_key.clear();
+  console.started = false;
+}
+
+void print_text(const Text& text) {
+  write_text(STDOUT_FILENO, text);
+}
+
+void print_line_end() {
+  write_all(STDOUT_FILENO, "\r\n", 2);
+}
+
+Text read_line() {
+  if (console.input_is_console) {
+    LineKeyboard keyboard{next_typed_char, echo_byte, nullptr, true};
+    return edit_console_line(console.end_of_input, keyboard);
+  }
+  return take_redirected_line(console.pending, console.end_of_input,
+                              InputSource{read_redirected, nullptr});
+}
+
+int32_t key_waiting() {
+  if (console.waiting_key.empty()) console.waiting_key = take_key(false);
+  return console.waiting_key.empty() ? 0 : -1;
+}
+
+Text read_key() {
+  return take_key(false);
+}
+
+Text wait_key() {
+  return take_key(true);
+}
+
+void flush_keys() {
+  console.waiting_key.clear();
+  console.typed_count = 0;
+  console.typed_settled = false;
+  if (has_keyboard()) tcflush(console.keyboard, TCIFLUSH);
+}
+
+int32_t cursor_row() {
+  if (console.output < 0 || !has_keyboard()) return 0;
+  // Bytes already read are keys typed before the query; the answer follows them.
+  const size_t answer_from = console.typed_count;
+  write_all(console.output, "\x1b[6n", 4);
+  const int64_t deadline = now_ms() + kCursorAnswerMs;
+  for (;;) {
+    const CursorReport report = find_cursor_report(console.typed, console.typed_count, answer_from);
+    if (report.found) {
+      drop_typed(report.at, report.length);
+      console.answer_overdue = false;
+      return report.row;
+    }
+    const int64_t left = deadline - now_ms();
+    if (left <= 0) break;
+    const ReadResult result = read_more(static_cast<int>(left));
+    if (result == ReadResult::keyboard_gone) break;
+    if (result == ReadResult::nothing_yet && console.typed_count == kTypedSize) break;
+  }
+  console.answer_overdue = true;
+  return 0;
+}
+
+void move_cursor(int32_t column, int32_t row) {
+  if (console.output < 0) return;
+  winsize size{};
+  const bool known =
+      ioctl(console.output, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
+  const bool column_ok = column >= 1 && (!known || column <= size.ws_col);
+  const bool row_ok = row >= 1 && (!known || row <= size.ws_row);
+  if (column_ok && row_ok) {
+    write_text(console.output, "\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "H");
+  } else if (column_ok) {
+    write_text(console.output, column == 1 ? Text("\r") : "\x1b[" + std::to_string(column) + "G");
+  } else if (row_ok) {
+    write_text(console.output, "\x1b[" + std::to_string(row) + "d");
+  }
+}
+
+Text printable(const Text& text) {
+  if (!console.output_is_terminal) return text;
+  Text shown = text;
+  for (char& byte : shown) {
+    const unsigned char code = static_cast<unsigned char>(byte);
+    if (code < 32 || code == 127) byte = '?';
+  }
+  return shown;
+}

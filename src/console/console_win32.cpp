@@ -1,0 +1,222 @@
+// The console on Windows: the standard handles for output and redirected
+// input, the console's input buffer ("CONIN$") for keys, and the screen
+// buffer of the console output for the cursor.
+#include <windows.h>
+
+#include "console/console.h"
+#include "console/console_events.h"
+#include "console/line_input.h"
+
+namespace {
+
+constexpr DWORD kOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+constexpr DWORD kRawInputMode = 0;
+constexpr DWORD kCursorSize = 10;
+// Larger texts are written in pieces of this size.
+constexpr size_t kLargestWrite = 1u << 30;
+
+struct ConsoleState {
+  bool started = false;
+  HANDLE standard_input = INVALID_HANDLE_VALUE;
+  HANDLE standard_output = INVALID_HANDLE_VALUE;
+  HANDLE standard_error = INVALID_HANDLE_VALUE;
+  HANDLE console_output = INVALID_HANDLE_VALUE;
+  HANDLE keyboard = INVALID_HANDLE_VALUE;
+  bool input_is_console = false;
+  PendingInput pending;
+  bool end_of_input = false;
+};
+
+ConsoleState console;
+
+bool has_keyboard() {
+  return console.keyboard != INVALID_HANDLE_VALUE;
+}
+
+// WriteFile with critical-error dialogs switched off; a failed or short write
+// shows nothing and is not retried.
+bool write_bytes(HANDLE handle, const char* bytes, size_t count) {
+  while (count > 0) {
+    const DWORD piece = static_cast<DWORD>(count < kLargestWrite ? count : kLargestWrite);
+    const UINT previous_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetLastError(0);
+    DWORD written = 0;
+    const BOOL ok = WriteFile(handle, bytes, piece, &written, nullptr);
+    const DWORD error = GetLastError();
+    SetErrorMode(previous_mode);
+    if (!ok || error != 0 || written != piece) return false;
+    bytes += piece;
+    count -= piece;
+  }
+  return true;
+}
+
+// --- key events ---------------------------------------------------------------
+
+ConsoleEvent event_of(const INPUT_RECORD& record) {
+  ConsoleEvent event;
+  if (record.EventType != KEY_EVENT) return event;
+  const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  event.is_key = true;
+  event.key_down = key.bKeyDown != FALSE;
+  event.character = static_cast<unsigned char>(key.uChar.AsciiChar);
+  event.scan_code = static_cast<unsigned char>(key.wVirtualScanCode & 0xFF);
+  event.alt_held = (key.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
+  event.caps_lock_on = (key.dwControlKeyState & CAPSLOCK_ON) != 0;
+  return event;
+}
+
+// Looks at the queue of the console keyboard, discarding the events that are
+// no key press, until a key press is first in it (its value is returned and
+// the event stays queued) or the queue is empty ("").
+Text first_waiting_key() {
+  if (!has_keyboard()) return "";
+  for (;;) {
+    INPUT_RECORD record;
+    DWORD count = 0;
+    if (!PeekConsoleInputA(console.keyboard, &record, 1, &count) || count == 0) return "";
+    Text key = console_event_key(event_of(record));
+    if (!key.empty()) return key;
+    if (!ReadConsoleInputA(console.keyboard, &record, 1, &count) || count == 0) return "";
+  }
+}
+
+// --- line input ---------------------------------------------------------------
+
+int next_console_char(void*) {
+  if (!has_keyboard()) return -1;
+  for (;;) {
+    Sleep(1);
+    char byte = 0;
+    DWORD count = 0;
+    if (ReadFile(console.keyboard, &byte, 1, &count, nullptr) && count == 1) {
+      return static_cast<unsigned char>(byte);
+    }
+  }
+}
+
+void echo_byte(void*, unsigned char byte) {
+  DWORD written = 0;
+  WriteFile(console.console_output, &byte, 1, &written, nullptr);
+}
+
+size_t read_redirected(void*, unsigned char* buffer, size_t max) {
+  DWORD peeked = 0;
+  DWORD available = 0;
+  DWORD wanted = static_cast<DWORD>(max);
+  if (PeekNamedPipe(console.standard_input, buffer, wanted, &peeked, &available, nullptr)) {
+    // A pipe with nothing in it at this moment counts as the end of input.
+    if (peeked == 0) return 0;
+    wanted = peeked;
+  }
+  DWORD count = 0;
+  if (!ReadFile(console.standard_input, buffer, wanted, &count, nullptr)) return 0;
+  return count;
+}
+
+}  // namespace
+
+void console_start() {
+  if (console.started) return;
+  console.started = true;
+  console.standard_error = GetStdHandle(STD_ERROR_HANDLE);
+  console.standard_input = GetStdHandle(STD_INPUT_HANDLE);
+  console.standard_output = GetStdHandle(STD_OUTPUT_HANDLE);
+  console.keyboard =
+      CreateFileA("CONIN$", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+
+  DWORD mode = 0;
+  console.console_output = GetConsoleMode(console.standard_output, &mode) ? console.standard_output
+                                                                          : console.standard_error;
+  SetConsoleMode(console.console_output, kOutputMode);
+  console.input_is_console = GetConsoleMode(console.standard_input, &mode) != FALSE;
+  SetConsoleMode(console.standard_input, kRawInputMode);
+
+  CONSOLE_CURSOR_INFO cursor{};
+  if (!GetConsoleCursorInfo(console.console_output, &cursor) || cursor.dwSize == 0) {
+    if (!GetConsoleCursorInfo(console.standard_output, &cursor) || cursor.dwSize == 0) {
+      cursor.dwSize = kCursorSize;
+      cursor.bVisible = TRUE;
+      SetConsoleCursorInfo(console.console_output, &cursor);
+    }
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  if (startup.dwFlags & STARTF_USESTDHANDLES) {
+    console.standard_input = startup.hStdInput;
+    console.standard_output = startup.hStdOutput;
+    console.standard_error = startup.hStdError;
+  }
+}
+
+void console_stop() {
+  if (!console.started) return;
+  if (has_keyboard()) CloseHandle(console.keyboard);
+  console.keyboard = INVALID_HANDLE_VALUE;
+  console.started = false;
+}
+
+void print_text(const Text& text) {
+  if (!text.empty()) write_bytes(console.standard_output, text.data(), text.size());
+}
+
+void print_line_end() {
+  write_bytes(console.standard_output, "\r\n", 2);
+}
+
+Text read_line() {
+  if (console.input_is_console) {
+    LineKeyboard keyboard{next_console_char, echo_byte, nullptr, false};
+    return edit_console_line(console.end_of_input, keyboard);
+  }
+  return take_redirected_line(console.pending, console.end_of_input,
+                              InputSource{read_redirected, nullptr});
+}
+
+int32_t key_waiting() {
+  return first_waiting_key().empty() ? 0 : -1;
+}
+
+Text read_key() {
+  Text key = first_waiting_key();
+  if (key.empty()) return key;
+  INPUT_RECORD record;
+  DWORD count = 0;
+  ReadConsoleInputA(console.keyboard, &record, 1, &count);
+  return key;
+}
+
+Text wait_key() {
+  // Without a console keyboard no key can ever come.
+  if (!has_keyboard()) return "";
+  for (;;) {
+    Sleep(1);
+    Text key = read_key();
+    if (!key.empty()) return key;
+  }
+}
+
+void flush_keys() {
+  if (console.input_is_console) FlushConsoleInputBuffer(console.standard_input);
+}
+
+int32_t cursor_row() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console.console_output, &info)) return 0;
+  return info.dwCursorPosition.Y + 1;
+}
+
+void move_cursor(int32_t column, int32_t row) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console.console_output, &info)) return;
+  if (column < 1 || column > info.dwSize.X) column = info.dwCursorPosition.X + 1;
+  if (row < 1 || row > info.dwSize.Y) row = info.dwCursorPosition.Y + 1;
+  const COORD place{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)};
+  SetConsoleCursorPosition(console.console_output, place);
+}
+
+Text printable(const Text& text) {
+  return text;
+}
