@@ -13,15 +13,6 @@ class DirectoryServicePosixTest : public ::testing::Test {
  protected:
   void TearDown() override { find_entry(dir.at("no such entry"), 0); }
 
-  static std::set<Text> all_found(const Text& path, int32_t mask) {
-    std::set<Text> found;
-    for (Text name = find_entry(path, mask); !name.empty() && found.size() < 100;
-         name = find_entry("", mask)) {
-      found.insert(name);
-    }
-    return found;
-  }
-
   TempDir dir;
 };
 

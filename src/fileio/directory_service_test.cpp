@@ -23,18 +23,6 @@ class DirectoryServiceTest : public ::testing::Test {
   // Leaves no search open on the directory when it is removed.
   void TearDown() override { find_entry(dir.at("no such entry"), 0); }
 
-  // Every entry a probe finds: the first, then each continuation.
-  static std::set<Text> all_found(const Text& path, int32_t mask) {
-    std::set<Text> found;
-    for (Text name = find_entry(path, mask); !name.empty(); name = find_entry("", mask)) {
-      if (!found.insert(name).second || found.size() > 100) {
-        ADD_FAILURE() << "the search repeats " << name;
-        break;
-      }
-    }
-    return found;
-  }
-
   TempDir dir;
 };
 

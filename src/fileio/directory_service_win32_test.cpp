@@ -12,15 +12,6 @@ class DirectoryServiceWin32Test : public ::testing::Test {
  protected:
   void TearDown() override { find_entry(dir.at("no such entry"), 0); }
 
-  static std::set<Text> all_found(const Text& path, int32_t mask) {
-    std::set<Text> found;
-    for (Text name = find_entry(path, mask); !name.empty() && found.size() < 100;
-         name = find_entry("", mask)) {
-      found.insert(name);
-    }
-    return found;
-  }
-
   void make_file(const Text& name, DWORD attributes) {
     write_file(dir.at(name), "x");
     ASSERT_TRUE(SetFileAttributesA(dir.at(name).c_str(), attributes));

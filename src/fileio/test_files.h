@@ -3,16 +3,33 @@
 // test, and the few platform steps the tests need (test_files_*_test.cpp).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
+#include "fileio/directory_service.h"
 #include "fileio/path_style.h"
 #include "text/text.h"
+
+// Every entry a probe finds: the first, then each continuation. A search
+// that repeats an entry, or runs past 100, stops there.
+inline std::set<Text> all_found(const Text& path, int32_t mask) {
+  std::set<Text> found;
+  for (Text name = find_entry(path, mask); !name.empty(); name = find_entry("", mask)) {
+    if (!found.insert(name).second || found.size() > 100) {
+      ADD_FAILURE() << "the search repeats " << name;
+      break;
+    }
+  }
+  return found;
+}
 
 // A new directory under the system's temporary directory, removed with all
 // it holds when the test ends. Anyone may work in it, so that a test can act
