@@ -4,6 +4,7 @@ byte for byte with CR LF, exit code 0 on every path."""
 
 import os
 import stat
+import subprocess
 import tarfile
 
 import harness
@@ -61,6 +62,33 @@ class ProgramTest(harness.TempDirTest):
                 self.assertEqual(out, CRLF.join(expected) + CRLF)
                 with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
+
+    def test_whole_run_redirected_to_a_file_holds_exactly_the_printed_texts(self):
+        # A link's warning writes its prompt without a line end; in a file it
+        # is followed directly by the 18 blanking spaces and the next line,
+        # with no cursor bytes anywhere.
+        harness.python_tar(self.archive, [
+            ("link", b"target", tarfile.SYMTYPE),
+            ("a.txt", A_TXT, tarfile.REGTYPE),
+        ])
+        log = self.path("log.txt")
+        with open(log, "wb") as out:
+            result = subprocess.run(harness.command("holvex", host_path(self.archive),
+                                                    host_path(self.out)),
+                                    stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.PIPE, env=harness.ENV, timeout=120,
+                                    start_new_session=True)
+        self.assertEqual(result.returncode, 0)
+        with open(log, "rb") as f:
+            written = f.read()
+        self.assertEqual(written, CRLF.join(BANNER + [
+            b"link (0 bytes)",
+            b"ERROR: Type problem!",
+            b"Unhandled: 2",
+            b"Contact me at https://holvex.example/support and I'll add support.",
+            b" ==press any key==" + b" " * 18 + native(self.out) + SEP.encode()
+            + b"a.txt (1,000 bytes)",
+        ]) + CRLF)
 
     def test_missing_outdir_outside_a_fresh_console_gives_the_usage_text(self):
         for args in ([], [host_path(self.archive)]):
