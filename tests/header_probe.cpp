@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
     write_text(member.name);
     write_text("\t");
     write_text(member.bad_size ? std::string("bad") : std::to_string(member.size));
-    write_text("\t" + std::to_string(member.type) + "\n");
+    write_text("\t");
+    write_text(std::to_string(member.type));
+    write_text("\n");
     if (member.bad_size) break;
 
     if (member.block_count > 0) {

@@ -2,4 +2,6 @@
 #include "app/run_sequence.h"
 #include "console/command_line.h"
 
-int main(int argc, char** argv) { return run_holvex(process_command_line(argc, argv)); }
+int main(int argc, char** argv) {
+  return run_holvex(process_command_line(argc, argv));
+}

@@ -18,8 +18,7 @@ bool check_paths(RunSettings& settings) {
     print_line("Output directory does not look right");
     return false;
   }
-  Text directory =
-      substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1);
+  Text directory = substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1);
   // The POSIX root "/" has nothing left once its separator is taken off; an
   // empty probe would continue the last search, so probe the root instead.
   if (directory.empty()) directory = kSeparator;

@@ -22,11 +22,11 @@ inline constexpr int32_t kTypeDirectory = 5;
 inline constexpr int64_t kMaxMemberSize = int64_t{1} << 62;
 
 struct Member {
-  Text name;              // 0 to 100 bytes, tar form with "/"
-  int64_t size = 0;       // data bytes
-  int32_t type = 0;       // 0 to 9
+  Text name;                // 0 to 100 bytes, tar form with "/"
+  int64_t size = 0;         // data bytes
+  int32_t type = 0;         // 0 to 9
   int64_t block_count = 0;  // 512-byte data blocks after the header
-  bool bad_size = false;  // the size field cannot be a size
+  bool bad_size = false;    // the size field cannot be a size
 };
 
 // True when the block holds no member: it is empty or its first byte is NUL.

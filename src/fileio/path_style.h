@@ -13,7 +13,9 @@ inline const Text kExampleOutdir = "g:\\restore\\";
 // Windows names also split at "\" and refuse ":" and device names.
 inline constexpr bool kWindowsNames = true;
 // A full reference on Windows holds a drive colon somewhere.
-inline bool outdir_looks_right(const Text& outdir) { return find_text(1, outdir, ":") != 0; }
+inline bool outdir_looks_right(const Text& outdir) {
+  return find_text(1, outdir, ":") != 0;
+}
 #else
 inline constexpr char kSeparatorChar = '/';
 inline const Text kSeparator = "/";
@@ -21,5 +23,7 @@ inline const Text kExampleArchive = "/tar/backup.tar";
 inline const Text kExampleOutdir = "/restore/";
 inline constexpr bool kWindowsNames = false;
 // A full reference on POSIX is an absolute path.
-inline bool outdir_looks_right(const Text& outdir) { return first_code(outdir) == '/'; }
+inline bool outdir_looks_right(const Text& outdir) {
+  return first_code(outdir) == '/';
+}
 #endif
