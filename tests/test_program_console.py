@@ -127,6 +127,22 @@ class FreshConsoleTest(harness.TempDirTest):
             "EXIT=0",
         ])
 
+    def test_empty_second_answer_does_not_look_right(self):
+        # Never the root directory on POSIX, where the bare separator would
+        # otherwise pass for an absolute path.
+        terminal = self.start()
+        self.wait_for(terminal, " -->")
+        terminal.type_text(host_path(self.archive))
+        terminal.keys("Enter")
+        self.wait_for(terminal, "now please enter")
+        terminal.keys("Enter")
+        rows = self.wait_for(terminal, "Press a key to exit.")
+        self.assertEqual(self.rows_from(rows, "Output directory does not look right"),
+                         ["Output directory does not look right", "Press a key to exit."])
+        terminal.keys("Enter")
+        self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(os.listdir(self.out), [])
+
     def test_output_directory_checks_in_a_fresh_console(self):
         cases = [
             ("relative" + SEP, "Output directory does not look right"),

@@ -13,8 +13,11 @@ bool check_paths(RunSettings& settings) {
     print_line("Input file not found ('" + printable(settings.infile) + "')");
     return false;
   }
+  // An empty answer becomes the bare separator, which on POSIX would be the
+  // root directory: it never looks right, on either platform.
+  const bool outdir_given = !settings.outdir.empty();
   if (right_part(settings.outdir, 1) != kSeparator) settings.outdir += kSeparator;
-  if (!outdir_looks_right(settings.outdir)) {
+  if (!outdir_given || !outdir_looks_right(settings.outdir)) {
     print_line("Output directory does not look right");
     return false;
   }
