@@ -9,12 +9,7 @@
 
 namespace {
 
-class DirectoryServicePosixTest : public ::testing::Test {
- protected:
-  void TearDown() override { find_entry(dir.at("no such entry"), 0); }
-
-  TempDir dir;
-};
+using DirectoryServicePosixTest = FileServiceTest;
 
 TEST_F(DirectoryServicePosixTest, EntriesThatAreNotFilesOrDirectoriesAreSystemEntries) {
   ASSERT_EQ(mkfifo(dir.at("pipe").c_str(), 0600), 0);

@@ -10,7 +10,7 @@ namespace {
 
 // A small tree: three plain files, a plain file named like a directory, a
 // directory with something in it and an empty directory.
-class DirectoryServiceTest : public ::testing::Test {
+class DirectoryServiceTest : public FileServiceTest {
  protected:
   void SetUp() override {
     for (const char* file : {"backup.tar", "other.tar", "notes.txt", "restore"}) {
@@ -20,10 +20,6 @@ class DirectoryServiceTest : public ::testing::Test {
     make_directory(dir.at("empty"));
     write_file(dir.at("sub") + kSeparator + "inside.txt", "data");
   }
-  // Leaves no search open on the directory when it is removed.
-  void TearDown() override { find_entry(dir.at("no such entry"), 0); }
-
-  TempDir dir;
 };
 
 TEST_F(DirectoryServiceTest, NamedEntriesAndTheMask) {

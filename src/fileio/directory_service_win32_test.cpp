@@ -8,16 +8,12 @@
 
 namespace {
 
-class DirectoryServiceWin32Test : public ::testing::Test {
+class DirectoryServiceWin32Test : public FileServiceTest {
  protected:
-  void TearDown() override { find_entry(dir.at("no such entry"), 0); }
-
   void make_file(const Text& name, DWORD attributes) {
     write_file(dir.at(name), "x");
     ASSERT_TRUE(SetFileAttributesA(dir.at(name).c_str(), attributes));
   }
-
-  TempDir dir;
 };
 
 TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {

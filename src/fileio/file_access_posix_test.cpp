@@ -17,14 +17,7 @@ namespace {
 constexpr int32_t kArchive = 1;
 constexpr int32_t kOutput = 2;
 
-class FileAccessPosixTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    close_file(kArchive);
-    close_file(kOutput);
-  }
-  TempDir dir;
-};
+using FileAccessPosixTest = FileServiceTest;
 
 // Another process that takes an exclusive lock on a file (non-blocking) and
 // holds it until released. It says through a pipe whether it got the lock,

@@ -15,15 +15,13 @@ constexpr int32_t kArchive = 1;
 constexpr int32_t kOutput = 2;
 constexpr int32_t kOther = 3;
 
-// Each test gets its own directory; every file number a test may have left
-// open is closed before the directory goes.
-class FileAccessTest : public ::testing::Test {
+class FileAccessTest : public FileServiceTest {
  protected:
   void TearDown() override {
-    for (int32_t number : {0, kArchive, kOutput, kOther, kLastNumber}) close_file(number);
+    close_file(kLastNumber);
+    FileServiceTest::TearDown();
   }
   static constexpr int32_t kLastNumber = 32767;
-  TempDir dir;
 };
 
 struct Read {

@@ -9,14 +9,7 @@ namespace {
 constexpr int32_t kArchive = 1;
 constexpr int32_t kOutput = 2;
 
-class FileAccessWin32Test : public ::testing::Test {
- protected:
-  void TearDown() override {
-    close_file(kArchive);
-    close_file(kOutput);
-  }
-  TempDir dir;
-};
+using FileAccessWin32Test = FileServiceTest;
 
 HANDLE open_shared(const Text& name, DWORD access) {
   return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

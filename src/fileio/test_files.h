@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "fileio/directory_service.h"
+#include "fileio/file_access.h"
 #include "fileio/path_style.h"
 #include "text/text.h"
 
@@ -73,6 +74,18 @@ class TempDir {
 
  private:
   std::filesystem::path root_;
+};
+
+// A test of the file services in a fresh directory of its own. Before the
+// directory goes, the file numbers a test may have left open are closed and no
+// search is left open in it.
+class FileServiceTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (int32_t number = 0; number <= 3; ++number) close_file(number);
+    find_entry(dir.at("no such entry"), 0);
+  }
+  TempDir dir;
 };
 
 inline void write_file(const Text& path, const Text& bytes) {
