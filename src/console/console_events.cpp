@@ -1,5 +1,7 @@
 #include "console/console_events.h"
 
+#include "console/letter_keys.h"
+
 namespace {
 
 constexpr unsigned char kEscScanCode = 0x01;
@@ -21,12 +23,6 @@ bool is_shift_or_lock_key(unsigned char scan_code) {
   }
 }
 
-// The three rows of letter keys: Q to P, A to L, Z to M.
-bool is_letter_key(unsigned char scan_code) {
-  return (scan_code >= 0x10 && scan_code <= 0x19) || (scan_code >= 0x1E && scan_code <= 0x26) ||
-         (scan_code >= 0x2C && scan_code <= 0x32);
-}
-
 Text two_byte_key(unsigned char scan_code) {
   return Text{'\0', static_cast<char>(scan_code)};
 }
@@ -38,7 +34,7 @@ Text console_event_key(const ConsoleEvent& event) {
   const unsigned char c = event.character;
   const unsigned char s = event.scan_code;
   if (c == 0 && is_shift_or_lock_key(s)) return "";
-  if (c != 0 && event.alt_held && is_letter_key(s)) return two_byte_key(s);
+  if (c != 0 && event.alt_held && is_letter_scan_code(s)) return two_byte_key(s);
   if (c != 0) return Text(1, static_cast<char>(c));
   if (s == kEscScanCode && event.caps_lock_on) return Text(1, static_cast<char>(kEsc));
   return two_byte_key(s);

@@ -1,5 +1,7 @@
 #include "console/terminal_keys.h"
 
+#include "console/letter_keys.h"
+
 namespace {
 
 constexpr unsigned char kEsc = 27;
@@ -58,92 +60,40 @@ TerminalUnit key_or_nothing(size_t length, Text key) {
               std::move(key));
 }
 
-// Scan code of a letter key (Alt+letter), 0 for a byte that is no letter.
-unsigned char letter_scan_code(unsigned char byte) {
-  static const char kRows[] = "qwertyuiop\0\0\0\0asdfghjkl\0\0\0\0\0zxcvbnm";
-  if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
-  if (byte < 'a' || byte > 'z') return 0;
-  for (size_t i = 0; i < sizeof kRows - 1; ++i) {
-    if (static_cast<unsigned char>(kRows[i]) == byte) return static_cast<unsigned char>(0x10 + i);
-  }
-  return 0;
-}
-
 // The key named by the last byte of a cursor-key or function-key sequence
 // ("ESC [ A", "ESC O P", with or without modifier numbers before it).
+struct FinalLetterKey {
+  unsigned char final;
+  unsigned char scan_code;
+};
+constexpr FinalLetterKey kFinalLetterKeys[] = {
+    {'A', kUp},   {'B', kDown}, {'C', kRight}, {'D', kLeft}, {'E', kCenter}, {'F', kEnd},
+    {'H', kHome}, {'P', kF1},   {'Q', kF2},    {'R', kF3},   {'S', kF4},
+};
+
 Text final_letter_key(unsigned char final) {
-  switch (final) {
-    case 'A':
-      return scan_key(kUp);
-    case 'B':
-      return scan_key(kDown);
-    case 'C':
-      return scan_key(kRight);
-    case 'D':
-      return scan_key(kLeft);
-    case 'E':
-      return scan_key(kCenter);
-    case 'F':
-      return scan_key(kEnd);
-    case 'H':
-      return scan_key(kHome);
-    case 'P':
-      return scan_key(kF1);
-    case 'Q':
-      return scan_key(kF2);
-    case 'R':
-      return scan_key(kF3);
-    case 'S':
-      return scan_key(kF4);
-    default:
-      return "";
+  for (const FinalLetterKey& key : kFinalLetterKeys) {
+    if (key.final == final) return scan_key(key.scan_code);
   }
+  return "";
 }
 
 // The key of "ESC [ number ~".
+struct TildeKey {
+  int32_t number;
+  unsigned char scan_code;
+};
+constexpr TildeKey kTildeKeys[] = {
+    {1, kHome},     {7, kHome}, {2, kInsert}, {3, kDel},  {4, kEnd},  {8, kEnd},  {5, kPageUp},
+    {6, kPageDown}, {11, kF1},  {12, kF2},    {13, kF3},  {14, kF4},  {15, kF5},  {17, kF6},
+    {18, kF7},      {19, kF8},  {20, kF9},    {21, kF10}, {23, kF11}, {24, kF12},
+};
+
 Text tilde_key(int32_t number) {
-  switch (number) {
-    case 1:
-    case 7:
-      return scan_key(kHome);
-    case 2:
-      return scan_key(kInsert);
-    case 3:
-      return scan_key(kDel);
-    case 4:
-    case 8:
-      return scan_key(kEnd);
-    case 5:
-      return scan_key(kPageUp);
-    case 6:
-      return scan_key(kPageDown);
-    case 11:
-      return scan_key(kF1);
-    case 12:
-      return scan_key(kF2);
-    case 13:
-      return scan_key(kF3);
-    case 14:
-      return scan_key(kF4);
-    case 15:
-      return scan_key(kF5);
-    case 17:
-      return scan_key(kF6);
-    case 18:
-      return scan_key(kF7);
-    case 19:
-      return scan_key(kF8);
-    case 20:
-      return scan_key(kF9);
-    case 21:
-      return scan_key(kF10);
-    case 23:
-      return scan_key(kF11);
-    case 24:
-      return scan_key(kF12);
-    default:
-      return "";
+  for (const TildeKey& key : kTildeKeys) {
+    if (key.number == number) return scan_key(key.scan_code);
   }
+  return "";
 }
 
 // The numbers of a parameter run such as "1;5": up to two of them, each -1
