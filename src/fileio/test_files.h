@@ -1,6 +1,7 @@
 // Helpers for the file-service tests: a fresh temporary directory per test,
 // whole-file reads and writes that do not go through the services under
-// test, and the few platform steps the tests need (test_files_*_test.cpp).
+// test, and the few platform steps the tests need (test_files_posix.cpp,
+// test_files_win32.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
