@@ -37,13 +37,13 @@ def out_path(out_dir, name=""):
     return base + SEP.encode() + name.replace(b"/", SEP.encode())
 
 
-def extract(test, archive, out_dir, *options, out_arg=None):
+def extract(test, archive, out_dir, *options, out_arg=None, env=None):
     """Runs holvex on `archive` into `out_dir` with redirected input and
     output; checks the exit code, that nothing went to standard error (POSIX;
     Wine may talk there itself) and the banner; returns the bytes written
     after the banner."""
     out_arg = host_path(out_dir) if out_arg is None else out_arg
-    result = run("holvex", host_path(archive), out_arg, *options)
+    result = run("holvex", host_path(archive), out_arg, *options, env=env)
     test.assertEqual(result.returncode, 0, result)
     if not WINDOWS:
         test.assertEqual(result.stderr, b"")
@@ -52,9 +52,9 @@ def extract(test, archive, out_dir, *options, out_arg=None):
     return result.stdout[len(banner):]
 
 
-def walk_lines(test, archive, out_dir, *options, out_arg=None):
+def walk_lines(test, archive, out_dir, *options, out_arg=None, env=None):
     """The lines holvex writes after its banner."""
-    return lines(extract(test, archive, out_dir, *options, out_arg=out_arg))
+    return lines(extract(test, archive, out_dir, *options, out_arg=out_arg, env=env))
 
 
 def tree(root):

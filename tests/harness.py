@@ -67,11 +67,13 @@ def host_path(path):
     return path
 
 
-def run(name, *args, stdin=b"", timeout=120, cwd=None):
-    """Runs a built program with redirected input and output; returns the
-    completed process (stdout and stderr as bytes)."""
+def run(name, *args, stdin=b"", timeout=120, cwd=None, env=None):
+    """Runs a built program with redirected input and output (and `env` added
+    to the environment); returns the completed process (stdout and stderr as
+    bytes)."""
     return subprocess.run(command(name, *args), input=stdin, capture_output=True,
-                          timeout=timeout, env=ENV, cwd=cwd, start_new_session=True)
+                          timeout=timeout, env={**ENV, **(env or {})}, cwd=cwd,
+                          start_new_session=True)
 
 
 def lines(output):

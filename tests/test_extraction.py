@@ -12,7 +12,7 @@ import tarfile
 from extraction_harness import (BLOCK, PROMPT_AND_BLANK, SUPPORT_LINE, SparseArchive, extract,
                                 member_data, out_path, raw_members, size_field_base256,
                                 system_tar_extract, tree, walk_lines)
-from harness import (CRLF, WINDOWS, TempDirTest, bsdtar, gnu_tar, main, make_tree,
+from harness import (BIN_DIR, CRLF, WINDOWS, host_path, TempDirTest, bsdtar, gnu_tar, main, make_tree,
                      python_tar, raw_header)
 
 WRITERS = ("gnu_tar", "bsdtar", "python_tar")
@@ -325,6 +325,10 @@ class HostileNames(TempDirTest):
         ("CON.txt", "file", "CON.txt", "unsafe"),
         ("sub/nul", "file", "sub/nul", "unsafe"),
         ("aux/", "dir", "aux", "unsafe"),
+        ("COM\udcb9.txt", "file", "COM\udcb9.txt", "unsafe"),
+        ("lpt\udcb3", "file", "lpt\udcb3", "unsafe"),
+        ("CONIN$", "file", "CONIN$", "unsafe"),
+        ("conout$.txt", "file", "conout$.txt", "unsafe"),
     ]
 
     def test_hostile_and_odd_names(self):
@@ -377,6 +381,36 @@ class HostileNames(TempDirTest):
         self.assertEqual(os.listdir(self.path("deep")), ["er"])
         self.assertEqual(os.listdir(base), ["out"])
 
+    def test_paths_past_the_windows_limit_are_refused_not_cut(self):
+        # Under an output directory of 251 characters, Windows takes paths of
+        # up to 255: longer ones are refused whole, never cut to a name they
+        # do not have (a device name, or another member's name).
+        host_base = len(host_path(self.tmp))
+        out = self.path("d" * (251 - host_base - 1))
+        self.assertEqual(len(host_path(out)), 251)
+        os.mkdir(out)
+        names = ["abc", "abcd", "NULyyyyyyy.txt", "CONzzzz.txt", "plain.txt", "pla", "dddd/"]
+        members = [(name, None, tarfile.DIRTYPE) if name.endswith("/") else
+                   (name, member_data(40 + index, seed=80 + index), tarfile.REGTYPE)
+                   for index, name in enumerate(names)]
+        archive = self.path("long.tar")
+        python_tar(archive, members)
+        expected_lines, expected_tree = [], {}
+        for name, data, _ in members:
+            fits = not WINDOWS or len(host_path(out)) + 1 + len(name.rstrip("/")) <= 255
+            if data is None:
+                expected_lines.append(create_line(out, name.rstrip("/")))
+                if fits:
+                    expected_tree[name.rstrip("/").encode()] = "dir"
+                continue
+            expected_lines.append(file_line(out, name, len(data)))
+            if fits:
+                expected_tree[name.encode()] = data
+            else:
+                expected_lines.append(b"ERROR: Cannot create this file")
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        self.assertEqual(tree(out), expected_tree)
+
     def test_a_nul_byte_inside_a_name(self):
         # The name keeps its inner NUL; no file of the name cut at it (or a
         # device of that name) is written.
@@ -394,6 +428,89 @@ class HostileNames(TempDirTest):
             file_line(out, b"cut\0off.txt", 5), cannot, file_line(out, b"con\0.txt", 5), cannot,
             file_line(out, "last.txt", 5)])
         self.assertEqual(tree(out), {b"last.txt": data})
+
+
+class NothingWrittenThroughLinks(TempDirTest):
+    """Links already present below the output directory are never followed,
+    a file with another name (hard link) is never rewritten in place, and the
+    archive is never opened as an output file, even where locks fail. Each
+    refused member gets its line and "Cannot create this file"; the walk goes
+    on, and nothing outside the output directory changes."""
+
+    # (case, what is present below out/ (name -> ("symlink", target) /
+    # ("hardlink", outside name) / "dir" / bytes), the archive's members,
+    # the refused ones; "archive" is where the archive lies: beside out/ or
+    # in it as its own member "b.tar", read with flock failing.)
+    CASES = [
+        ("link to a directory outside", {"link": ("symlink", "../outside/dir")},
+         ["link/sub/", "link/x.txt"], ["link/x.txt"]),
+        ("link to a file outside", {"f.txt": ("symlink", "../outside/victim.txt")},
+         ["f.txt"], ["f.txt"]),
+        ("dangling link", {"dl": ("symlink", "../outside/new.txt")}, ["dl"], ["dl"]),
+        ("second hard link", {"h.txt": ("hardlink", "victim.txt")}, ["h.txt"], ["h.txt"]),
+        ("link inside pointing inside", {"sub/": "dir", "sub/kept.txt": b"kept",
+                                         "in": ("symlink", "sub")},
+         ["in/y.txt", "in/"], ["in/y.txt"]),
+        ("archive as its own member, locks failing", {}, ["b.tar", "archive"], ["b.tar"]),
+    ]
+
+    def test_links_and_the_archive_itself(self):
+        preload = os.path.join(os.path.abspath(BIN_DIR), "tests", "libno_locks_preload.so")
+        for case, present, names, refused in self.CASES:
+            # Wine cannot make Windows symbolic links or junctions (mklink
+            # fails), and it follows a link made by the host as a plain entry.
+            if WINDOWS and any(what[0] == "symlink" for what in present.values()
+                               if isinstance(what, tuple)):
+                continue
+            with self.subTest(case=case):
+                base = self.path(case.replace(" ", "-").replace(",", ""))
+                outside, out = os.path.join(base, "outside"), os.path.join(base, "out")
+                make_tree(outside, {"victim.txt": b"victim", "dir/kept.txt": b"kept"})
+                os.makedirs(out)
+                expected_tree = {}
+                for name, what in present.items():
+                    full = os.path.join(out, name)
+                    if what == "dir":
+                        os.makedirs(full)
+                    elif isinstance(what, bytes):
+                        make_tree(out, {name: what})
+                    elif what[0] == "symlink":
+                        os.symlink(what[1], full)
+                    else:
+                        os.link(os.path.join(outside, what[1]), full)
+                before = tree(outside)
+                own = "archive" in names
+                archive = os.path.join(out if own else base, "b.tar")
+                members = [(n, None if n.endswith("/") else member_data(100, seed=70),
+                            tarfile.DIRTYPE if n.endswith("/") else tarfile.REGTYPE)
+                           for n in names if n != "archive"]
+                members.append(("ok.txt", member_data(300, seed=71), tarfile.REGTYPE))
+                python_tar(archive, members)
+                with open(archive, "rb") as f:
+                    archive_bytes = f.read()
+                expected_tree = tree(out)
+                env = None
+                # Under Wine the archive is held with no sharing; on POSIX
+                # its lock is made to fail.
+                if own and not WINDOWS:
+                    env = {"LD_PRELOAD": preload, "ASAN_OPTIONS": "verify_asan_link_order=0:" +
+                           os.environ.get("ASAN_OPTIONS", "")}
+
+                expected_lines = []
+                for name, data, _ in members:
+                    if data is None:
+                        expected_lines.append(create_line(out, name.rstrip("/")))
+                        continue
+                    expected_lines.append(file_line(out, name, len(data)))
+                    if name in refused:
+                        expected_lines.append(b"ERROR: Cannot create this file")
+                    else:
+                        expected_tree[name.encode()] = data
+                self.assertEqual(walk_lines(self, archive, out, env=env), expected_lines)
+                self.assertEqual(tree(out), expected_tree)
+                self.assertEqual(tree(outside), before)
+                with open(archive, "rb") as f:
+                    self.assertEqual(f.read(), archive_bytes)
 
 
 class Failures(TempDirTest):

@@ -8,6 +8,7 @@
 #include "console/print_line.h"
 #include "extract/extraction_loop.h"
 #include "extract/support_address.h"
+#include "fileio/output_root.h"
 #include "text/number_text.h"
 #include "text/string_ops.h"
 
@@ -35,6 +36,7 @@ void run(const Text& command_line) {
     failure_exit(settings.fresh_console);
     return;
   }
+  set_output_root(settings.outdir);
   const ExtractionOutcome outcome =
       run_extraction(settings.outdir, settings.start_at, settings.only);
   if (outcome == ExtractionOutcome::completed && settings.fresh_console) {

@@ -11,15 +11,26 @@ bool is_separator(char c) {
   return c == '/' || (kWindowsNames && c == '\\');
 }
 
-// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices on Windows, with
-// or without an extension and in any case.
+// The superscript digits one, two and three in the ANSI code page, which
+// Windows takes as 1, 2 and 3 in COM and LPT device names.
+bool is_port_digit(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte >= '1' && byte <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (also with a superscript 1, 2 or
+// 3), CONIN$ and CONOUT$ name devices on Windows, with or without an
+// extension and in any case.
 bool is_device_name(const Text& component) {
   Text base = component.substr(0, component.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
   return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
+         is_port_digit(base[3]);
 }
 
 // Windows drops trailing dots and spaces from each path component, so ".. "

@@ -5,6 +5,7 @@
 // POSIX has no hidden attribute; entries that are neither regular files nor
 // directories (devices, FIFOs, sockets, dangling links) carry the system one.
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 
 #include "fileio/directory_service.h"
 #include "fileio/entry_filter.h"
+#include "fileio/output_root.h"
 
 namespace {
 
@@ -107,5 +109,9 @@ Text find_entry(const Text& path, int32_t mask) {
 
 void make_directory(const Text& path) {
   if (path.find_first_of("*?") != Text::npos || path.find('\0') != Text::npos) return;
-  mkdir(path.c_str(), 0777);
+  // Below the output directory the new level is made in its parent as
+  // reached without links; mkdirat never follows a link of the new name.
+  const ParentLevel level = reach_parent(path);
+  if (level.place == PathPlace::refused) return;
+  mkdirat(static_cast<int>(level.directory), level.leaf.c_str(), 0777);
 }

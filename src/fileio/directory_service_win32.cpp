@@ -1,10 +1,12 @@
 // The existence probe and directory creation on Windows: one directory
 // search (FindFirstFileA / FindNextFileA / FindClose) kept open between
-// probes, and CreateDirectoryA.
+// probes, and CreateDirectoryA. Paths longer than the system takes (256
+// characters for a probe, 255 for a directory) are refused, never cut.
 #include <windows.h>
 
 #include "fileio/directory_service.h"
 #include "fileio/entry_filter.h"
+#include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
 
 namespace {
@@ -55,7 +57,7 @@ Text first_admitted(SearchState& search, WIN32_FIND_DATAA& entry) {
 
 Text find_entry(const Text& path, int32_t mask) {
   SearchState& search = search_state();
-  Text pattern = path.substr(0, kLongestProbe);
+  Text pattern = path;
   WIN32_FIND_DATAA entry{};
 
   if (pattern.empty()) {
@@ -69,8 +71,9 @@ Text find_entry(const Text& path, int32_t mask) {
 
   search.close();
   search.mask = probe_mask(mask);
-  // A NUL byte would end the pattern early and probe some other path.
-  if (pattern.find('\0') != Text::npos) return "";
+  // A NUL byte would end the pattern early and probe some other path, as
+  // would a pattern cut to the longest the probe takes.
+  if (pattern.find('\0') != Text::npos || pattern.size() > kLongestProbe) return "";
   // A directory path or a bare drive searches that directory's entries.
   if (pattern.back() == '\\' || pattern.back() == ':') pattern += "*.*";
 
@@ -83,7 +86,10 @@ Text find_entry(const Text& path, int32_t mask) {
 }
 
 void make_directory(const Text& path) {
-  const Text name = path.substr(0, kLongestDirectory);
-  if (name.find_first_of("*?") != Text::npos || name.find('\0') != Text::npos) return;
-  guarded_ok([&] { return CreateDirectoryA(name.c_str(), nullptr); });
+  // A longer path is refused whole: cut, it would make another directory.
+  if (path.size() > kLongestDirectory) return;
+  if (path.find_first_of("*?") != Text::npos || path.find('\0') != Text::npos) return;
+  // Below the output directory, only in a parent reached without links.
+  if (reach_parent(path).place == PathPlace::refused) return;
+  guarded_ok([&] { return CreateDirectoryA(path.c_str(), nullptr); });
 }

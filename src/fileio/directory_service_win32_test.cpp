@@ -53,18 +53,21 @@ TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {
   }
 }
 
-TEST_F(DirectoryServiceWin32Test, ProbePathIsCutTo256Characters) {
+TEST_F(DirectoryServiceWin32Test, ProbePathLongerThan256CharactersFindsNothing) {
   const Text name = dir.at(Text(256 - dir.path().size() - 1, 'f'));
   ASSERT_EQ(name.size(), 256u);
   write_file(name, "x");
-  EXPECT_EQ(find_entry(name + "-more-than-the-probe-uses", 0),
-            Text(256 - dir.path().size() - 1, 'f'));
+  EXPECT_EQ(find_entry(name, 0), Text(256 - dir.path().size() - 1, 'f'));
+  // Cut to 256 characters it would find the file above: it is refused whole.
+  EXPECT_EQ(find_entry(name + "-more", 0), "");
 }
 
-TEST_F(DirectoryServiceWin32Test, DirectoryPathIsCutTo255Characters) {
+TEST_F(DirectoryServiceWin32Test, DirectoryPathLongerThan255CharactersIsNotMade) {
   const Text name = dir.at(Text(255 - dir.path().size() - 1, 'd'));
   ASSERT_EQ(name.size(), 255u);
   make_directory(name + "xyz");
+  EXPECT_FALSE(path_exists(name));
+  make_directory(name);
   EXPECT_TRUE(is_directory(name));
 }
 

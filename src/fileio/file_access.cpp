@@ -34,6 +34,11 @@ void open_file(const Text& name, int32_t number, FileKind kind) {
   add_file(number, record);
 }
 
+// A write past the known end of a file moves its end.
+void grow_length(FileRecord& record) {
+  if (record.length >= 0 && record.position > record.length) record.length = record.position;
+}
+
 FileRecord* open_as(int32_t number, FileKind kind) {
   FileRecord* record = find_file(number);
   return record != nullptr && record->kind == kind ? record : nullptr;
@@ -88,7 +93,15 @@ void write_text(int32_t number, const Text& text) {
   FileRecord* record = open_as(number, FileKind::output);
   if (record == nullptr || text.empty()) return;
   const int64_t length = static_cast<int64_t>(text.size());
-  if (system_write(*record, text.data(), length) == length) record->position += length;
+  const int64_t put = system_write(*record, text.data(), length);
+  if (put == length) {
+    record->position += length;
+    grow_length(*record);
+  } else if (put > 0 && record->length >= 0) {
+    // The part that fit lies past the position, which stays: the file is cut
+    // back to the position when it is closed.
+    record->length = std::max(record->length, record->position + put);
+  }
 }
 
 void close_file(int32_t number) {
@@ -124,6 +137,7 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
       const int64_t put = system_write(*target, buffer.data(), wanted);
       if (put > 0) {
         target->position += put;
+        grow_length(*target);
         written += put;
       }
       // Once the output takes no more (a full disk), the rest of the data is

@@ -1,6 +1,8 @@
 // The file services' system calls on POSIX. Exclusive access is a
 // non-blocking exclusive advisory lock (flock) taken right after the open; a
-// file that another opener holds locked is not opened. Reads and writes of
+// file that another opener holds locked is not opened. Output files are
+// opened from their parent directory as the output root reaches it, so no
+// link below the output directory is ever followed. Reads and writes of
 // disk (regular) files go to the record's position with pread and pwrite, so
 // a seek is bookkeeping only and needs no call.
 #include <fcntl.h>
@@ -12,6 +14,8 @@
 #include <cerrno>
 #include <limits>
 
+#include "fileio/file_table.h"
+#include "fileio/output_root.h"
 #include "fileio/system_files.h"
 
 static_assert(sizeof(off_t) == 8, "file positions need a 64-bit off_t");
@@ -22,15 +26,23 @@ int descriptor(const FileRecord& record) {
   return static_cast<int>(record.handle);
 }
 
-int open_retrying(const Text& name, int flags) {
-  // Never block on a FIFO without a peer, never become a controlling terminal
-  // and never pass the descriptor on to another program.
-  flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+int open_retrying(int directory, const Text& name, int flags) {
+  // Never become a controlling terminal and never pass the descriptor on to
+  // another program.
+  flags |= O_NOCTTY | O_CLOEXEC;
   int fd;
   do {
-    fd = ::open(name.c_str(), flags, 0666);
+    fd = ::openat(directory, name.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+FileIdentity identity_of(const struct stat& status) {
+  FileIdentity identity;
+  identity.known = true;
+  identity.volume = static_cast<uint64_t>(status.st_dev);
+  identity.file_id = static_cast<uint64_t>(status.st_ino);
+  return identity;
 }
 
 // False only when another opener holds the file; a file system that cannot
@@ -47,16 +59,10 @@ void close_descriptor(int fd) {
   ::close(fd);
 }
 
-}  // namespace
-
-Text system_file_name(const Text& name) {
-  return name;
-}
-
-bool system_open(const Text& name, FileRecord& record) {
-  const bool output = record.kind == FileKind::output;
-  int fd = open_retrying(name, (output ? O_WRONLY : O_RDWR) | O_CREAT);
-  if (fd < 0 && !output) fd = open_retrying(name, O_RDONLY | O_CREAT);
+bool system_open_binary(const Text& name, FileRecord& record) {
+  // Never block on a FIFO without a peer.
+  int fd = open_retrying(AT_FDCWD, name, O_RDWR | O_CREAT | O_NONBLOCK);
+  if (fd < 0) fd = open_retrying(AT_FDCWD, name, O_RDONLY | O_CREAT | O_NONBLOCK);
   if (fd < 0) return false;
 
   struct stat status;
@@ -67,14 +73,83 @@ bool system_open(const Text& name, FileRecord& record) {
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-
   record.handle = fd;
   record.disk_file = S_ISREG(status.st_mode);
-  // Emptied only now that the file is held, never while another opener has it.
-  if (output && record.disk_file && ::ftruncate(fd, 0) != 0) {
-    // The old bytes past the written ones still go when the file is closed.
-  }
+  if (record.disk_file) record.identity = identity_of(status);
   return true;
+}
+
+// Opens an output file that already exists, without following a link below
+// the output directory. It is emptied only once it is held, and only when it
+// is neither an open file (the archive) nor a file with other names (hard
+// links) whose content would change with it.
+bool open_existing_output(const ParentLevel& level, FileRecord& record) {
+  const int no_follow = level.place == PathPlace::below_root ? O_NOFOLLOW : 0;
+  const int fd = open_retrying(static_cast<int>(level.directory), level.leaf,
+                               O_WRONLY | O_NONBLOCK | no_follow);
+  if (fd < 0) return false;
+  struct stat status;
+  bool usable = ::fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
+  const bool disk_file = usable && S_ISREG(status.st_mode);
+  if (disk_file) {
+    usable = status.st_nlink <= 1 && !identity_open(identity_of(status));
+  }
+  if (!usable || !lock_exclusively(fd)) {
+    close_descriptor(fd);
+    errno = EPERM;
+    return false;
+  }
+  record.handle = fd;
+  record.disk_file = disk_file;
+  if (!disk_file) {
+    // Writes to a device or FIFO may wait, as they would for any program.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return true;
+  }
+  record.identity = identity_of(status);
+  record.length = status.st_size;
+  // The old bytes past the written ones still go when the file is closed.
+  if (status.st_size == 0 || ::ftruncate(fd, 0) == 0) record.length = 0;
+  return true;
+}
+
+bool system_open_output(const Text& name, FileRecord& record) {
+  const ParentLevel level = reach_parent(name);
+  if (level.place == PathPlace::refused) return false;
+  // Most output files are new: made here, they are empty regular files with
+  // one name, so nothing about them needs asking. O_EXCL never follows a
+  // link, not even a dangling one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd =
+        open_retrying(static_cast<int>(level.directory), level.leaf, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd >= 0) {
+      if (!lock_exclusively(fd)) {
+        close_descriptor(fd);
+        return false;
+      }
+      record.handle = fd;
+      record.disk_file = true;
+      record.length = 0;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+    if (open_existing_output(level, record)) return true;
+    // Removed between the two opens: make it anew, once.
+    if (errno != ENOENT) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+Text system_file_name(const Text& name) {
+  return name;
+}
+
+bool system_open(const Text& name, FileRecord& record) {
+  return record.kind == FileKind::output ? system_open_output(name, record)
+                                         : system_open_binary(name, record);
 }
 
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
@@ -112,7 +187,8 @@ bool system_seek(const FileRecord&, int64_t offset) {
 
 void system_close(const FileRecord& record) {
   const int fd = descriptor(record);
-  if (record.kind == FileKind::output && record.disk_file &&
+  // A file whose length is known to end at the position needs no cut.
+  if (record.kind == FileKind::output && record.disk_file && record.length != record.position &&
       ::ftruncate(fd, record.position) != 0) {
     // Nothing more can be done about a file that cannot be cut; it is closed.
   }

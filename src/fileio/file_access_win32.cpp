@@ -1,11 +1,14 @@
 // The file services' system calls on Windows: CreateFileA with share mode 0
 // (no other opener while the file is open), ReadFile and WriteFile at the
 // system's file pointer, SetFilePointer with its high part for 64-bit
-// positions, SetEndOfFile to empty and to end output files.
+// positions, SetEndOfFile to empty and to end output files. Names longer than
+// 255 characters are refused, never cut.
 #include <windows.h>
 
 #include <algorithm>
 
+#include "fileio/file_table.h"
+#include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
 #include "fileio/system_files.h"
 
@@ -17,7 +20,7 @@ HANDLE handle_of(const FileRecord& record) {
   return reinterpret_cast<HANDLE>(record.handle);
 }
 
-HANDLE create_file(const Text& name, DWORD access) {
+HANDLE create_file(const Text& name, DWORD access, DWORD flags) {
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
@@ -26,10 +29,14 @@ HANDLE create_file(const Text& name, DWORD access) {
   // when the file already existed.
   return guarded_call(
       [&] {
-        return CreateFileA(name.c_str(), access, 0, &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        return CreateFileA(name.c_str(), access, 0, &security, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
       },
       last_error);
+}
+
+void close_handle(HANDLE handle) {
+  guarded_ok([&] { return CloseHandle(handle); });
 }
 
 bool move_pointer(HANDLE handle, int64_t offset) {
@@ -45,23 +52,47 @@ bool move_pointer(HANDLE handle, int64_t offset) {
 }  // namespace
 
 Text system_file_name(const Text& name) {
-  return name.substr(0, kLongestName);
+  // A longer name is refused whole: cut, it would name another file, or a
+  // device.
+  return name.size() > kLongestName ? Text() : name;
 }
 
 bool system_open(const Text& name, FileRecord& record) {
   const bool output = record.kind == FileKind::output;
-  HANDLE handle = create_file(name, output ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE);
-  if (handle == INVALID_HANDLE_VALUE && !output) handle = create_file(name, GENERIC_READ);
+  // Below the output directory a reparse point (symbolic link or junction)
+  // is opened as itself, never followed, and then refused.
+  const ParentLevel level = output ? reach_parent(name) : ParentLevel{};
+  if (level.place == PathPlace::refused) return false;
+  const DWORD flags = level.place == PathPlace::below_root ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+  HANDLE handle = create_file(name, output ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, flags);
+  if (handle == INVALID_HANDLE_VALUE && !output) handle = create_file(name, GENERIC_READ, 0);
   if (handle == INVALID_HANDLE_VALUE) return false;
 
   DWORD last_error = 0;
   const DWORD type = guarded_call([&] { return GetFileType(handle); }, last_error);
   record.handle = reinterpret_cast<intptr_t>(handle);
   record.disk_file = type == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (record.disk_file &&
+      guarded_ok([&] { return GetFileInformationByHandle(handle, &information); })) {
+    record.identity.known = true;
+    record.identity.volume = information.dwVolumeSerialNumber;
+    record.identity.file_id =
+        (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  }
   if (!output) {
     move_pointer(handle, 0);
-  } else if (record.disk_file) {
-    if (move_pointer(handle, 0)) guarded_ok([&] { return SetEndOfFile(handle); });
+    return true;
+  }
+  // Never emptied: a link, a file with other names (hard links) whose
+  // content would change with it, or a file already open (the archive).
+  if (record.disk_file && ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                           information.nNumberOfLinks > 1 || identity_open(record.identity))) {
+    close_handle(handle);
+    return false;
+  }
+  if (record.disk_file && move_pointer(handle, 0)) {
+    guarded_ok([&] { return SetEndOfFile(handle); });
   }
   return true;
 }
@@ -93,5 +124,5 @@ void system_close(const FileRecord& record) {
   if (record.kind == FileKind::output && record.disk_file) {
     guarded_ok([&] { return SetEndOfFile(handle); });
   }
-  guarded_ok([&] { return CloseHandle(handle); });
+  close_handle(handle);
 }

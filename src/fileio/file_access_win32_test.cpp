@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+
 #include "fileio/file_access.h"
 #include "fileio/test_files.h"
 
@@ -50,18 +52,20 @@ TEST_F(FileAccessWin32Test, OpenFileIsSharedWithNoOne) {
   }
 }
 
-TEST_F(FileAccessWin32Test, LongNameIsUsedAsItsFirst255Characters) {
-  const Text name = dir.at(Text(300 - dir.path().size() - 1, 'f'));
-  ASSERT_EQ(name.size(), 300u);
-  for (bool output : {false, true}) {
-    SCOPED_TRACE(output ? "open_output" : "open_binary");
-    output ? open_output(name, kOutput) : open_binary(name, kArchive);
-    write_text(kOutput, "long");
-    close_file(kArchive);
-    close_file(kOutput);
-    EXPECT_TRUE(path_exists(name.substr(0, 255)));
+TEST_F(FileAccessWin32Test, NameLongerThan255CharactersIsRefusedNotCut) {
+  for (size_t length : {255u, 256u, 300u}) {
+    const char fill = static_cast<char>('a' + length % 26);
+    const Text name = dir.at(Text(length - dir.path().size() - 1, fill));
+    ASSERT_EQ(name.size(), length);
+    for (bool output : {false, true}) {
+      SCOPED_TRACE(std::to_string(length) + (output ? " open_output" : " open_binary"));
+      output ? open_output(name, kOutput) : open_binary(name, kArchive);
+      EXPECT_EQ(at_end(output ? kOutput : kArchive), length <= 255 ? 0 : -1);
+      close_file(kArchive);
+      close_file(kOutput);
+      EXPECT_EQ(path_exists(name.substr(0, 255)), length == 255);
+    }
   }
-  EXPECT_EQ(read_file(name.substr(0, 255)), "long");
 }
 
 TEST_F(FileAccessWin32Test, CharacterDeviceHasNoPositions) {

@@ -25,3 +25,14 @@ void add_file(int32_t number, const FileRecord& record) {
 void remove_file(int32_t number) {
   table().erase(number);
 }
+
+bool identity_open(const FileIdentity& identity) {
+  if (!identity.known) return false;
+  for (const auto& [number, record] : table()) {
+    const FileIdentity& other = record.identity;
+    if (other.known && other.volume == identity.volume && other.file_id == identity.file_id) {
+      return true;
+    }
+  }
+  return false;
+}

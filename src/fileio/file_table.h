@@ -7,12 +7,25 @@
 
 enum class FileKind { binary, output };
 
+// Which file an open handle reaches, whatever name it was opened by: the
+// device and inode on POSIX, the volume serial number and file index on
+// Windows.
+struct FileIdentity {
+  bool known = false;
+  uint64_t volume = 0;
+  uint64_t file_id = 0;
+};
+
 struct FileRecord {
   intptr_t handle = -1;
   bool disk_file = false;  // positions are meaningful only for disk files
   FileKind kind = FileKind::binary;
   int64_t position = 0;   // offset of the next byte, counted from 0
   bool end_flag = false;  // set by a read that came back short
+  FileIdentity identity;  // known for disk files
+  // Bytes the file holds when known (an output file emptied or made by the
+  // open, grown by its writes), else -1.
+  int64_t length = -1;
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).
@@ -24,3 +37,5 @@ FileRecord* find_file(int32_t number);
 void add_file(int32_t number, const FileRecord& record);
 // Frees the number.
 void remove_file(int32_t number);
+// True when a file already open is the file `identity` names.
+bool identity_open(const FileIdentity& identity);

@@ -8,14 +8,17 @@
 #include "fileio/file_table.h"
 #include "text/text.h"
 
-// The name as the platform's open call takes it (Windows uses at most the
-// first 255 characters; POSIX uses the whole name).
+// The name as the platform's open call takes it: the whole name, or "" when
+// the platform cannot take it whole (Windows: longer than 255 characters).
 Text system_file_name(const Text& name);
 
 // Opens `name` exclusively for `record.kind`: a binary file for reading and
 // writing, else reading only; an output file for writing, emptied when it is
-// a disk file. Either is created when missing. Fills in the handle and the
-// disk-file flag; false when no file was opened.
+// a disk file. Either is created when missing. An output file is never
+// opened through a link below the output directory, and never emptied when
+// it has other names (hard links) or is a file already open. Fills in the
+// handle, the disk-file flag, the identity and (when known) the length;
+// false when no file was opened.
 bool system_open(const Text& name, FileRecord& record);
 
 // Reads up to `n` bytes at the record's position into `buffer`. Returns the

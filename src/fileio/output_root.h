@@ -1,0 +1,32 @@
+// The output directory as the file services see it. Below it nothing is
+// ever reached through a link: a directory is made and a file opened level by
+// level from the output directory, refusing any symbolic link (on Windows,
+// any reparse point) on the way. The output directory itself may be reached
+// through links. Paths that do not lie below it are used as they are.
+#pragma once
+
+#include <cstdint>
+
+#include "text/text.h"
+
+// Sets the output directory (ending in the separator; runs of separators
+// count as one) for every later make_directory and open_output. Set once,
+// after the command-line paths have been checked.
+void set_output_root(const Text& outdir);
+
+enum class PathPlace { elsewhere, below_root, refused };
+
+// How a path is reached: `place` says whether it lies below the output
+// directory and whether every level above its last one could be reached
+// without a link. On POSIX `directory` is the descriptor of the parent
+// directory (AT_FDCWD for paths elsewhere) and `leaf` the name within it; the
+// descriptor belongs to the output root and stays open for the next path.
+// On Windows `directory` is unused and `leaf` is the whole path, whose
+// parent levels stay held open until another parent is reached.
+struct ParentLevel {
+  PathPlace place = PathPlace::elsewhere;
+  intptr_t directory = -1;
+  Text leaf;
+};
+
+ParentLevel reach_parent(const Text& path);

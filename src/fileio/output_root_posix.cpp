@@ -1,0 +1,122 @@
+// The output root on POSIX: a descriptor of the output directory, and one of
+// the parent directory last reached below it, opened level by level with
+// openat(O_NOFOLLOW | O_DIRECTORY). Members come grouped by directory, so the
+// parent descriptor kept from one path to the next makes the level-by-level
+// walk cost nothing for most files. O_PATH descriptors need no read
+// permission on the directories they name.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "fileio/output_root.h"
+
+namespace {
+
+#ifdef O_PATH
+constexpr int kLevelFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kLevelFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+Text collapsed(const Text& path) {
+  Text result;
+  for (char c : path) {
+    if (c != '/' || result.empty() || result.back() != '/') result += c;
+  }
+  return result;
+}
+
+int open_level(int directory, const Text& name) {
+  int fd;
+  do {
+    fd = ::openat(directory, name.c_str(), kLevelFlags | O_NOFOLLOW);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+struct OutputRoot {
+  int root_fd = -1;
+  Text root;           // collapsed, ending in "/"
+  Text parent;         // the parent last reached, relative to the root ("" for the root)
+  int parent_fd = -1;  // its descriptor; root_fd itself when it is the root
+
+  void forget_parent() {
+    if (parent_fd >= 0 && parent_fd != root_fd) ::close(parent_fd);
+    parent_fd = -1;
+    parent.clear();
+  }
+  void close() {
+    forget_parent();
+    if (root_fd >= 0) ::close(root_fd);
+    root_fd = -1;
+    root.clear();
+  }
+  ~OutputRoot() { close(); }
+};
+
+OutputRoot& output_root() {
+  static OutputRoot state;
+  return state;
+}
+
+// Opens `relative` level by level from the root, going on from the parent
+// kept open when `relative` lies below it. -1 when a level is missing, is no
+// directory or is a link.
+int open_below_root(OutputRoot& state, const Text& relative) {
+  if (relative.empty()) return state.root_fd;
+  size_t start = 0;
+  int fd = state.root_fd;
+  if (state.parent_fd >= 0 && !state.parent.empty() && relative.starts_with(state.parent) &&
+      relative[state.parent.size()] == '/') {
+    start = state.parent.size() + 1;
+    fd = state.parent_fd;
+  }
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == Text::npos) end = relative.size();
+    const int next = open_level(fd, relative.substr(start, end - start));
+    if (fd != state.root_fd && fd != state.parent_fd) ::close(fd);
+    if (next < 0) return -1;
+    fd = next;
+    start = end + 1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+void set_output_root(const Text& outdir) {
+  OutputRoot& state = output_root();
+  state.close();
+  if (outdir.empty() || outdir.find('\0') != Text::npos) return;
+  state.root = collapsed(outdir);
+  if (state.root.back() != '/') state.root += '/';
+  // The output directory itself may be reached through links.
+  state.root_fd = ::open(state.root.c_str(), kLevelFlags);
+  // An output directory that cannot be opened lets nothing be made below it.
+}
+
+ParentLevel reach_parent(const Text& path) {
+  OutputRoot& state = output_root();
+  ParentLevel level;
+  if (state.root.empty() || !path.starts_with(state.root)) {
+    level.directory = AT_FDCWD;
+    level.leaf = path;
+    return level;
+  }
+  const Text rest = path.substr(state.root.size());
+  const size_t slash = rest.rfind('/');
+  const Text parent = slash == Text::npos ? "" : rest.substr(0, slash);
+  level.leaf = slash == Text::npos ? rest : rest.substr(slash + 1);
+  level.place = PathPlace::refused;
+  if (state.root_fd < 0) return level;
+  if (parent != state.parent || state.parent_fd < 0) {
+    const int fd = open_below_root(state, parent);
+    if (fd < 0) return level;
+    state.forget_parent();
+    state.parent = parent;
+    state.parent_fd = fd;
+  }
+  level.place = PathPlace::below_root;
+  level.directory = state.parent_fd;
+  return level;
+}

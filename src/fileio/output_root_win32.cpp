@@ -1,0 +1,105 @@
+// The output root on Windows: each level of the parent directory last
+// reached below the output directory is opened as itself
+// (FILE_FLAG_OPEN_REPARSE_POINT), checked to be a directory and no reparse
+// point (symbolic link or junction), and held open without delete sharing,
+// so it can be neither renamed nor replaced by a link while files are made
+// in it. The held levels serve the next path with the same parent.
+#include <windows.h>
+
+#include <vector>
+
+#include "fileio/output_root.h"
+#include "fileio/system_call_win32.h"
+
+namespace {
+
+Text collapsed(const Text& path) {
+  Text result;
+  for (char c : path) {
+    if (c != '\\' || result.empty() || result.back() != '\\') result += c;
+  }
+  return result;
+}
+
+// The level opened as itself, or INVALID_HANDLE_VALUE when it is missing, is
+// no directory or is a reparse point.
+HANDLE hold_level(const Text& path) {
+  DWORD last_error = 0;
+  const HANDLE handle = guarded_call(
+      [&] {
+        return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      },
+      last_error);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool directory =
+      guarded_ok([&] { return GetFileInformationByHandle(handle, &information); }) &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+  if (directory) return handle;
+  guarded_ok([&] { return CloseHandle(handle); });
+  return INVALID_HANDLE_VALUE;
+}
+
+struct OutputRoot {
+  Text root;    // collapsed, ending in "\"
+  Text parent;  // the parent last reached, relative to the root
+  bool held = false;
+  std::vector<HANDLE> levels;  // its levels below the root, held open
+
+  void release() {
+    for (HANDLE handle : levels) guarded_ok([&] { return CloseHandle(handle); });
+    levels.clear();
+    held = false;
+  }
+  ~OutputRoot() { release(); }
+};
+
+OutputRoot& output_root() {
+  static OutputRoot state;
+  return state;
+}
+
+}  // namespace
+
+void set_output_root(const Text& outdir) {
+  OutputRoot& state = output_root();
+  state.release();
+  state.root = collapsed(outdir);
+  if (!state.root.empty() && state.root.back() != '\\') state.root += '\\';
+}
+
+ParentLevel reach_parent(const Text& path) {
+  OutputRoot& state = output_root();
+  ParentLevel level;
+  level.leaf = path;
+  if (state.root.empty() || !path.starts_with(state.root)) return level;
+  const Text rest = path.substr(state.root.size());
+  const size_t separator = rest.rfind('\\');
+  const Text parent = separator == Text::npos ? "" : rest.substr(0, separator);
+  level.place = PathPlace::refused;
+  if (!state.held || parent != state.parent) {
+    state.release();
+    state.parent = parent;
+    Text prefix = state.root;
+    size_t start = 0;
+    while (start < parent.size()) {
+      size_t end = parent.find('\\', start);
+      if (end == Text::npos) end = parent.size();
+      prefix += parent.substr(start, end - start);
+      const HANDLE handle = hold_level(prefix);
+      if (handle == INVALID_HANDLE_VALUE) {
+        state.release();
+        return level;
+      }
+      state.levels.push_back(handle);
+      prefix += '\\';
+      start = end + 1;
+    }
+    state.held = true;
+  }
+  level.place = PathPlace::below_root;
+  return level;
+}
