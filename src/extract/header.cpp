@@ -87,7 +87,9 @@ Member decode_header(const Text& block) {
   member.size = decode_size_field(substring(block, kSizeOffset + 1, kSizeLength), bad);
   member.bad_size = bad;
 
-  member.type = store_int32(value_of_text(substring(block, kTypeOffset + 1, 1)));
+  const Text type_byte = substring(block, kTypeOffset + 1, 1);
+  member.type = store_int32(value_of_text(type_byte));
+  if (!type_byte.empty()) member.type_flag = type_byte[0];
   member.block_count = block_count_of(member.size);
   return member;
 }

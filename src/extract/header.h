@@ -18,6 +18,11 @@ inline constexpr int32_t kTypeOffset = 156;
 inline constexpr int32_t kTypeRegular = 0;
 inline constexpr int32_t kTypeDirectory = 5;
 
+// Type bytes of pax extended headers: records for the next member ("x") and
+// for the rest of the archive ("g"). Their letters decode as type 0.
+inline constexpr char kTypeFlagPaxHeader = 'x';
+inline constexpr char kTypeFlagPaxGlobal = 'g';
+
 // The largest size taken as a size; anything past it is a bad size field.
 inline constexpr int64_t kMaxMemberSize = int64_t{1} << 62;
 
@@ -25,6 +30,7 @@ struct Member {
   Text name;                // 0 to 100 bytes, tar form with "/"
   int64_t size = 0;         // data bytes
   int32_t type = 0;         // 0 to 9
+  char type_flag = '\0';    // the type byte as stored
   int64_t block_count = 0;  // 512-byte data blocks after the header
   bool bad_size = false;    // the size field cannot be a size
 };

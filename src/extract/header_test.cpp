@@ -212,8 +212,10 @@ TEST(DecodeHeader, TypeTable) {
       {'D', 0},  {' ', 0}, {'+', 0}, {'-', 0}, {'.', 0}, {'\xFF', 0},
   };
   for (const auto& [type_byte, type] : cases) {
-    EXPECT_EQ(decode_header(header_block("m", "00000000000\0"s, type_byte)).type, type)
-        << "type byte " << static_cast<int>(static_cast<unsigned char>(type_byte));
+    const Member member = decode_header(header_block("m", "00000000000\0"s, type_byte));
+    EXPECT_EQ(member.type, type) << "type byte "
+                                 << static_cast<int>(static_cast<unsigned char>(type_byte));
+    EXPECT_EQ(member.type_flag, type_byte);
   }
 }
 

@@ -38,7 +38,15 @@ void output_directory(const Member& member, const Text& outdir) {
   create_directory_path(map_member_path(outdir, member.name, true));
 }
 
-void output_regular_file(const Member& member, const Text& outdir) {
+// Writes the first `size` bytes of data already read from the archive to the
+// output file; returns how many reached it.
+int64_t write_held(const Text& held, int64_t size) {
+  const int64_t before = get_position(kOutputFile);
+  write_text(kOutputFile, held.substr(0, static_cast<size_t>(size)));
+  return get_position(kOutputFile) - before;
+}
+
+void output_regular_file(const Member& member, const Text& outdir, const Text* held) {
   const Text path = map_member_path(outdir, member.name, false);
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
   // The root directory on POSIX leaves an empty parent, which the probe
@@ -51,7 +59,9 @@ void output_regular_file(const Member& member, const Text& outdir) {
   const bool opened = at_end(kOutputFile) == 0;
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
-  const int64_t written = copy_blocks(kArchiveFile, kOutputFile, member.block_count, member.size);
+  const int64_t written =
+      held != nullptr ? write_held(*held, member.size)
+                      : copy_blocks(kArchiveFile, kOutputFile, member.block_count, member.size);
   close_file(kOutputFile);
 
   if (!opened) {
@@ -88,11 +98,11 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory) {
   return path;
 }
 
-void output_member(const Member& member, const Text& outdir) {
+void output_member(const Member& member, const Text& outdir, const Text* held) {
   if (member.type == kTypeDirectory) {
     output_directory(member, outdir);
   } else if (member.type == kTypeRegular) {
-    output_regular_file(member, outdir);
+    output_regular_file(member, outdir, held);
   } else {
     output_unhandled(member);
   }

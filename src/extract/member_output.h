@@ -15,5 +15,7 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory);
 bool is_unsafe_name(const Text& name);
 
 // Writes `member` under `outdir`, reading its data from the archive (file
-// number 1), positioned right after the member's header block.
-void output_member(const Member& member, const Text& outdir);
+// number 1), positioned right after the member's header block. When `held`
+// is given, the member's data blocks have already been read into it (a small
+// extended header) and a regular file is written from there.
+void output_member(const Member& member, const Text& outdir, const Text* held = nullptr);
