@@ -5,6 +5,7 @@
 #include "fileio/file_access.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -42,6 +43,35 @@ void grow_length(FileRecord& record) {
 FileRecord* open_as(int32_t number, FileKind kind) {
   FileRecord* record = find_file(number);
   return record != nullptr && record->kind == kind ? record : nullptr;
+}
+
+// True when the file is known to hold nothing from its position on (an
+// output file emptied by its open and written up to here).
+bool past_the_end(const FileRecord& record) {
+  return record.length >= 0 && record.position >= record.length;
+}
+
+bool all_zero(const char* data, int64_t n) {
+  return n > 0 && data[0] == '\0' && std::memcmp(data, data + 1, static_cast<size_t>(n - 1)) == 0;
+}
+
+// Writes `n` bytes after a hole of `hole` bytes that ends at the record's
+// position; returns how many bytes were written. When none are, the position
+// goes back to the start of the hole, so the file ends where its data ends.
+int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_t hole) {
+  if (hole > 0 && !system_seek(record, record.position)) {
+    record.position -= hole;
+    return -1;
+  }
+  const int64_t put = system_write(record, data, n);
+  if (put > 0) {
+    record.position += put;
+    grow_length(record);
+  } else if (hole > 0) {
+    record.position -= hole;
+    system_seek(record, record.position);
+  }
+  return put;
 }
 
 }  // namespace
@@ -122,6 +152,8 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
   std::vector<char> buffer(static_cast<size_t>(std::min(unread, kCopyPiece)));
 
   int64_t written = 0;
+  // Bytes of zeros passed over in the output since the last write.
+  int64_t hole = 0;
   while (unread > 0) {
     const int64_t asked = std::min(unread, static_cast<int64_t>(buffer.size()));
     const int64_t got = system_read(*source, buffer.data(), asked);
@@ -134,17 +166,29 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
     const int64_t wanted = std::min(got, unwritten);
     unwritten -= wanted;
     if (target != nullptr && wanted > 0) {
-      const int64_t put = system_write(*target, buffer.data(), wanted);
-      if (put > 0) {
-        target->position += put;
-        grow_length(*target);
-        written += put;
+      if (past_the_end(*target) && all_zero(buffer.data(), wanted)) {
+        // A piece of zeros becomes a hole: nothing lies in the output file
+        // from its position on, so the gap reads as zeros once a write
+        // extends the file past it; its bytes count as written from then on.
+        target->position += wanted;
+        hole += wanted;
+      } else {
+        const int64_t put = write_after_hole(*target, buffer.data(), wanted, hole);
+        if (put > 0) written += hole + put;
+        hole = 0;
+        // Once the output takes no more (a full disk), the rest of the data
+        // is still read so that the archive stays on its block boundaries.
+        if (put < wanted) target = nullptr;
       }
-      // Once the output takes no more (a full disk), the rest of the data is
-      // still read so that the archive stays on its block boundaries.
-      if (put < wanted) target = nullptr;
     }
     if (got < asked) break;
+  }
+  // A copy that ends in a hole: its last byte, written, gives the file its
+  // length.
+  if (target != nullptr && hole > 0) {
+    const char zero = '\0';
+    target->position -= 1;
+    if (write_after_hole(*target, &zero, 1, hole - 1) == 1) written += hole;
   }
   return written;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "fileio/test_files.h"
@@ -331,6 +332,9 @@ struct CopyCase {
   int64_t start;  // archive position of the member's first block
   int64_t block_count;
   int64_t size;
+  // Spans of the archive (offset from 0, length) that hold zeros, which the
+  // copy leaves as holes in the output.
+  std::vector<std::pair<int64_t, int64_t>> zeros = {};
 };
 
 class CopyBlocksTest : public FileAccessTest {
@@ -365,10 +369,39 @@ TEST_F(CopyBlocksTest, MatchesTheBlockByBlockCopy) {
       {"no blocks", 4096, 1 + 1024, 0, 0},
       {"blocks but size 0", 4096, 1 + 1024, 2, 0},
       {"member starts past the end", 4096, 1 + 8192, 3, 1500},
+      {"pieces of zeros at the start, in the middle and at the end",
+       4 * piece + 1024,
+       1 + 512,
+       8192,
+       8192 * 512 - 10,
+       {{512, piece}, {512 + 2 * piece, piece}, {512 + 3 * piece, piece}}},
+      {"zeros but for one byte of a piece",
+       2 * piece + 512,
+       1 + 512,
+       4096,
+       4096 * 512,
+       {{512, piece - 1}, {512 + piece, piece}}},
+      {"a member of zeros only", 3 * piece, 1 + 512, 4000, 4000 * 512 - 1, {{0, 3 * piece}}},
+      {"archive cut short inside the zeros",
+       512 + piece + 700,
+       1 + 512,
+       4096,
+       4096 * 512,
+       {{512, piece + 700}}},
+      {"zeros up to the size, data in the padding",
+       piece + 1024,
+       1 + 512,
+       2049,
+       piece + 100,
+       {{512, piece + 100}}},
   };
   for (const CopyCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const Text archive = pattern_bytes(c.archive_size, 3);
+    Text archive = pattern_bytes(c.archive_size, 3);
+    for (const auto& [offset, length] : c.zeros) {
+      archive.replace(static_cast<size_t>(offset), static_cast<size_t>(length),
+                      static_cast<size_t>(length), '\0');
+    }
     write_file(archive_name(), archive);
 
     const CopyResult expected =

@@ -91,8 +91,9 @@ bool system_open(const Text& name, FileRecord& record) {
     close_handle(handle);
     return false;
   }
-  if (record.disk_file && move_pointer(handle, 0)) {
-    guarded_ok([&] { return SetEndOfFile(handle); });
+  if (record.disk_file && move_pointer(handle, 0) &&
+      guarded_ok([&] { return SetEndOfFile(handle); })) {
+    record.length = 0;
   }
   return true;
 }
