@@ -116,9 +116,12 @@ class SparseArchive:
     """An archive written header by header, whose skipped data is left as a
     hole in a sparse file: members of many gigabytes cost nothing on disk."""
 
-    def __init__(self, path):
+    def __init__(self, path, rewrite=False):
+        """With `rewrite`, an existing archive is written over in place: the
+        holes it has in common with the new one stay as they are, and so do
+        the pages the system has already read of them."""
         self.path = path
-        self.file = open(path, "wb")
+        self.file = open(path, "r+b" if rewrite and os.path.exists(path) else "wb")
         self.offset = 0
 
     def header(self, header_block):

@@ -223,6 +223,164 @@ class SkipsPastFourGiB(TempDirTest):
                 self.assertEqual(tree(out), {b"after.txt": after})
 
 
+class PaxSizeRecords(TempDirTest):
+    """Members of 8 GiB and more as Python's tarfile (PAX format) and GNU tar
+    (--format=posix) write them: 0 in their own size field, the size in a
+    "size" record of the extended header ("x") before them. The writers make
+    the headers; the 9 GiB of data is a hole in a sparse archive, with a decoy
+    header where a size of 0 would land and another in its last block."""
+
+    SIZE = 9 * 2 ** 30
+    DECOY = raw_header(b"decoy", 0)
+
+    def writer_pieces(self, layout, small):
+        """The big member's headers (extended header, its data, own header)
+        and an archive of the small member "after.txt", from the writer."""
+        if layout == "tarfile":
+            info = tarfile.TarInfo("big")
+            info.size = self.SIZE
+            big = info.tobuf(format=tarfile.PAX_FORMAT)
+            buffer = io.BytesIO()
+            with tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT) as tf:
+                info = tarfile.TarInfo("after.txt")
+                info.size = len(small)
+                tf.addfile(info, io.BytesIO(small))
+            return big, buffer.getvalue()
+        # GNU tar archives a sparse 9 GiB file; its output is read only as
+        # far as the member's own header.
+        source = self.path("src")
+        make_tree(source, {"after.txt": small})
+        with open(os.path.join(source, "big"), "wb") as f:
+            f.truncate(self.SIZE)
+        with subprocess.Popen(["tar", "--format=posix", "-cf", "-", "-C", source, "big"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL) as tar:
+            big = tar.stdout.read(3 * BLOCK)
+            tar.kill()
+        small_archive = self.path("small.tar")
+        gnu_tar(small_archive, source, ["after.txt"], fmt="posix")
+        with open(small_archive, "rb") as f:
+            return big, f.read()
+
+    def build(self, layout, small):
+        big, small_archive = self.writer_pieces(layout, small)
+        # The writer's layout: an extended header with the size record, then
+        # the member with 0 in its size field.
+        self.assertEqual(big[156:157], b"x")
+        self.assertIn(b" size=%d\n" % self.SIZE, big[BLOCK:2 * BLOCK])
+        self.assertEqual(big[2 * BLOCK + 124:2 * BLOCK + 136].strip(b"\0"), b"00000000000")
+        # Both layouts put three blocks before the data: one archive, written
+        # over for the second layout, is read from the disk only once.
+        self.assertEqual(len(big), 3 * BLOCK)
+        path = self.path("big.tar")
+        archive = SparseArchive(path, rewrite=True)
+        archive.data(big)
+        archive.write_at(archive.offset, self.DECOY)
+        archive.write_at(archive.offset + self.SIZE - BLOCK, self.DECOY)
+        archive.hole(self.SIZE)
+        archive.data(small_archive)
+        archive.close()
+        with tarfile.open(path) as tf:
+            self.assertEqual([(m.name, m.size) for m in tf.getmembers()],
+                             [("big", self.SIZE), ("after.txt", len(small))])
+        small_path = self.path(layout + "-small.tar")
+        with open(small_path, "wb") as f:
+            f.write(small_archive)
+        extended_size = int(big[124:136].strip(b"\0"), 8)
+        members = [(big[:100].rstrip(b"\0").decode(), extended_size,
+                    big[BLOCK:BLOCK + extended_size]), ("big", self.SIZE, None)]
+        members += [(name.decode(), size, data) for _, name, size, _, data
+                    in raw_members(small_path)]
+        return path, members
+
+    def test_members_of_9_gib_from_tarfile_and_gnu_tar(self):
+        small = member_data(700, seed=71)
+        for layout in ("tarfile", "gnu_tar"):
+            path, members = self.build(layout, small)
+            with self.subTest(layout=layout):
+                out = self.path(layout + "-out")
+                os.mkdir(out)
+                expected_lines, expected_tree = [], {}
+                for name, size, data in members:
+                    parent = os.path.normpath(name.rpartition("/")[0] or ".").encode()
+                    if parent != b"." and parent not in expected_tree:
+                        expected_lines.append(create_line(out, name.rpartition("/")[0]))
+                        expected_tree[parent] = "dir"
+                    expected_lines.append(file_line(out, name, size))
+                    if data is not None:
+                        expected_tree[fs_name(name)] = data
+                self.assertIn(out_path(out, "big") + b" (9,663,676,416 bytes)", expected_lines)
+                self.assertEqual(walk_lines(self, path, out), expected_lines)
+                big = os.path.join(out, "big")
+                self.assertEqual(os.stat(big).st_size, self.SIZE)
+                with open(big, "rb") as f:
+                    self.assertEqual(f.read(BLOCK), self.DECOY)
+                    f.seek(self.SIZE - BLOCK)
+                    self.assertEqual(f.read(), self.DECOY)
+                os.remove(big)
+                self.assertEqual(tree(out), expected_tree)
+                self.assertEqual(expected_tree[b"after.txt"], small)
+            with self.subTest(layout=layout, option="only=after.txt"):
+                out = self.path(layout + "-only")
+                os.mkdir(out)
+                self.assertEqual(walk_lines(self, path, out, "only=after.txt"),
+                                 [skip_line(name) for name, _, _ in members[:-1]] +
+                                 [file_line(out, "after.txt", len(small))])
+                self.assertEqual(tree(out), {b"after.txt": small})
+
+    # (extended header's name, type byte, records, option, outcome) for an
+    # extended header followed by "next.txt", whose size field says 0 and
+    # whose 5 bytes of data follow. Outcomes: "bad", the walk ends at the
+    # header; "sized", next.txt has its 5 bytes; "not sized", next.txt is
+    # empty and its data block is read as the header of a member "probe".
+    RECORD_CASES = [
+        ("PaxHeaders/n", b"x", b"18 size=9663676416\n", "", "bad"),  # length one too short
+        ("PaxHeaders/n", b"x", b"11 size=5x\n", "", "bad"),
+        ("PaxHeaders/n", b"x", b"28 size=4611686018427387905\n", "only=next", "bad"),  # 2^62 + 1
+        ("PaxHeaders/n", b"x", b"13 mtime=1.5\n9 size=5\n", "", "sized"),
+        ("PaxHeaders/n", b"x", b"9 size=5\n", "only=next", "sized"),
+        ("../PaxHeaders/n", b"x", b"9 size=5\n", "", "sized"),
+        ("GlobalHead/g", b"g", b"9 size=5\n", "", "not sized"),
+        # Larger than 1 MiB: not searched.
+        ("PaxHeaders/big", b"x", b"9 size=5\n" + b"0" * (1 << 20), "", "not sized"),
+    ]
+
+    def test_size_record_table(self):
+        data = b"probe"
+        for index, (name, kind, records, option, outcome) in enumerate(self.RECORD_CASES):
+            with self.subTest(name=name, kind=kind, records=records[:30], option=option):
+                archive = self.path("records-%d.tar" % index)
+                with open(archive, "wb") as f:
+                    f.write(raw_header(name.encode(), len(records), typeflag=kind) + records +
+                            bytes(-len(records) % BLOCK))
+                    f.write(raw_header(b"next.txt", 0) + data + bytes(BLOCK - len(data)))
+                    f.write(bytes(2 * BLOCK))
+                out = self.path("records-out-%d" % index)
+                os.mkdir(out)
+                got = walk_lines(self, archive, out, *([option] if option else []))
+                if outcome == "bad":
+                    self.assertEqual(got, [b"ERROR: Bad size field: " + name.encode()])
+                    self.assertEqual(tree(out), {})
+                    continue
+                expected_tree = {}
+                if name.startswith(".."):
+                    expected = [b"Skip (unsafe name): " + name.encode()]
+                elif option:
+                    expected = [skip_line(name)]
+                else:
+                    expected = [create_line(out, name.rpartition("/")[0]),
+                                file_line(out, name, len(records))]
+                    expected_tree = {fs_name(name.rpartition("/")[0]): "dir",
+                                     fs_name(name): records}
+                if outcome == "sized":
+                    expected.append(file_line(out, "next.txt", 5))
+                    expected_tree[b"next.txt"] = data
+                else:
+                    expected += [file_line(out, "next.txt", 0), file_line(out, "probe", 0)]
+                    expected_tree.update({b"next.txt": b"", b"probe": b""})
+                self.assertEqual(got, expected)
+                self.assertEqual(tree(out), expected_tree)
+
+
 class UnhandledTypes(TempDirTest):
     """Links and devices get the warning block and the (here immediate) key
     wait; nothing is written for them and the walk goes on."""
