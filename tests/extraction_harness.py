@@ -39,9 +39,9 @@ def out_path(out_dir, name=""):
 
 def extract(test, archive, out_dir, *options, out_arg=None, env=None):
     """Runs holvex on `archive` into `out_dir` with redirected input and
-    output; checks the exit code, that nothing went to standard error (POSIX;
-    Wine may talk there itself) and the banner; returns the bytes written
-    after the banner."""
+    output (and `env` added to its environment); checks the exit code, that
+    nothing went to standard error (POSIX; Wine may talk there itself) and
+    the banner; returns the bytes written after the banner."""
     out_arg = host_path(out_dir) if out_arg is None else out_arg
     result = run("holvex", host_path(archive), out_arg, *options, env=env)
     test.assertEqual(result.returncode, 0, result)

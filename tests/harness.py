@@ -68,12 +68,24 @@ def host_path(path):
 
 
 def run(name, *args, stdin=b"", timeout=120, cwd=None, env=None):
-    """Runs a built program with redirected input and output (and `env` added
-    to the environment); returns the completed process (stdout and stderr as
-    bytes)."""
+    """Runs a built program with redirected input and output, with `env`
+    added to the environment; returns the completed process (stdout and
+    stderr as bytes)."""
     return subprocess.run(command(name, *args), input=stdin, capture_output=True,
                           timeout=timeout, env={**ENV, **(env or {})}, cwd=cwd,
                           start_new_session=True)
+
+
+def fault_env(**settings):
+    """The environment that preloads the fault library (POSIX) with these
+    settings (HOLVEX_FAIL_<NAME>=value; see tests/fault_preload.c)."""
+    env = {"LD_PRELOAD": program("libfault_preload.so"),
+           # A sanitizer build wants its runtime first; the library only
+           # wraps a few calls and passes them on.
+           "ASAN_OPTIONS": ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"),
+                                                  "verify_asan_link_order=0"]))}
+    env.update({"HOLVEX_FAIL_" + name.upper(): str(value) for name, value in settings.items()})
+    return env
 
 
 def lines(output):

@@ -2,6 +2,7 @@
 banner, the usage text, the path checks, the options and a complete run,
 byte for byte with CR LF, exit code 0 on every path."""
 
+import fcntl
 import os
 import stat
 import subprocess
@@ -183,14 +184,42 @@ class ProgramTest(harness.TempDirTest):
         self.assertNotIn(b"Skip: docs/a.txt", lines(out))
         self.assertTrue(os.path.exists(os.path.join(self.out, "docs", "a.txt")))
 
-    def test_unopenable_archive_ends_as_a_completed_run(self):
-        # A wildcard passes the existence probe when a file matches, but the
-        # archive cannot be opened under that name: nothing is extracted.
-        pattern = host_path(self.path("a.ta?"))
-        out = self.holvex(pattern, host_path(self.out))
-        self.assertEqual(out, CRLF.join(BANNER) + CRLF)
-        self.assertEqual(os.listdir(self.out), [])
+    def test_archive_that_cannot_be_opened(self):
+        # The file is there but refuses to open: the fourth path check says
+        # so and the run ends through the failure exit, nothing extracted.
+        def wildcard():
+            # A wildcard passes the existence probe when a file matches, but
+            # no file can be opened under that name.
+            return self.holvex(host_path(self.path("a.ta?")), host_path(self.out)), "a.ta?"
 
+        def held():
+            with open(self.archive, "rb") as holder:
+                fcntl.flock(holder, fcntl.LOCK_EX)
+                return self.holvex(host_path(self.archive), host_path(self.out)), "a.tar"
+
+        def unreadable():
+            # As a plain user: the mode does not stop root.
+            os.chmod(self.tmp, 0o755)
+            os.chmod(self.archive, 0)
+            plain_user = [] if os.geteuid() != 0 else [
+                "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            result = subprocess.run(plain_user + harness.command(
+                "holvex", host_path(self.archive), host_path(self.out)), capture_output=True,
+                stdin=subprocess.DEVNULL, env=harness.ENV, timeout=120, start_new_session=True)
+            os.chmod(self.archive, stat.S_IRUSR | stat.S_IWUSR)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            return result.stdout, "a.tar"
+
+        cases = [("wildcard", wildcard)]
+        if not WINDOWS:
+            # Wine sees neither a host process's lock nor the host's users.
+            cases += [("held by another process", held), ("no read permission", unreadable)]
+        for name, run_case in cases:
+            with self.subTest(name):
+                out, shown = run_case()
+                self.assertEqual(out, CRLF.join(BANNER + [
+                    b"Input file cannot be opened ('" + native(self.path(shown)) + b"')"]) + CRLF)
+                self.assertEqual(os.listdir(self.out), [])
 
 if __name__ == "__main__":
     harness.main()

@@ -29,6 +29,12 @@ bool check_paths(RunSettings& settings) {
     print_line("Output directory not found ('" + printable(settings.outdir) + "')");
     return false;
   }
+  // The file is there but may still refuse to open: another program holds
+  // it with exclusive access, or it may not be read.
   open_binary(settings.infile, kArchiveFile);
+  if (at_end(kArchiveFile) != 0) {
+    print_line("Input file cannot be opened ('" + printable(settings.infile) + "')");
+    return false;
+  }
   return true;
 }

@@ -5,6 +5,6 @@
 
 // Checks that infile names a plain file and that outdir is a full reference
 // to an existing directory; normalises outdir to end in the separator and
-// opens the archive as file number 1. On the first failure writes its message
-// and returns false.
+// opens the archive as file number 1, which must succeed. On the first
+// failure writes its message and returns false.
 bool check_paths(RunSettings& settings);

@@ -18,7 +18,9 @@ bool begins_with(const Text& name, const Text& prefix) {
 }
 
 // Moves the archive past the member's data blocks without reading them,
-// unless they have been read already (`held`).
+// unless they have been read already (`held`). The line names the member
+// either way; when the move is refused, the walk ends right after it with
+// the archive's read error.
 void pass_over(const Member& member, const Text& label, const Text* held) {
   if (held == nullptr) {
     set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
@@ -37,13 +39,20 @@ PaxSize size_record(const Member& member, const Text& held) {
   return find_pax_size(held.substr(0, static_cast<size_t>(member.size)));
 }
 
+// Whether the walk can go on: the archive has not ended, and no read or
+// move of it has failed (after a failure the position is no longer known to
+// be on a header, so nothing more is read).
+bool walk_goes_on() {
+  return at_end(kArchiveFile) == 0 && !read_failed(kArchiveFile);
+}
+
 }  // namespace
 
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
   int32_t esc_count = 0;
   // The size that an extended header gave the next member; -1 for none.
   int64_t next_size = -1;
-  while (at_end(kArchiveFile) == 0) {
+  while (walk_goes_on()) {
     if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
         ++esc_count == kEscPressesToAbort) {
       close_file(kArchiveFile);
@@ -51,6 +60,8 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       return ExtractionOutcome::aborted;
     }
     const Text block = read_block(kArchiveFile, kBlockSize);
+    // A failed read gives an empty block, which is not an empty header.
+    if (read_failed(kArchiveFile)) break;
     if (is_empty_header(block)) continue;
     Member member = decode_header(block);
     if (next_size >= 0 && !is_extended_header(member)) {
@@ -99,6 +110,8 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     }
     output_member(member, outdir, held);
   }
+  // A failed read or move ends the walk as a completed run, with one line.
+  if (read_failed(kArchiveFile)) print_line("ERROR: Cannot read the archive");
   close_file(kArchiveFile);
   return ExtractionOutcome::completed;
 }

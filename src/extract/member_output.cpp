@@ -59,15 +59,25 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
   const bool opened = at_end(kOutputFile) == 0;
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
-  const int64_t written =
+  const int64_t copied =
       held != nullptr ? write_held(*held, member.size)
                       : copy_blocks(kArchiveFile, kOutputFile, member.block_count, member.size);
-  close_file(kOutputFile);
+  // An error reported at the close (a network file system, a quota) leaves
+  // no byte of the file known to be on disk.
+  const bool closed = close_file(kOutputFile);
+  const int64_t written = closed ? copied : 0;
 
   if (!opened) {
     // A name ending in the separator marks a directory in older archives:
-    // its directory has been made above, and no file is expected.
-    if (right_part(path, 1) != kSeparator) print_line("ERROR: Cannot create this file");
+    // its directory has been made above, and no file is expected unless the
+    // member carries data, which would otherwise be lost without a word.
+    if (right_part(path, 1) != kSeparator || member.size > 0) {
+      print_line("ERROR: Cannot create this file");
+    }
+  } else if (!closed && member.size == 0) {
+    // Nothing is known of an empty file whose close failed, not even that
+    // it is there.
+    print_line("ERROR: Cannot create this file");
   } else if (written < member.size) {
     print_line("ERROR: Incomplete file (" + byte_count(written) + " of " + byte_count(member.size) +
                " bytes written)");

@@ -89,7 +89,10 @@ Text read_block(int32_t number, int32_t n) {
   if (record == nullptr || n < 0) return "";
   Text block(static_cast<size_t>(n), '\0');
   const int64_t got = system_read(*record, block.data(), n);
-  if (got < 0) return "";
+  if (got < 0) {
+    record->failed = true;
+    return "";
+  }
   block.resize(static_cast<size_t>(got));
   record->end_flag = got < n;
   record->position += got;
@@ -114,7 +117,10 @@ void set_position(int32_t number, int64_t position) {
   if (record == nullptr || !record->disk_file) return;
   // Below position 1 the seek is refused and nothing changes.
   if (position < 1) return;
-  if (!system_seek(*record, position - 1)) return;
+  if (!system_seek(*record, position - 1)) {
+    record->failed = true;
+    return;
+  }
   record->position = position - 1;
   record->end_flag = false;
 }
@@ -134,11 +140,17 @@ void write_text(int32_t number, const Text& text) {
   }
 }
 
-void close_file(int32_t number) {
+bool read_failed(int32_t number) {
   const FileRecord* record = find_file(number);
-  if (record == nullptr) return;
-  system_close(*record);
+  return record != nullptr && record->failed;
+}
+
+bool close_file(int32_t number) {
+  const FileRecord* record = find_file(number);
+  if (record == nullptr) return true;
+  const bool closed = system_close(*record);
   remove_file(number);
+  return closed;
 }
 
 int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size) {
@@ -157,8 +169,12 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
   while (unread > 0) {
     const int64_t asked = std::min(unread, static_cast<int64_t>(buffer.size()));
     const int64_t got = system_read(*source, buffer.data(), asked);
-    // A failed read changes nothing, as it would for read_block.
-    if (got < 0) break;
+    // A failed read moves nothing, as for read_block; what follows the
+    // failure is never taken for data.
+    if (got < 0) {
+      source->failed = true;
+      break;
+    }
     source->position += got;
     source->end_flag = got < asked;
     unread -= got;

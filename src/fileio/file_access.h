@@ -1,7 +1,9 @@
 // Binary files named by small file numbers, with 64-bit positions counted
 // from 1. Every operation returns normally: a failure yields a neutral result
 // ("" from a read, -1 from at_end on a number that is not open, 0 from
-// get_position, no effect from writes, seeks and closes).
+// get_position, no effect from writes, seeks and closes). A failed read or a
+// refused move of a binary file is remembered, so that a caller can tell it
+// from the end of the file (read_failed).
 #pragma once
 
 #include <cstdint>
@@ -20,16 +22,25 @@ Text read_block(int32_t number, int32_t n);
 int32_t at_end(int32_t number);
 // Position of the next byte (from 1); 0 for a number that is not open.
 int64_t get_position(int32_t number);
-// Moves a disk file to `position` (from 1) and clears its end flag.
+// Moves a disk file to `position` (from 1) and clears its end flag. A
+// position the system refuses changes nothing and marks the file failed.
 void set_position(int32_t number, int64_t position);
+// True once a read of the file failed (an I/O error, not the end of the
+// file) or a move was refused; it stays so until the file is closed. False
+// for a number that is not open.
+bool read_failed(int32_t number);
 // Writes the text's bytes unchanged to an output file.
 void write_text(int32_t number, const Text& text);
-// Closes the file (an output file ends at its current position).
-void close_file(int32_t number);
+// Closes the file (an output file ends at its current position). False when
+// the system reports an error as it closes the file (a write that failed only
+// then, on a network file system or over a quota): the bytes written cannot
+// be counted on. True otherwise, also for a number that is not open.
+bool close_file(int32_t number);
 
 // Copies a member's data: reads `block_count` 512-byte blocks from binary file
 // `from` and writes the first `size` bytes of them to output file `to`, as a
 // sequence of read_block / write_text calls would, but in large pieces. The
 // archive ends right after the last block read; a short read sets its end flag
-// exactly as read_block does. Returns the number of bytes that reached `to`.
+// exactly as read_block does, and a failed read marks it failed and ends the
+// copy. Returns the number of bytes that reached `to`.
 int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size);

@@ -55,8 +55,11 @@ bool lock_exclusively(int fd) {
   return result == 0 || errno != EWOULDBLOCK;
 }
 
-void close_descriptor(int fd) {
-  ::close(fd);
+// False when the close reports an error: a write that the file system
+// completes only now (network file systems, quotas) has failed. The
+// descriptor is released either way and is never closed twice.
+bool close_descriptor(int fd) {
+  return ::close(fd) == 0 || errno == EINTR;
 }
 
 bool system_open_binary(const Text& name, FileRecord& record) {
@@ -161,7 +164,9 @@ int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
     const ssize_t k = record.disk_file ? ::pread(fd, buffer + got, n - got, record.position + got)
                                        : ::read(fd, buffer + got, n - got);
     if (k < 0 && errno == EINTR) continue;
-    if (k < 0) return got > 0 ? got : -1;
+    // A failure after some bytes is still a failure, never a short read
+    // (which would pass for the end of the file).
+    if (k < 0) return -1;
     if (k == 0) break;
     got += k;
   }
@@ -185,12 +190,12 @@ bool system_seek(const FileRecord&, int64_t offset) {
   return offset >= 0;
 }
 
-void system_close(const FileRecord& record) {
+bool system_close(const FileRecord& record) {
   const int fd = descriptor(record);
-  // A file whose length is known to end at the position needs no cut.
-  if (record.kind == FileKind::output && record.disk_file && record.length != record.position &&
-      ::ftruncate(fd, record.position) != 0) {
-    // Nothing more can be done about a file that cannot be cut; it is closed.
-  }
-  close_descriptor(fd);
+  // A file whose length is known to end at the position needs no cut; one
+  // that cannot be cut may keep older bytes past it.
+  const bool cut = record.kind != FileKind::output || !record.disk_file ||
+                   record.length == record.position || ::ftruncate(fd, record.position) == 0;
+  const bool closed = close_descriptor(fd);
+  return cut && closed;
 }

@@ -120,10 +120,12 @@ bool system_seek(const FileRecord& record, int64_t offset) {
   return move_pointer(handle_of(record), offset);
 }
 
-void system_close(const FileRecord& record) {
+bool system_close(const FileRecord& record) {
   HANDLE handle = handle_of(record);
+  bool cut = true;
   if (record.kind == FileKind::output && record.disk_file) {
-    guarded_ok([&] { return SetEndOfFile(handle); });
+    cut = guarded_ok([&] { return SetEndOfFile(handle); });
   }
-  close_handle(handle);
+  const bool closed = guarded_ok([&] { return CloseHandle(handle); });
+  return cut && closed;
 }

@@ -26,6 +26,7 @@ struct FileRecord {
   // Bytes the file holds when known (an output file emptied or made by the
   // open, grown by its writes), else -1.
   int64_t length = -1;
+  bool failed = false;  // set by a failed read or a refused move
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).

@@ -23,7 +23,8 @@ bool system_open(const Text& name, FileRecord& record);
 
 // Reads up to `n` bytes at the record's position into `buffer`. Returns the
 // number read (fewer than `n` only at the end of the file) or -1 when the read
-// failed. The record itself is left to the caller.
+// failed, also part-way (the bytes before the failure are not counted on).
+// The record itself is left to the caller.
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n);
 
 // Writes `n` bytes at the record's position. Returns the number written
@@ -35,4 +36,5 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n);
 bool system_seek(const FileRecord& record, int64_t offset);
 
 // Closes the file; an output disk file first ends at its current position.
-void system_close(const FileRecord& record);
+// False when the system reported an error for either.
+bool system_close(const FileRecord& record);
