@@ -7,6 +7,7 @@ import fcntl
 import itertools
 import os
 import resource
+import select
 import shlex
 import signal
 import struct
@@ -17,6 +18,9 @@ import threading
 import time
 
 import harness
+
+# ioctl that signals a pseudo-terminal's foreground group: _IOW('T', 0x36, int).
+_TIOCSIG = 0x40045436
 
 # Hang guard for every wait in these tests: a test never relies on it, it
 # only stops a broken run from hanging for ever.
@@ -99,6 +103,7 @@ class PtySession:
         self.settings_before = termios.tcgetattr(self.slave)
         self._output = bytearray()
         self._changed = threading.Condition()
+        self._hanging_up = False
 
         def become_session_leader():
             os.setsid()
@@ -113,8 +118,11 @@ class PtySession:
         self._reader.start()
 
     def _read(self):
-        while True:
+        while not self._hanging_up:
             try:
+                # Woken now and then, so that hang_up can close the master.
+                if not select.select([self.master], [], [], 0.05)[0]:
+                    continue
                 data = os.read(self.master, 65536)
             except OSError:
                 return
@@ -140,6 +148,20 @@ class PtySession:
 
     def settings(self):
         return termios.tcgetattr(self.slave)
+
+    def hang_up(self):
+        """Closes the master side, as when a terminal window is closed: the
+        kernel hangs the terminal up and sends SIGHUP."""
+        self._hanging_up = True
+        self._reader.join(HANG_GUARD)
+        os.close(self.master)
+        self.master = None
+
+    def kernel_signal(self, number):
+        """Has the kernel send SIGINT or SIGQUIT to the terminal's foreground
+        process group (TIOCSIG on the master: si_code SI_KERNEL, as for the
+        SIGHUP of a closed terminal), the terminal staying open."""
+        fcntl.ioctl(self.master, _TIOCSIG, number)
 
     def job_pid(self):
         """The program run by foreground_job: the one child of the session leader."""
@@ -302,4 +324,7 @@ SIGNALS_THAT_END = {
     "SIGHUP": signal.SIGHUP,
     "SIGINT": signal.SIGINT,
     "SIGQUIT": signal.SIGQUIT,
+    "SIGUSR1": signal.SIGUSR1,
+    "SIGALRM": signal.SIGALRM,
+    "SIGRTMIN+1": signal.SIGRTMIN + 1,
 }

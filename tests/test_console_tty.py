@@ -11,6 +11,7 @@ inside the pane."""
 
 import os
 import signal
+import tarfile
 import unittest
 
 import harness
@@ -299,6 +300,14 @@ class TerminalSettings(harness.TempDirTest):
                 status = self.run_and_end(["key"], lambda pty: pty.process.send_signal(number))
                 self.assertEqual(status, -number)
 
+    def test_signals_from_the_kernel_while_waiting_for_a_key(self):
+        # Sent as the kernel sends the SIGHUP of a closed terminal (si_code
+        # SI_KERNEL); a pseudo-terminal's master can send only these two.
+        for number in (signal.SIGINT, signal.SIGQUIT):
+            with self.subTest(signal.Signals(number).name):
+                status = self.run_and_end(["key"], lambda pty: pty.kernel_signal(number))
+                self.assertEqual(status, -number)
+
     def test_abort(self):
         self.assertEqual(self.run_and_end(["key", "abort"], lambda pty: pty.send(b"x")),
                          -signal.SIGABRT)
@@ -325,6 +334,64 @@ class TerminalSettings(harness.TempDirTest):
         self.assertEqual(pty.finish(), 0)
         self.assertEqual(values(result, "key"), [b"x"])
         self.assertEqual(pty.settings(), pty.settings_before)
+
+
+@posix_only
+class ProgramAtAClosingTerminal(harness.TempDirTest):
+    """The whole program at a terminal that goes away or is signalled while
+    it waits for the user: it ends through the signal, never goes on
+    unattended, and gives the terminal its settings back."""
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.tar")
+        # The link's key prompt holds the walk between the two files.
+        harness.python_tar(self.archive, [("first.txt", b"1" * 600, tarfile.REGTYPE),
+                                          ("link", b"first.txt", tarfile.SYMTYPE),
+                                          ("last.txt", b"2" * 600, tarfile.REGTYPE)])
+        self.out = self.path("out")
+        os.mkdir(self.out)
+
+    def start(self, *args):
+        pty = PtySession(harness.command("holvex", *args))
+        self.addCleanup(pty.close)
+        return pty
+
+    def at_second_prompt(self):
+        pty = self.start()
+        # On row 1, a fresh console: the program asks for its two paths.
+        pty.wait_output(lambda out: out.endswith(b"\x1b[6n"), "the cursor query")
+        pty.send(b"\x1b[1;1R")
+        pty.wait_output(lambda out: out.endswith(b" -->"), "the first prompt")
+        pty.send(harness.host_path(self.archive).encode() + b"\r")
+        pty.wait_output(lambda out: out.count(b" -->") == 2, "the second prompt")
+        # Half an answer: the line is not complete.
+        pty.send(harness.host_path(self.out).encode()[:-2])
+        pty.wait_output(lambda out: out.endswith(harness.host_path(self.out).encode()[:-2]),
+                        "the echo of the half answer")
+        return pty, []
+
+    def at_the_link(self):
+        pty = self.start(harness.host_path(self.archive), harness.host_path(self.out))
+        pty.wait_output(lambda out: out.endswith(b" ==press any key=="), "the link's prompt")
+        return pty, ["first.txt"]
+
+    def test_the_terminal_closes(self):
+        for where in (self.at_second_prompt, self.at_the_link):
+            with self.subTest(where.__name__):
+                pty, written = where()
+                pty.hang_up()
+                self.assertEqual(pty.finish(), -signal.SIGHUP)
+                self.assertEqual(sorted(os.listdir(self.out)), written)
+                pty.close()
+
+    def test_a_signal_that_ends_the_program_by_default(self):
+        pty, written = self.at_the_link()
+        self.assertTrue(raw_settings_in_force(pty.settings()))
+        pty.process.send_signal(signal.SIGUSR1)
+        self.assertEqual(pty.finish(), -signal.SIGUSR1)
+        self.assertEqual(pty.settings(), pty.settings_before)
+        self.assertEqual(sorted(os.listdir(self.out)), written)
 
 
 # --- at a terminal emulator, both platforms ----------------------------------

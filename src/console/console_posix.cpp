@@ -30,11 +30,12 @@ constexpr int kCursorAnswerMs = 200;
 // Keyboard bytes read but not yet taken as keys.
 constexpr size_t kTypedSize = 8192;
 
-// Signals whose default action ends the process: the terminal is restored
-// before that action takes place.
-constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT,  SIGQUIT, SIGSEGV, SIGABRT, SIGBUS,
-                                  SIGFPE,  SIGILL, SIGTRAP, SIGSYS,  SIGXCPU, SIGXFSZ};
-constexpr size_t kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+// Signals whose default action ends the process (SIGPIPE aside, which the
+// console ignores): the terminal is restored before that action takes place.
+// The real-time signals, which also end it, are added at run time.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                  SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS};
 
 enum class ReadResult { got_bytes, nothing_yet, keyboard_gone };
 
@@ -51,8 +52,8 @@ struct ConsoleState {
   termios raw{};
   volatile sig_atomic_t raw_wanted = 0;
   bool handlers_installed = false;
-  bool took_ending[kEndingSignalCount]{};
-  struct sigaction previous_ending[kEndingSignalCount] {};
+  bool took_ending[NSIG]{};  // by signal number
+  struct sigaction previous_ending[NSIG] {};
   struct sigaction previous_stop {};
   struct sigaction previous_continue {};
   bool took_stop = false;
@@ -122,16 +123,25 @@ void restore_at_exit() {
   restore_terminal();
 }
 
-void on_ending_signal(int signal_number, siginfo_t* info, void*) {
+bool ends_the_process(int signal_number) {
+  if (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX) return true;
+  for (int ending : kEndingSignals) {
+    if (ending == signal_number) return true;
+  }
+  return false;
+}
+
+// Whoever sent the signal (another process, the kernel for a closed
+// terminal, a fault of the program itself), it is raised again under its
+// previous action, which is pending until this handler returns and then ends
+// the process as it would have without the console.
+void on_ending_signal(int signal_number, siginfo_t*, void*) {
   restore_terminal();
   console.raw_wanted = 0;
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    if (kEndingSignals[i] == signal_number)
-      sigaction(signal_number, &console.previous_ending[i], nullptr);
+  if (signal_number > 0 && signal_number < NSIG) {
+    sigaction(signal_number, &console.previous_ending[signal_number], nullptr);
   }
-  // A signal sent by a process is raised again and acts under the previous
-  // action once this handler returns; a fault simply happens again.
-  if (info == nullptr || info->si_code <= 0) raise(signal_number);
+  raise(signal_number);
 }
 
 void on_stop_signal(int) {
@@ -172,9 +182,10 @@ void install_signal_handlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_SIGINFO | SA_RESTART;
   action.sa_sigaction = on_ending_signal;
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    console.took_ending[i] = takes_over(kEndingSignals[i], console.previous_ending[i], false);
-    if (console.took_ending[i]) sigaction(kEndingSignals[i], &action, nullptr);
+  for (int number = 1; number < NSIG; ++number) {
+    if (!ends_the_process(number)) continue;
+    console.took_ending[number] = takes_over(number, console.previous_ending[number], false);
+    if (console.took_ending[number]) sigaction(number, &action, nullptr);
   }
   struct sigaction simple {};
   sigemptyset(&simple.sa_mask);
@@ -190,8 +201,9 @@ void install_signal_handlers() {
 
 void remove_signal_handlers() {
   if (!console.handlers_installed) return;
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    if (console.took_ending[i]) sigaction(kEndingSignals[i], &console.previous_ending[i], nullptr);
+  for (int number = 1; number < NSIG; ++number) {
+    if (console.took_ending[number]) sigaction(number, &console.previous_ending[number], nullptr);
+    console.took_ending[number] = false;
   }
   if (console.took_stop) sigaction(SIGTSTP, &console.previous_stop, nullptr);
   if (console.took_continue) sigaction(SIGCONT, &console.previous_continue, nullptr);
