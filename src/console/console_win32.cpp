@@ -14,6 +14,9 @@ constexpr DWORD kRawInputMode = 0;
 constexpr DWORD kCursorSize = 10;
 // Larger texts are written in pieces of this size.
 constexpr size_t kLargestWrite = 1u << 30;
+// Calls on the console keyboard that fail this many times in a row mean that
+// it is gone (its console closed): no key will ever come, input has ended.
+constexpr int kFailuresToGiveUp = 100;
 
 struct ConsoleState {
   bool started = false;
@@ -22,6 +25,7 @@ struct ConsoleState {
   HANDLE standard_error = INVALID_HANDLE_VALUE;
   HANDLE console_output = INVALID_HANDLE_VALUE;
   HANDLE keyboard = INVALID_HANDLE_VALUE;
+  int keyboard_failures = 0;  // failed keyboard calls in a row
   bool input_is_console = false;
   PendingInput pending;
   bool end_of_input = false;
@@ -30,7 +34,13 @@ struct ConsoleState {
 ConsoleState console;
 
 bool has_keyboard() {
-  return console.keyboard != INVALID_HANDLE_VALUE;
+  return console.keyboard != INVALID_HANDLE_VALUE && console.keyboard_failures < kFailuresToGiveUp;
+}
+
+// Counts the keyboard calls that fail in a row; passes `ok` on.
+bool keyboard_call(bool ok) {
+  console.keyboard_failures = ok ? 0 : console.keyboard_failures + 1;
+  return ok;
 }
 
 // WriteFile with critical-error dialogs switched off; a failed or short write
@@ -74,25 +84,31 @@ Text first_waiting_key() {
   for (;;) {
     INPUT_RECORD record;
     DWORD count = 0;
-    if (!PeekConsoleInputA(console.keyboard, &record, 1, &count) || count == 0) return "";
+    if (!keyboard_call(PeekConsoleInputA(console.keyboard, &record, 1, &count)) || count == 0) {
+      return "";
+    }
     Text key = console_event_key(event_of(record));
     if (!key.empty()) return key;
-    if (!ReadConsoleInputA(console.keyboard, &record, 1, &count) || count == 0) return "";
+    if (!keyboard_call(ReadConsoleInputA(console.keyboard, &record, 1, &count)) || count == 0) {
+      return "";
+    }
   }
 }
 
 // --- line input ---------------------------------------------------------------
 
+// The next character typed; -1 once the keyboard is gone. A read blocks
+// until a key comes, so one that keeps giving nothing is a failure.
 int next_console_char(void*) {
-  if (!has_keyboard()) return -1;
-  for (;;) {
+  while (has_keyboard()) {
     Sleep(1);
     char byte = 0;
     DWORD count = 0;
-    if (ReadFile(console.keyboard, &byte, 1, &count, nullptr) && count == 1) {
+    if (keyboard_call(ReadFile(console.keyboard, &byte, 1, &count, nullptr) && count == 1)) {
       return static_cast<unsigned char>(byte);
     }
   }
+  return -1;
 }
 
 void echo_byte(void*, unsigned char byte) {
@@ -155,6 +171,7 @@ void console_stop() {
   if (!console.started) return;
   if (has_keyboard()) CloseHandle(console.keyboard);
   console.keyboard = INVALID_HANDLE_VALUE;
+  console.keyboard_failures = 0;
   console.started = false;
 }
 
@@ -189,13 +206,13 @@ Text read_key() {
 }
 
 Text wait_key() {
-  // Without a console keyboard no key can ever come.
-  if (!has_keyboard()) return "";
-  for (;;) {
+  // Without a console keyboard (or once it is gone) no key can ever come.
+  while (has_keyboard()) {
     Sleep(1);
     Text key = read_key();
     if (!key.empty()) return key;
   }
+  return "";
 }
 
 void flush_keys() {
