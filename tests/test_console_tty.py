@@ -140,6 +140,19 @@ class Keys(harness.TempDirTest):
         self.assertEqual(values(self.result, "waiting"), ["0", "-1", "-1", "0"])
         self.assertEqual(values(self.result, "readkey"), [b"q", b""])
 
+    def test_key_waiting_sees_keys_typed_before_it_started(self):
+        # Typed while the console was stopped (the terminal in line mode),
+        # the key is there as soon as the console is started again, though
+        # the terminal announced its arrival to no one.
+        go = self.path("go")
+        pty = self.session("stop", "mark:stopped", "await:" + go, "start", "waiting", "readkey")
+        wait_mark(self.result, "stopped")
+        pty.send(b"q")
+        touch(go)
+        wait_done(self.result)
+        self.assertEqual(values(self.result, "waiting"), ["-1"])
+        self.assertEqual(values(self.result, "readkey"), [b"q"])
+
     def test_key_waiting_with_an_esc(self):
         pty = self.session("until-key", "readkey", "until-key", "readkey")
         pty.send(ESC)

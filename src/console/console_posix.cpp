@@ -2,7 +2,9 @@
 // (/dev/tty), switched to raw input while the program runs and restored on
 // every way out; keys are decoded from the bytes the terminal sends; the
 // cursor row is asked of the terminal with a position query; output goes
-// straight to the file descriptors with no buffering.
+// straight to the file descriptors with no buffering. The terminal signals
+// the arrival of bytes (SIGURG, asynchronous I/O), so that asking whether a
+// key waits costs no system call while nothing has been typed.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "console/console.h"
@@ -58,6 +61,12 @@ struct ConsoleState {
   struct sigaction previous_continue {};
   bool took_stop = false;
   bool took_continue = false;
+
+  // Arrival notices: while they are on, keyboard bytes can be waiting only
+  // once a notice has come since the last look (or a look left bytes).
+  bool notices_on = false;
+  volatile sig_atomic_t bytes_may_wait = 1;
+  struct sigaction previous_notice {};
 
   // Redirected input and the end-of-input flag shared with the console editor.
   PendingInput pending;
@@ -112,10 +121,12 @@ void restore_terminal() {
 }
 
 // Raw input again, when the program owns the terminal (in the foreground).
+// Bytes typed while it was in line mode come with no notice: look again.
 void resume_raw_input() {
   if (!console.raw_wanted || console.keyboard < 0) return;
   const int saved_errno = errno;
   if (tcgetpgrp(console.keyboard) == getpgrp()) set_terminal(console.raw);
+  console.bytes_may_wait = 1;
   errno = saved_errno;
 }
 
@@ -199,6 +210,49 @@ void install_signal_handlers() {
   console.handlers_installed = true;
 }
 
+void on_arrival_notice(int) {
+  console.bytes_may_wait = 1;
+}
+
+// Has the terminal send SIGURG to this process alone when bytes arrive.
+// SIGURG's default action is to ignore it: in the instant before the owner
+// is set, the terminal addresses its whole foreground group, and the other
+// programs there (a pipeline's) take no harm from it. Without notices every
+// look at the keyboard asks the system.
+void start_arrival_notices() {
+  if (sigaction(SIGURG, nullptr, &console.previous_notice) != 0) return;
+  if (console.previous_notice.sa_handler != SIG_DFL &&
+      console.previous_notice.sa_handler != SIG_IGN) {
+    return;
+  }
+  struct sigaction notice {};
+  sigemptyset(&notice.sa_mask);
+  notice.sa_flags = SA_RESTART;
+  notice.sa_handler = on_arrival_notice;
+  sigaction(SIGURG, &notice, nullptr);
+  const int fd = console.keyboard;
+  const int flags = fcntl(fd, F_GETFL);
+  // Switching O_ASYNC on makes the terminal's foreground group the owner, so
+  // the owner is set again afterwards.
+  console.notices_on = flags >= 0 && fcntl(fd, F_SETSIG, SIGURG) == 0 &&
+                       fcntl(fd, F_SETFL, flags | O_ASYNC) == 0 &&
+                       fcntl(fd, F_SETOWN, getpid()) == 0;
+  console.bytes_may_wait = 1;
+  if (!console.notices_on) {
+    if (flags >= 0) fcntl(fd, F_SETFL, flags);
+    sigaction(SIGURG, &console.previous_notice, nullptr);
+  }
+}
+
+void stop_arrival_notices() {
+  if (!console.notices_on) return;
+  const int flags = fcntl(console.keyboard, F_GETFL);
+  if (flags >= 0) fcntl(console.keyboard, F_SETFL, flags & ~O_ASYNC);
+  sigaction(SIGURG, &console.previous_notice, nullptr);
+  console.notices_on = false;
+  console.bytes_may_wait = 1;
+}
+
 void remove_signal_handlers() {
   if (!console.handlers_installed) return;
   for (int number = 1; number < NSIG; ++number) {
@@ -248,16 +302,26 @@ int64_t now_ms() {
 ReadResult read_more(int timeout_ms) {
   if (!has_keyboard()) return ReadResult::keyboard_gone;
   if (console.typed_count == kTypedSize) return ReadResult::nothing_yet;
+  // Cleared before looking: a byte arriving from now on brings a new notice.
+  console.bytes_may_wait = 0;
   pollfd ready{console.keyboard, POLLIN, 0};
-  const int polled = poll(&ready, 1, timeout_ms);
+  const int64_t deadline = timeout_ms > 0 ? now_ms() + timeout_ms : 0;
+  int polled;
+  // A signal (an arrival notice among them) cuts a wait short: the rest of
+  // the time is waited.
+  while ((polled = poll(&ready, 1, timeout_ms)) < 0 && errno == EINTR) {
+    if (timeout_ms > 0) timeout_ms = static_cast<int>(std::max<int64_t>(deadline - now_ms(), 0));
+  }
   if (polled <= 0) return ReadResult::nothing_yet;
   if (ready.revents & POLLNVAL) {
     console.keyboard_gone = true;
     return ReadResult::keyboard_gone;
   }
-  const ssize_t count =
-      read(console.keyboard, console.typed + console.typed_count, kTypedSize - console.typed_count);
+  const size_t room = kTypedSize - console.typed_count;
+  const ssize_t count = read(console.keyboard, console.typed + console.typed_count, room);
   if (count > 0) {
+    // A full read may have left bytes behind, which no notice announces.
+    if (static_cast<size_t>(count) == room) console.bytes_may_wait = 1;
     console.typed_count += static_cast<size_t>(count);
     console.typed_settled = false;
     return ReadResult::got_bytes;
@@ -300,6 +364,8 @@ Text take_key(bool wait) {
       if (unit.key.empty()) continue;
       return unit.key;
     }
+    // Without a notice since the last look, no byte has come.
+    if (!wait && console.notices_on && !console.bytes_may_wait) return "";
     const ReadResult result = read_more(wait ? -1 : 0);
     if (result == ReadResult::keyboard_gone) return "";
     if (result == ReadResult::nothing_yet && !wait) return "";
@@ -377,12 +443,14 @@ void console_start() {
   if (!exit_hook_set) exit_hook_set = atexit(restore_at_exit) == 0;
   console.raw_wanted = 1;
   resume_raw_input();
+  start_arrival_notices();
 }
 
 void console_stop() {
   if (!console.started) return;
   restore_terminal();
   console.raw_wanted = 0;
+  stop_arrival_notices();
   remove_signal_handlers();
   if (console.keyboard >= 0) close(console.keyboard);
   console.keyboard = -1;
