@@ -5,6 +5,7 @@
 #include "extract/header.h"
 #include "extract/member_output.h"
 #include "extract/pax_size.h"
+#include "extract/unsafe_name.h"
 #include "fileio/file_access.h"
 #include "text/string_ops.h"
 

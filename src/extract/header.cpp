@@ -72,6 +72,10 @@ int64_t decode_size_field(const Text& field, bool& bad) {
   return static_cast<int64_t>(value);
 }
 
+int32_t type_of(const Text& type_byte) {
+  return store_int32(value_of_text(type_byte));
+}
+
 int64_t block_count_of(int64_t size) {
   int64_t blocks = size / kBlockSize;
   if (blocks * kBlockSize < size) ++blocks;
@@ -88,7 +92,7 @@ Member decode_header(const Text& block) {
   member.bad_size = bad;
 
   const Text type_byte = substring(block, kTypeOffset + 1, 1);
-  member.type = store_int32(value_of_text(type_byte));
+  member.type = type_of(type_byte);
   if (!type_byte.empty()) member.type_flag = type_byte[0];
   member.block_count = block_count_of(member.size);
   return member;

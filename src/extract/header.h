@@ -47,5 +47,10 @@ Member decode_header(const Text& block);
 // a size (negative base-256, or past 2^62).
 int64_t decode_size_field(const Text& field, bool& bad);
 
+// The member type from the type byte read as a decimal number: "0" to "9"
+// give 0 to 9; NUL, a space, a letter ("L", "x", "g") or any other non-digit
+// byte gives 0, so such members are taken as regular files.
+int32_t type_of(const Text& type_byte);
+
 // Data blocks for `size` bytes: the size divided by 512, rounded up.
 int64_t block_count_of(int64_t size);

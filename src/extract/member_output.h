@@ -10,10 +10,6 @@
 // directory the trailing separator is dropped.
 Text map_member_path(const Text& outdir, const Text& name, bool directory);
 
-// True when `name` could reach outside the output directory (a ".."
-// component; on Windows also a drive colon or a device name).
-bool is_unsafe_name(const Text& name);
-
 // Writes `member` under `outdir`, reading its data from the archive (file
 // number 1), positioned right after the member's header block. When `held`
 // is given, the member's data blocks have already been read into it (a small

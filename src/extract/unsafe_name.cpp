@@ -1,8 +1,9 @@
 // Member names that could reach outside the output directory.
+#include "extract/unsafe_name.h"
+
 #include <algorithm>
 #include <cctype>
 
-#include "extract/member_output.h"
 #include "fileio/path_style.h"
 
 namespace {
