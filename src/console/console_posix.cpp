@@ -1,10 +1,10 @@
 // The console on a POSIX terminal. The keyboard is the controlling terminal
-// (/dev/tty), switched to raw input while the program runs and restored on
-// every way out; keys are decoded from the bytes the terminal sends; the
-// cursor row is asked of the terminal with a position query; output goes
-// straight to the file descriptors with no buffering. The terminal signals
-// the arrival of bytes (SIGURG, asynchronous I/O), so that asking whether a
-// key waits costs no system call while nothing has been typed.
+// (/dev/tty), in raw input while the program runs (terminal_mode_posix.cpp
+// switches it and restores it on every way out); keys are decoded from the bytes the terminal
+// sends; the cursor row is asked of the terminal with a position query; output goes straight to the
+// file descriptors with no buffering. The terminal signals the arrival of bytes (SIGURG,
+// asynchronous I/O), so that asking whether a key waits costs no system call while nothing has been
+// typed.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +23,7 @@
 #include "console/console.h"
 #include "console/line_input.h"
 #include "console/terminal_keys.h"
+#include "console/terminal_mode_posix.h"
 
 namespace {
 
@@ -33,13 +34,6 @@ constexpr int kCursorAnswerMs = 200;
 // Keyboard bytes read but not yet taken as keys.
 constexpr size_t kTypedSize = 8192;
 
-// Signals whose default action ends the process (SIGPIPE aside, which the
-// console ignores): the terminal is restored before that action takes place.
-// The real-time signals, which also end it, are added at run time.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-                                  SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
-                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS};
-
 enum class ReadResult { got_bytes, nothing_yet, keyboard_gone };
 
 struct ConsoleState {
@@ -49,18 +43,6 @@ struct ConsoleState {
   int output = -1;             // the terminal the cursor is driven on: 1, 2 or -1
   bool input_is_console = false;
   bool output_is_terminal = false;
-
-  // Terminal settings: the user's, to restore, and ours while running.
-  termios saved{};
-  termios raw{};
-  volatile sig_atomic_t raw_wanted = 0;
-  bool handlers_installed = false;
-  bool took_ending[NSIG]{};  // by signal number
-  struct sigaction previous_ending[NSIG] {};
-  struct sigaction previous_stop {};
-  struct sigaction previous_continue {};
-  bool took_stop = false;
-  bool took_continue = false;
 
   // Arrival notices: while they are on, keyboard bytes can be waiting only
   // once a notice has come since the last look (or a look left bytes).
@@ -85,129 +67,6 @@ ConsoleState console;
 
 bool has_keyboard() {
   return console.keyboard >= 0 && !console.keyboard_gone;
-}
-
-// --- terminal settings ------------------------------------------------------
-
-termios raw_settings(const termios& user) {
-  termios raw = user;
-  // Every key comes as its byte: Ctrl+C 3, Ctrl+Z 26, Ctrl+S 19, Enter 13.
-  raw.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
-  raw.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
-  // Output bytes go out as written: the program writes CR LF itself.
-  raw.c_oflag &= ~(ONLCR | OCRNL | ONOCR | ONLRET | TABDLY);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  return raw;
-}
-
-// Sets the terminal's settings; safe inside a signal handler. SIGTTOU is held
-// back so that a process no longer in the foreground is not stopped for it.
-void set_terminal(const termios& settings) {
-  const int saved_errno = errno;
-  sigset_t hold;
-  sigset_t previous;
-  sigemptyset(&hold);
-  sigaddset(&hold, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &hold, &previous);
-  while (tcsetattr(console.keyboard, TCSANOW, &settings) < 0 && errno == EINTR) {
-  }
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-  errno = saved_errno;
-}
-
-void restore_terminal() {
-  if (console.raw_wanted && console.keyboard >= 0) set_terminal(console.saved);
-}
-
-// Raw input again, when the program owns the terminal (in the foreground).
-// Bytes typed while it was in line mode come with no notice: look again.
-void resume_raw_input() {
-  if (!console.raw_wanted || console.keyboard < 0) return;
-  const int saved_errno = errno;
-  if (tcgetpgrp(console.keyboard) == getpgrp()) set_terminal(console.raw);
-  console.bytes_may_wait = 1;
-  errno = saved_errno;
-}
-
-void restore_at_exit() {
-  restore_terminal();
-}
-
-bool ends_the_process(int signal_number) {
-  if (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX) return true;
-  for (int ending : kEndingSignals) {
-    if (ending == signal_number) return true;
-  }
-  return false;
-}
-
-// Whoever sent the signal (another process, the kernel for a closed
-// terminal, a fault of the program itself), it is raised again under its
-// previous action, which is pending until this handler returns and then ends
-// the process as it would have without the console.
-void on_ending_signal(int signal_number, siginfo_t*, void*) {
-  restore_terminal();
-  console.raw_wanted = 0;
-  if (signal_number > 0 && signal_number < NSIG) {
-    sigaction(signal_number, &console.previous_ending[signal_number], nullptr);
-  }
-  raise(signal_number);
-}
-
-void on_stop_signal(int) {
-  const int saved_errno = errno;
-  restore_terminal();
-  struct sigaction ours;
-  struct sigaction stop_default {};
-  stop_default.sa_handler = SIG_DFL;
-  sigemptyset(&stop_default.sa_mask);
-  sigaction(SIGTSTP, &stop_default, &ours);
-  sigset_t stop_set;
-  sigset_t previous;
-  sigemptyset(&stop_set);
-  sigaddset(&stop_set, SIGTSTP);
-  sigprocmask(SIG_UNBLOCK, &stop_set, &previous);
-  raise(SIGTSTP);  // the process stops here until it is continued
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-  sigaction(SIGTSTP, &ours, nullptr);
-  resume_raw_input();
-  errno = saved_errno;
-}
-
-void on_continue_signal(int) {
-  resume_raw_input();
-}
-
-bool takes_over(int signal_number, struct sigaction& previous, bool only_default) {
-  if (sigaction(signal_number, nullptr, &previous) != 0) return false;
-  if (previous.sa_handler == SIG_IGN && !(previous.sa_flags & SA_SIGINFO)) return false;
-  if (only_default && (previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO))) {
-    return false;
-  }
-  return true;
-}
-
-void install_signal_handlers() {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_SIGINFO | SA_RESTART;
-  action.sa_sigaction = on_ending_signal;
-  for (int number = 1; number < NSIG; ++number) {
-    if (!ends_the_process(number)) continue;
-    console.took_ending[number] = takes_over(number, console.previous_ending[number], false);
-    if (console.took_ending[number]) sigaction(number, &action, nullptr);
-  }
-  struct sigaction simple {};
-  sigemptyset(&simple.sa_mask);
-  simple.sa_flags = SA_RESTART;
-  simple.sa_handler = on_stop_signal;
-  console.took_stop = takes_over(SIGTSTP, console.previous_stop, true);
-  if (console.took_stop) sigaction(SIGTSTP, &simple, nullptr);
-  simple.sa_handler = on_continue_signal;
-  console.took_continue = takes_over(SIGCONT, console.previous_continue, true);
-  if (console.took_continue) sigaction(SIGCONT, &simple, nullptr);
-  console.handlers_installed = true;
 }
 
 void on_arrival_notice(int) {
@@ -253,17 +112,6 @@ void stop_arrival_notices() {
   console.bytes_may_wait = 1;
 }
 
-void remove_signal_handlers() {
-  if (!console.handlers_installed) return;
-  for (int number = 1; number < NSIG; ++number) {
-    if (console.took_ending[number]) sigaction(number, &console.previous_ending[number], nullptr);
-    console.took_ending[number] = false;
-  }
-  if (console.took_stop) sigaction(SIGTSTP, &console.previous_stop, nullptr);
-  if (console.took_continue) sigaction(SIGCONT, &console.previous_continue, nullptr);
-  console.handlers_installed = false;
-}
-
 // --- output -------------------------------------------------------------------
 
 // Writes all the bytes unless the descriptor fails; a failure shows nothing.
@@ -285,7 +133,7 @@ void write_all(int fd, const char* bytes, size_t count) {
   }
 }
 
-void write_text(int fd, const Text& text) {
+void write_bytes(int fd, const Text& text) {
   write_all(fd, text.data(), text.size());
 }
 
@@ -422,8 +270,7 @@ void console_start() {
   // The keyboard is the controlling terminal, when the program runs in its
   // foreground; a background job has none.
   console.keyboard = open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (console.keyboard >= 0 && (tcgetpgrp(console.keyboard) != getpgrp() ||
-                                tcgetattr(console.keyboard, &console.saved) != 0)) {
+  if (console.keyboard >= 0 && !take_terminal(console.keyboard)) {
     close(console.keyboard);
     console.keyboard = -1;
   }
@@ -437,21 +284,14 @@ void console_start() {
   }
 
   if (console.keyboard < 0) return;
-  console.raw = raw_settings(console.saved);
-  install_signal_handlers();
-  static bool exit_hook_set = false;
-  if (!exit_hook_set) exit_hook_set = atexit(restore_at_exit) == 0;
-  console.raw_wanted = 1;
-  resume_raw_input();
+  start_raw_input(&console.bytes_may_wait);
   start_arrival_notices();
 }
 
 void console_stop() {
   if (!console.started) return;
-  restore_terminal();
-  console.raw_wanted = 0;
+  stop_raw_input();
   stop_arrival_notices();
-  remove_signal_handlers();
   if (console.keyboard >= 0) close(console.keyboard);
   console.keyboard = -1;
   console.keyboard_gone = false;
@@ -463,7 +303,7 @@ void console_stop() {
 }
 
 void print_text(const Text& text) {
-  write_text(STDOUT_FILENO, text);
+  write_bytes(STDOUT_FILENO, text);
 }
 
 void print_line_end() {
@@ -530,11 +370,11 @@ void move_cursor(int32_t column, int32_t row) {
   const bool column_ok = column >= 1 && (!known || column <= size.ws_col);
   const bool row_ok = row >= 1 && (!known || row <= size.ws_row);
   if (column_ok && row_ok) {
-    write_text(console.output, "\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "H");
+    write_bytes(console.output, "\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "H");
   } else if (column_ok) {
-    write_text(console.output, column == 1 ? Text("\r") : "\x1b[" + std::to_string(column) + "G");
+    write_bytes(console.output, column == 1 ? Text("\r") : "\x1b[" + std::to_string(column) + "G");
   } else if (row_ok) {
-    write_text(console.output, "\x1b[" + std::to_string(row) + "d");
+    write_bytes(console.output, "\x1b[" + std::to_string(row) + "d");
   }
 }
 
