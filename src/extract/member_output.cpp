@@ -1,9 +1,9 @@
 #include "extract/member_output.h"
 
-#include <string>
-
 #include "console/console.h"
 #include "console/print_line.h"
+#include "extract/byte_count.h"
+#include "extract/copy_progress.h"
 #include "extract/directory_path.h"
 #include "extract/extraction_loop.h"
 #include "extract/support_address.h"
@@ -17,21 +17,6 @@ namespace {
 
 Text without_last_byte(const Text& text) {
   return substring(text, 1, static_cast<int32_t>(text.size()) - 1);
-}
-
-// Byte counts are 64-bit, but format_number takes a double, which holds every
-// integer only up to 2^53. Larger counts (base-256 size fields reach 2^62) are
-// grouped from their own decimal digits so that none is lost.
-Text byte_count(int64_t count) {
-  constexpr int64_t kExactInDouble = int64_t{1} << 53;
-  if (count <= kExactInDouble) return format_number(static_cast<double>(count), "0,");
-  const Text digits = std::to_string(count);
-  Text grouped;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-    grouped += digits[i];
-  }
-  return grouped;
 }
 
 void output_directory(const Member& member, const Text& outdir) {
@@ -59,9 +44,12 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
   const bool opened = at_end(kOutputFile) == 0;
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
-  const int64_t copied =
-      held != nullptr ? write_held(*held, member.size)
-                      : copy_blocks(kArchiveFile, kOutputFile, member.block_count, member.size);
+  CopyProgress progress;
+  const CopyHook hook = follow_copy(progress, member.size, get_position(kArchiveFile) - 1);
+  const int64_t copied = held != nullptr ? write_held(*held, member.size)
+                                         : copy_blocks(kArchiveFile, kOutputFile,
+                                                       member.block_count, member.size, hook);
+  end_copy(progress);
   // An error reported at the close (a network file system, a quota) leaves
   // no byte of the file known to be on disk.
   const bool closed = close_file(kOutputFile);

@@ -153,7 +153,7 @@ bool close_file(int32_t number) {
   return closed;
 }
 
-int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size) {
+int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size, CopyHook hook) {
   FileRecord* source = open_as(from, FileKind::binary);
   if (source == nullptr || block_count <= 0) return 0;
   FileRecord* target = open_as(to, FileKind::output);
@@ -162,6 +162,7 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
   int64_t unread = block_count > most_blocks ? most_blocks * kBlockSize : block_count * kBlockSize;
   int64_t unwritten = std::clamp<int64_t>(size, 0, unread);
   std::vector<char> buffer(static_cast<size_t>(std::min(unread, kCopyPiece)));
+  const int64_t start = source->position;
 
   int64_t written = 0;
   // Bytes of zeros passed over in the output since the last write.
@@ -198,6 +199,7 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size)
       }
     }
     if (got < asked) break;
+    if (hook.report != nullptr && unread > 0) hook.report(hook.context, source->position - start);
   }
   // A copy that ends in a hole: its last byte, written, gives the file its
   // length.

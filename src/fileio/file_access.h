@@ -37,10 +37,22 @@ void write_text(int32_t number, const Text& text);
 // be counted on. True otherwise, also for a number that is not open.
 bool close_file(int32_t number);
 
+// Told by copy_blocks, between its pieces, how many bytes of the member's
+// blocks have been read so far. A hook without `report` tells nobody.
+struct CopyHook {
+  void (*report)(void* context, int64_t bytes_read) = nullptr;
+  void* context = nullptr;
+};
+
 // Copies a member's data: reads `block_count` 512-byte blocks from binary file
 // `from` and writes the first `size` bytes of them to output file `to`, as a
 // sequence of read_block / write_text calls would, but in large pieces. The
 // archive ends right after the last block read; a short read sets its end flag
 // exactly as read_block does, and a failed read marks it failed and ends the
 // copy. Returns the number of bytes that reached `to`.
-int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size);
+int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
+                    CopyHook hook = {});
+
+// The size in bytes of an open disk file; 0 for a number that is not open or
+// not a disk file, or when the system cannot tell.
+int64_t file_size(int32_t number);

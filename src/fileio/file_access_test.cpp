@@ -73,6 +73,7 @@ TEST_F(FileAccessTest, SeeksExactlyBeyondFourGiB) {
   make_sparse_file(name, position - 1 + 1024, position - 1, marker);
 
   open_binary(name, kArchive);
+  EXPECT_EQ(file_size(kArchive), position - 1 + 1024);
   set_position(kArchive, position);
   EXPECT_EQ(get_position(kArchive), position);
   EXPECT_EQ(at_end(kArchive), 0);
@@ -213,6 +214,7 @@ TEST_F(FileAccessTest, NumbersThatAreNotOpenGiveNeutralResults) {
     EXPECT_EQ(at_end(number), -1);
     EXPECT_EQ(get_position(number), 0);
     EXPECT_EQ(copy_blocks(number, kOutput, 4, 2048), 0);
+    EXPECT_EQ(file_size(number), 0);
   }
 }
 
@@ -406,9 +408,30 @@ TEST_F(CopyBlocksTest, MatchesTheBlockByBlockCopy) {
 
     const CopyResult expected =
         run(c, dir.at("loop.out"), [&] { return block_by_block(kOutput, c.block_count, c.size); });
+    // Between pieces the hook hears how much has been read, as the archive
+    // stands at that moment.
+    struct Reports {
+      int64_t start = 0;
+      std::vector<int64_t> told, archive_read;
+    } reports{c.start, {}, {}};
+    const CopyHook hook{[](void* context, int64_t bytes_read) {
+                          Reports& r = *static_cast<Reports*>(context);
+                          r.told.push_back(bytes_read);
+                          r.archive_read.push_back(get_position(kArchive) - r.start);
+                        },
+                        &reports};
     const CopyResult copied = run(c, dir.at("copy.out"), [&] {
-      return copy_blocks(kArchive, kOutput, c.block_count, c.size);
+      return copy_blocks(kArchive, kOutput, c.block_count, c.size, hook);
     });
+    EXPECT_EQ(reports.told, reports.archive_read);
+    EXPECT_TRUE(std::is_sorted(reports.told.begin(), reports.told.end()));
+    if (!reports.told.empty()) {
+      EXPECT_GT(reports.told.front(), 0);
+      EXPECT_LE(reports.told.back(), copied.archive_position - c.start);
+    }
+    if (c.block_count * 512 > 2 * piece && copied.archive_position - c.start > 2 * piece) {
+      EXPECT_FALSE(reports.told.empty());
+    }
 
     const int64_t available = std::max<int64_t>(0, c.archive_size - (c.start - 1));
     const Text member = c.start - 1 < c.archive_size

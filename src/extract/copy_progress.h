@@ -1,0 +1,44 @@
+// The progress row of a long copy: while a regular file's data is copied and
+// standard output is the screen, the row below the member's line shows how
+// far the copy has come, from half a second into the copy on and redrawn at
+// most ten times a second; it is blanked as soon as the copy ends.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "fileio/file_access.h"
+#include "text/text.h"
+
+// What the progress row tells.
+struct ProgressFigures {
+  int64_t member_done = 0;   // bytes of the member copied so far
+  int64_t member_size = 0;   // the member's size
+  double seconds = 0.0;      // time since its copy began
+  int64_t archive_done = 0;  // bytes of the archive read so far
+  int64_t archive_size = 0;  // 0 when unknown
+};
+
+// The row's text, for example
+// "37%  1,610,612,736 bytes  512.3 MB/s  0:05 left  archive 12%": the share of
+// the member, the bytes done, the speed (millions of bytes a second), the
+// time left at that speed, and the share of the whole archive. Figures that
+// cannot be known (no speed yet, an unknown archive size) are left out.
+Text progress_text(const ProgressFigures& figures);
+
+// The state of one copy's progress row.
+struct CopyProgress {
+  int64_t member_size = 0;
+  int64_t archive_start = 0;  // bytes of the archive before the member's data
+  int64_t archive_size = -1;  // asked of the file services at the first drawing
+  std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point next_drawing;
+  bool shown = false;
+};
+
+// Starts following the copy of a member of `member_size` bytes whose data
+// begins `archive_start` bytes into the archive; the hook is given to
+// copy_blocks. It draws nothing when standard output is not the screen.
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size, int64_t archive_start);
+// The copy has ended: a row that was shown is blanked, the cursor at its start.
+void end_copy(CopyProgress& progress);
