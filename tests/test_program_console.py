@@ -4,7 +4,10 @@ Wine inside it): fresh-console mode with its prompts and final pause, the
 failure exit's wait, the empty first answer, and the Esc abort."""
 
 import os
+import re
+import shutil
 import tarfile
+import tempfile
 import time
 
 import harness
@@ -12,6 +15,11 @@ from console_harness import TmuxTerminal, shell_line
 from harness import BANNER, SEP, WINDOWS, host_path
 
 DATA = bytes(range(256)) * 4
+
+# A member whose copy takes well over a second: made of holes, in an archive
+# on tmpfs, so the archive costs no disk and its data reads fast.
+LONG_COPY_SIZE = 3 << 30
+PROGRESS_ROW = re.compile(r"\d+%  [\d,]+ bytes  [\d,]+\.\d MB/s  [\d:]+ left  archive \d+%$")
 
 
 class FreshConsoleTest(harness.TempDirTest):
@@ -193,6 +201,43 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertNotIn("We're all done!", body)
         # Two rounds read a member each before the third Esc.
         self.assertEqual(sorted(os.listdir(self.out)), ["f00.txt", "f01.txt"])
+
+    def test_progress_row_during_a_long_copy(self):
+        work = tempfile.mkdtemp(prefix="holvex-progress-",
+                                dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.addCleanup(shutil.rmtree, work, True)
+        archive = os.path.join(work, "long.tar")
+        with open(archive, "wb") as f:
+            f.write(harness.raw_header(b"big.bin", LONG_COPY_SIZE))
+            f.seek(LONG_COPY_SIZE, os.SEEK_CUR)
+            f.write(harness.raw_header(b"b.txt", len(DATA)) + DATA + bytes(1024))
+        out = host_path(self.out)
+        lines = [out + SEP + "big.bin (" + format(LONG_COPY_SIZE, ",") + " bytes)",
+                 out + SEP + "b.txt (1,024 bytes)"]
+
+        terminal = self.start(host_path(archive), out)
+        # The row below the member's line, while the copy runs.
+        def progress_shown(rows):
+            return lines[0] in rows and PROGRESS_ROW.match(rows[rows.index(lines[0]) + 1])
+
+        rows = terminal.wait_screen(
+            lambda rows: progress_shown(rows) or "Press a key to exit" in rows,
+            "the progress row below " + lines[0])
+        self.assertTrue(progress_shown(rows), "no progress row:\n" + "\n".join(rows))
+        # Gone once the copy has ended: the screen holds what it would without it.
+        rows = self.wait_for(terminal, "Press a key to exit")
+        self.assertEqual(self.rows_from(rows, "Holvex"), [line.decode() for line in BANNER] +
+                         lines + ["We're all done!", "Press a key to exit"])
+        terminal.keys("Enter")
+        self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(os.path.getsize(os.path.join(self.out, "big.bin")), LONG_COPY_SIZE)
+        os.remove(os.path.join(self.out, "big.bin"))
+
+        # Redirected output gets exactly the lines, and no progress.
+        result = harness.run("holvex", host_path(archive), out, timeout=600)
+        self.assertEqual(result.stdout,
+                         b"".join(line + harness.CRLF for line in BANNER) +
+                         b"".join(line.encode() + harness.CRLF for line in lines))
 
     def test_usage_text_below_the_first_row(self):
         if WINDOWS:
