@@ -21,6 +21,7 @@ have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix mingw
 have_cmd wine || need+=(wine)
 have_pkg wine64 || need+=(wine64)
 have_cmd bsdtar || need+=(libarchive-tools)
+have_cmd zip || need+=(zip)
 have_cmd tar || need+=(tar)
 have_cmd tmux || need+=(tmux)
 have_cmd clang-format || need+=(clang-format)
