@@ -1,0 +1,98 @@
+"""The release packages, as scripts/release.sh makes them from the committed
+sources: their checksums hold, each holds exactly its files, the Windows text
+files have CR LF line ends, the Linux binary needs no shared library, and the
+program in each package (the Windows one under Wine) extracts the sample
+archive exactly as Python's tarfile does."""
+
+import hashlib
+import os
+import re
+import subprocess
+import tarfile
+import zipfile
+
+import harness
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SAMPLE = os.path.join(TOP, "samples", "sample.tar")
+
+
+def version():
+    with open(os.path.join(TOP, "CMakeLists.txt")) as f:
+        return re.search(r"project\(holvex VERSION ([0-9.]+)", f.read()).group(1)
+
+
+def tree(root):
+    """Every directory and file below root: relative path -> bytes (None for
+    a directory)."""
+    found = {}
+    for where, dirs, files in os.walk(root):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(where, name), root)] = None
+        for name in files:
+            with open(os.path.join(where, name), "rb") as f:
+                found[os.path.relpath(os.path.join(where, name), root)] = f.read()
+    return found
+
+
+class ReleaseTest(harness.TempDirTest):
+
+    def test_packages_unpack_and_extract_the_sample(self):
+        dist = self.path("dist")
+        subprocess.run(["bash", os.path.join(TOP, "scripts", "release.sh"), dist], check=True,
+                       stdout=subprocess.DEVNULL, timeout=1800)
+        linux = "holvex-%s-linux-x86_64" % version()
+        windows = "holvex-%s-windows-x86_64" % version()
+
+        with open(os.path.join(dist, "SHA256SUMS")) as f:
+            sums = dict(reversed(line.split()) for line in f)
+        self.assertEqual(sorted(sums), [linux + ".tar.gz", windows + ".zip"])
+        for name, digest in sums.items():
+            with open(os.path.join(dist, name), "rb") as f:
+                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, name)
+
+        unpacked = self.path("unpacked")
+        with tarfile.open(os.path.join(dist, linux + ".tar.gz")) as tf:
+            self.assertEqual(sorted(tf.getnames()), [linux] + [
+                linux + "/" + name for name in ("LICENSE", "README.md", "holvex", "holvex.1")])
+            tf.extractall(unpacked, filter="tar")
+        with zipfile.ZipFile(os.path.join(dist, windows + ".zip")) as zf:
+            self.assertEqual(sorted(zf.namelist()), [windows + "/"] + [
+                windows + "/" + name for name in ("LICENSE.txt", "README.txt", "holvex.exe")])
+            zf.extractall(unpacked)
+
+        with open(os.path.join(unpacked, linux, "README.md"), "rb") as f:
+            readme = f.read()
+        with open(os.path.join(unpacked, windows, "README.txt"), "rb") as f:
+            self.assertEqual(f.read(), readme.replace(b"\n", b"\r\n"))
+        binary = os.path.join(unpacked, linux, "holvex")
+        self.assertNotIn(b"NEEDED", subprocess.run(["objdump", "-p", binary], check=True,
+                                                   capture_output=True).stdout)
+
+        with tarfile.open(SAMPLE) as tf:
+            reference = self.path("reference")
+            tf.extractall(reference, filter="tar")
+        wine_env = dict(harness.ENV, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=",
+                        WINEARCH="win64")
+        wine_env.setdefault("WINEPREFIX", os.path.join(os.environ.get("HOME", "/root"),
+                                                       ".wine-holvex"))
+        runs = {
+            "linux": ([binary, SAMPLE], "/", harness.ENV),
+            "windows": (["wine", os.path.join(unpacked, windows, "holvex.exe"),
+                         "Z:" + SAMPLE.replace("/", "\\")], "\\", wine_env),
+        }
+        for platform, (argv, sep, env) in runs.items():
+            with self.subTest(platform):
+                out = self.path("out-" + platform)
+                os.mkdir(out)
+                outdir = out if sep == "/" else "Z:" + out.replace("/", "\\")
+                result = subprocess.run(argv + [outdir + sep], capture_output=True, env=env,
+                                        stdin=subprocess.DEVNULL, timeout=300,
+                                        start_new_session=True)
+                self.assertEqual(result.returncode, 0)
+                self.assertIn((outdir + sep + "notes.txt (46 bytes)").encode(), result.stdout)
+                self.assertEqual(tree(out), tree(reference))
+
+
+if __name__ == "__main__":
+    harness.main()
