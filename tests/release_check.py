@@ -15,6 +15,8 @@ import harness
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLE = os.path.join(TOP, "samples", "sample.tar")
+# Extraction filters exist from Python 3.12 (and in some 3.11 updates) on.
+TAR_FILTER = {"filter": "tar"} if hasattr(tarfile, "tar_filter") else {}
 
 
 def version():
@@ -55,7 +57,7 @@ class ReleaseTest(harness.TempDirTest):
         with tarfile.open(os.path.join(dist, linux + ".tar.gz")) as tf:
             self.assertEqual(sorted(tf.getnames()), [linux] + [
                 linux + "/" + name for name in ("LICENSE", "README.md", "holvex", "holvex.1")])
-            tf.extractall(unpacked, filter="tar")
+            tf.extractall(unpacked, **TAR_FILTER)
         with zipfile.ZipFile(os.path.join(dist, windows + ".zip")) as zf:
             self.assertEqual(sorted(zf.namelist()), [windows + "/"] + [
                 windows + "/" + name for name in ("LICENSE.txt", "README.txt", "holvex.exe")])
@@ -71,7 +73,7 @@ class ReleaseTest(harness.TempDirTest):
 
         with tarfile.open(SAMPLE) as tf:
             reference = self.path("reference")
-            tf.extractall(reference, filter="tar")
+            tf.extractall(reference, **TAR_FILTER)
         wine_env = dict(harness.ENV, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=",
                         WINEARCH="win64")
         wine_env.setdefault("WINEPREFIX", os.path.join(os.environ.get("HOME", "/root"),
