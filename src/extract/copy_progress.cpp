@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "console/progress_row.h"
-#include "extract/byte_count.h"
 #include "extract/extraction_loop.h"
 #include "text/number_text.h"
 
@@ -65,7 +64,7 @@ void report(void* context, int64_t bytes_read) {
 
 Text progress_text(const ProgressFigures& figures) {
   Text text = std::to_string(percent(figures.member_done, figures.member_size)) + "%  " +
-              byte_count(figures.member_done) + " bytes";
+              grouped_number(figures.member_done) + " bytes";
   if (figures.member_done > 0 && figures.seconds > 0.0) {
     const double speed = static_cast<double>(figures.member_done) / figures.seconds;
     text += "  " + format_number(speed / 1e6, "0,.0") + " MB/s";

@@ -2,7 +2,6 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
-#include "extract/byte_count.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
 #include "extract/extraction_loop.h"
@@ -39,7 +38,7 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
   const Text probe = parent.empty() ? kSeparator : parent;
   if (find_entry(probe, kAttributeDirectory).empty()) create_directory_path(parent);
 
-  print_line(printable(path) + " (" + byte_count(member.size) + " bytes)");
+  print_line(printable(path) + " (" + grouped_number(member.size) + " bytes)");
   open_output(path, kOutputFile);
   const bool opened = at_end(kOutputFile) == 0;
   // The data is read even when the file could not be opened, so that the
@@ -67,13 +66,13 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
     // it is there.
     print_line("ERROR: Cannot create this file");
   } else if (written < member.size) {
-    print_line("ERROR: Incomplete file (" + byte_count(written) + " of " + byte_count(member.size) +
-               " bytes written)");
+    print_line("ERROR: Incomplete file (" + grouped_number(written) + " of " +
+               grouped_number(member.size) + " bytes written)");
   }
 }
 
 void output_unhandled(const Member& member) {
-  print_line(printable(member.name) + " (" + byte_count(member.size) + " bytes)");
+  print_line(printable(member.name) + " (" + grouped_number(member.size) + " bytes)");
   print_line("ERROR: Type problem!");
   print_line("Unhandled: " + number_text(member.type));
   print_line("Contact me at " + kSupportAddress + " and I'll add support.");

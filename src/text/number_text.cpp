@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -301,15 +302,7 @@ Text format_number(double number, const Text& mask) {
     integer_part.insert(0, static_cast<size_t>(integer_positions) - integer_part.size(), '0');
   }
 
-  Text grouped;
-  if (grouping) {
-    for (size_t i = 0; i < integer_part.size(); ++i) {
-      if (i > 0 && (integer_part.size() - i) % 3 == 0) grouped.push_back(',');
-      grouped.push_back(integer_part[i]);
-    }
-  } else {
-    grouped = integer_part;
-  }
+  const Text grouped = grouping ? grouped_digits(integer_part) : integer_part;
 
   const bool is_zero = kept.find_first_not_of('0') == Text::npos;
   Text result = negative && !is_zero ? "-" : "";
@@ -324,4 +317,20 @@ Text number_text(double number) {
   const std::to_chars_result written =
       std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::general, 15);
   return Text(buffer, written.ptr);
+}
+
+Text grouped_digits(const Text& digits) {
+  Text grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
+  }
+  return grouped;
+}
+
+Text grouped_number(int64_t number) {
+  // Every 64-bit integer exactly, also past 2^53 where a double would round.
+  const uint64_t magnitude =
+      number < 0 ? uint64_t{0} - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
+  return (number < 0 ? "-" : "") + grouped_digits(std::to_string(magnitude));
 }

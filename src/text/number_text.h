@@ -24,5 +24,12 @@ int32_t store_int32(const Number& number);
 // "0.00" (two decimals).
 Text format_number(double number, const Text& mask);
 
+// Decimal digits with a "," between groups of three, counted from the right.
+Text grouped_digits(const Text& digits);
+
+// The integer in the "0," form ("1,234,567"), exact for every 64-bit value:
+// byte counts and positions are shown this way.
+Text grouped_number(int64_t number);
+
 // Plain decimal text, at most 15 significant digits, no blanks.
 Text number_text(double number);
