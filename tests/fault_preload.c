@@ -8,6 +8,9 @@
  *   HOLVEX_FAIL_CLOSE=NAME
  *     closing a file whose path ends in "/NAME" returns EIO (the file is
  *     closed), as a network file system does for a write it completes late.
+ *   HOLVEX_FAIL_LOCKS=1
+ *     every flock fails with ENOLCK, as on a file system that cannot lock
+ *     (some network and FUSE file systems).
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -15,6 +18,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -97,4 +101,13 @@ int close(int fd) {
     return -1;
   }
   return result;
+}
+
+int flock(int fd, int operation) {
+  int (*real)(int, int) = next_symbol("flock");
+  if (getenv("HOLVEX_FAIL_LOCKS") != NULL) {
+    errno = ENOLCK;
+    return -1;
+  }
+  return real(fd, operation);
 }

@@ -631,7 +631,6 @@ class NothingWrittenThroughLinks(TempDirTest):
     ]
 
     def test_links_and_the_archive_itself(self):
-        preload = os.path.join(os.path.abspath(BIN_DIR), "tests", "libno_locks_preload.so")
         for case, present, names, refused in self.CASES:
             # Wine cannot make Windows symbolic links or junctions (mklink
             # fails), and it follows a link made by the host as a plain entry.
@@ -669,8 +668,7 @@ class NothingWrittenThroughLinks(TempDirTest):
                 # Under Wine the archive is held with no sharing; on POSIX
                 # its lock is made to fail.
                 if own and not WINDOWS:
-                    env = {"LD_PRELOAD": preload, "ASAN_OPTIONS": "verify_asan_link_order=0:" +
-                           os.environ.get("ASAN_OPTIONS", "")}
+                    env = fault_env(locks=1)
 
                 expected_lines = []
                 for name, data, _ in members:
