@@ -1,116 +1,264 @@
 #!/usr/bin/env python3
-"""Extraction benchmark: wall time and peak memory of holvex against the
-system's GNU tar on the same archives, plus the cost of passing members over.
+"""Extraction benchmark: Holvex against GNU tar and bsdtar on three workloads,
+with and without a terminal; writes the table to bench/results.md.
 
-  bench/extract_bench.py [--holvex build/posix/holvex] [--mib 512] [--runs 3]
+  python3 bench/extract_bench.py [--pairs 5] [--work /dev/shm] [--holvex BIN]
 
-Needs GNU time (/usr/bin/time, Debian package "time") for peak memory.
+Builds Holvex in release mode (build/bench) unless --holvex is given, makes
+the archives with the system's tar on tmpfs (/dev/shm), and times each tool
+as interleaved pairs (Holvex, peer, Holvex, peer, ...) after a warm-up pair.
+Every run goes into a fresh empty directory made outside the timing, with
+its output redirected to a file. A ratio is the median of the per-pair
+ratios, since the machine's speed drifts.
 
-Cases:
-  big-file    one member of --mib MiB           (copy speed, memory bound)
-  many-files  4,096 members of 64 KiB each       (per-member cost)
-  skip-all    a sparse archive of 64 members of 1 GiB each, every one passed
-              over with only=none (seek cost; no data is read)
-Peak memory (max RSS) must not grow with the member or archive size.
+Workloads:
+  W1  2 members of 512 MiB                 (vs GNU tar -xf, bsdtar -xf, and
+                                            cat of the archive into a file)
+  W2  50,000 members of 100-8,000 bytes    (vs GNU tar -xvf, bsdtar -xvf)
+      in 100 directories
+  W3  2,000 members of 1 MiB, startat= the (vs tar -xf a.tar NAME)
+      last one
+
+Each workload is timed again with a terminal present: the tools started
+under a pseudo-terminal (`script`), their output still redirected to a file.
+Peak memory is each tool's maximum resident set (from wait4). System calls
+per member come from `strace -c` on Holvex for W2 and W3; for W3 also per
+member passed over (the run's calls less those of a run on an archive of the
+last member alone).
 """
 
 import argparse
+import datetime
 import os
+import platform
+import random
+import re
+import shlex
 import shutil
+import statistics
 import subprocess
+import sys
 import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
 
 
-def header(name, size):
-    block = bytearray(512)
-    name = name.encode()
-    block[0:len(name)] = name
-    block[100:108] = b"0000644\0"
-    block[124:136] = b"%011o\0" % size if size < 8**11 else b"\x80" + size.to_bytes(11, "big")
-    block[156:157] = b"0"
-    block[257:263] = b"ustar\0"
-    block[148:156] = b" " * 8
-    block[148:156] = b"%06o\0 " % sum(block)
-    return bytes(block)
+def build_release():
+    build = os.path.join(ROOT, "build", "bench")
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+                    "-DHOLVEX_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(build, "holvex")
 
 
-def write_archive(path, members, sparse=False):
-    """members: (name, size); data is a repeating pattern, or a hole."""
-    chunk = bytes(range(256)) * 4096
-    with open(path, "wb") as f:
-        for name, size in members:
-            f.write(header(name, size))
-            if sparse:
-                f.seek(size + (-size % 512), os.SEEK_CUR)
-                continue
-            left = size
+def make_source(source, files):
+    """files: (relative name, size); data is random, so nothing compresses."""
+    rng = random.Random(9)
+    block = rng.randbytes(1 << 20)
+    for name, size in files:
+        path = os.path.join(source, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            left, at = size, rng.randrange(1 << 19)
             while left:
-                piece = chunk[:min(left, len(chunk))]
+                piece = block[at:at + min(left, len(block) - at)]
                 f.write(piece)
                 left -= len(piece)
-            f.write(b"\0" * (-size % 512))
-        f.write(b"\0" * 1024)
+                at = 0
 
 
-def peak_rss(argv):
-    """Peak RSS (KiB) of one run, as GNU time reports it."""
-    out = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], stdout=subprocess.DEVNULL,
-                         stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
-    return int(out.stderr.strip().splitlines()[-1])
+def make_archive(work, name, files):
+    """An archive of `files` made by the system's tar from a tree on tmpfs
+    (removed afterwards); names are listed in `files` order."""
+    source = os.path.join(work, name + "-src")
+    make_source(source, files)
+    archive = os.path.join(work, name + ".tar")
+    with tempfile.NamedTemporaryFile("w", dir=work, delete=False) as listing:
+        listing.write("\n".join(n for n, _ in files) + "\n")
+    subprocess.run(["tar", "-cf", archive, "-C", source, "--no-recursion", "-T", listing.name],
+                   check=True)
+    os.remove(listing.name)
+    shutil.rmtree(source)
+    return archive
 
 
-def best_of(runs, argv, fresh_dir):
-    times = []
-    for _ in range(runs):
-        fresh_dir()
+def timed(argv, cwd, log, terminal):
+    """Wall seconds of one run, output into `log`."""
+    if terminal:
+        line = "cd %s && exec %s >>%s 2>&1" % (shlex.quote(cwd), shlex.join(argv),
+                                               shlex.quote(log))
+        argv = ["script", "-qec", line, "/dev/null"]
+    with open(log, "ab") as out:
         start = time.perf_counter()
-        subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       stdin=subprocess.DEVNULL, check=True)
-        times.append(time.perf_counter() - start)
-    return min(times), sorted(times)[len(times) // 2]
+        process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=subprocess.STDOUT)
+        status = process.wait()
+        elapsed = time.perf_counter() - start
+    if status != 0:
+        raise RuntimeError("failed: %s" % shlex.join(argv))
+    return elapsed
+
+
+def peak_kib(work, argv):
+    """Peak resident set (KiB) of one run, as GNU time reports it (a child
+    of this Python process would inherit its high-water mark)."""
+    out = os.path.join(work, "out")
+    shutil.rmtree(out, ignore_errors=True)
+    os.mkdir(out)
+    command = [a.replace("{out}", out) for a in argv]
+    with open(os.path.join(work, "peak-log.txt"), "wb") as log:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", os.path.join(work, "peak"),
+                                 *command], cwd=out, stdout=log, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, check=True)
+    shutil.rmtree(out, ignore_errors=True)
+    with open(os.path.join(work, "peak")) as f:
+        return int(f.read().split()[-1])
+
+
+def pairs(work, holvex_argv, peer_argv, count, terminal):
+    """Interleaved runs after one warm-up pair; each into a fresh directory.
+    Returns (holvex times, peer times)."""
+    times_a, times_b = [], []
+    for index in range(count + 1):
+        for which, argv in ((0, holvex_argv), (1, peer_argv)):
+            out = os.path.join(work, "out")
+            shutil.rmtree(out, ignore_errors=True)
+            os.mkdir(out)
+            log = os.path.join(work, "log-%d.txt" % which)
+            if os.path.exists(log):
+                os.remove(log)
+            command = [a.replace("{out}", out) for a in argv]
+            seconds = timed(command, out, log, terminal)
+            if index > 0:  # the first pair warms up
+                (times_a if which == 0 else times_b).append(seconds)
+    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+    return times_a, times_b
+
+
+def strace_calls(work, argv):
+    """Total system calls of one run of `argv`, as strace -c counts them."""
+    out = os.path.join(work, "out")
+    shutil.rmtree(out, ignore_errors=True)
+    os.mkdir(out)
+    report = os.path.join(work, "strace.txt")
+    command = [a.replace("{out}", out) for a in argv]
+    with open(os.path.join(work, "strace-log.txt"), "wb") as log:
+        subprocess.run(["strace", "-c", "-o", report, *command], cwd=out, stdout=log,
+                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, check=True)
+    shutil.rmtree(out, ignore_errors=True)
+    with open(report) as f:
+        total = [line for line in f if line.rstrip().endswith("total")]
+    # "% time, seconds, usecs/call, calls, errors, total": the calls column.
+    return int(total[-1].split()[3])
+
+
+def machine():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    return "%s, %d CPUs, %s %s" % (model, os.cpu_count(), platform.system(), platform.release())
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--holvex", default=os.path.join(HERE, "..", "build", "posix", "holvex"))
-    parser.add_argument("--mib", type=int, default=512)
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--workdir", default=None)
+    parser.add_argument("--holvex", help="a built holvex (default: build a release one)")
+    parser.add_argument("--pairs", type=int, default=5)
+    parser.add_argument("--terminal-pairs", type=int, default=3)
+    parser.add_argument("--work", default="/dev/shm")
+    parser.add_argument("--only", default="W1,W2,W3", help="workloads to run, e.g. W2")
     args = parser.parse_args()
-    holvex = os.path.abspath(args.holvex)
+    holvex = os.path.abspath(args.holvex) if args.holvex else build_release()
+    wanted = args.only.split(",")
 
-    work = tempfile.mkdtemp(prefix="holvex-bench-", dir=args.workdir)
+    rows = []
+    calls = []
+    work = tempfile.mkdtemp(prefix="holvex-bench-", dir=args.work)
     try:
-        cases = {
-            "big-file": ([("big.bin", args.mib << 20)], False),
-            "many-files": ([("d%02d/f%04d.bin" % (i // 256, i), 64 << 10) for i in range(4096)],
-                           False),
-            "skip-all": ([("huge%02d.bin" % i, 1 << 30) for i in range(64)], True),
-        }
-        print("%-11s %-7s %10s %10s %12s" % ("case", "tool", "best s", "median s", "peak RSS KiB"))
-        for case, (members, sparse) in cases.items():
-            archive = os.path.join(work, case + ".tar")
-            write_archive(archive, members, sparse)
-            out = os.path.join(work, "out")
-
-            def fresh():
-                shutil.rmtree(out, ignore_errors=True)
-                os.mkdir(out)
-
-            tools = {"holvex": [holvex, archive, out + "/"] + (["only=none"] if sparse else [])}
-            if not sparse:
-                tools["tar"] = ["tar", "-xf", archive, "-C", out]
-            for tool, argv in tools.items():
-                best, median = best_of(args.runs, argv, fresh)
-                fresh()
-                rss = peak_rss(argv)
-                print("%-11s %-7s %10.3f %10.3f %12d" % (case, tool, best, median, rss))
+        for workload in ("W1", "W2", "W3"):
+            if workload not in wanted:
+                continue
+            if workload == "W1":
+                archive = make_archive(work, "w1", [("big%d.bin" % i, 512 << 20) for i in (1, 2)])
+                holvex_argv = [holvex, archive, "{out}/"]
+                peers = {"GNU tar -xf": ["tar", "-xf", archive],
+                         "bsdtar -xf": ["bsdtar", "-xf", archive],
+                         "cat (copy floor)": ["sh", "-c", 'exec cat "$0" > "$1"', archive,
+                                              "{out}/copy"]}
+            elif workload == "W2":
+                rng = random.Random(2)
+                files = [("d%03d/f%05d.bin" % (i // 500, i), rng.randint(100, 8000))
+                         for i in range(50000)]
+                archive = make_archive(work, "w2", files)
+                holvex_argv = [holvex, archive, "{out}/"]
+                peers = {"GNU tar -xvf": ["tar", "-xvf", archive],
+                         "bsdtar -xvf": ["bsdtar", "-xvf", archive]}
+            else:
+                files = [("m/f%04d.bin" % i, 1 << 20) for i in range(2000)]
+                archive = make_archive(work, "w3", files)
+                last = files[-1][0]
+                holvex_argv = [holvex, archive, "{out}/", "startat=" + last]
+                peers = {"GNU tar -xf NAME": ["tar", "-xf", archive, last],
+                         "bsdtar -xf NAME": ["bsdtar", "-xf", archive, last]}
+            members = len(files) if workload != "W1" else 2
+            for terminal in (False, True):
+                for peer, peer_argv in peers.items():
+                    if terminal and not peer.startswith("GNU tar"):
+                        continue
+                    count = args.terminal_pairs if terminal else args.pairs
+                    a, b = pairs(work, holvex_argv, peer_argv, count, terminal)
+                    ratio = statistics.median(x / y for x, y in zip(a, b))
+                    peak_a = peak_b = 0
+                    if not terminal:
+                        peak_a, peak_b = peak_kib(work, holvex_argv), peak_kib(work, peer_argv)
+                    rows.append((workload, "terminal" if terminal else "redirected", peer,
+                                 statistics.median(a), statistics.median(b), ratio,
+                                 peak_a, peak_b))
+                    print("%s %-10s %-18s holvex %.3f s  peer %.3f s  ratio %.3f  "
+                          "peak %d / %d KiB" % rows[-1], flush=True)
+            if workload in ("W2", "W3"):
+                total = strace_calls(work, holvex_argv)
+                per_member = total / members
+                passed = ""
+                if workload == "W3":
+                    single = make_archive(work, "w3-last", [files[-1]])
+                    alone = strace_calls(work, [holvex, single, "{out}/"])
+                    os.remove(single)
+                    passed = "%.2f" % ((total - alone) / (members - 1))
+                calls.append((workload, total, members, per_member, passed))
+                print("%s system calls: %d for %d members (%.2f each) %s" %
+                      (workload, total, members, per_member, passed), flush=True)
             os.remove(archive)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+    stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
+    lines = ["# Extraction benchmark", "",
+             "Run %s on %s; tmpfs (%s); %d interleaved pairs after a warm-up (%d with a "
+             "terminal, under `script`); each ratio is the median of the per-pair ratios "
+             "(Holvex / peer); peak memory is the maximum resident set." %
+             (stamp, machine(), args.work, args.pairs, args.terminal_pairs), "",
+             "Command: `python3 bench/extract_bench.py`", "",
+             "| workload | output | peer | Holvex s | peer s | ratio | Holvex peak KiB "
+             "| peer peak KiB |",
+             "|---|---|---|---|---|---|---|---|"]
+    for row in rows:
+        peaks = ("%d" % row[6], "%d" % row[7]) if row[6] else ("", "")
+        lines.append("| %s | %s | %s | %.3f | %.3f | %.3f | %s | %s |" % (row[:6] + peaks))
+    lines += ["", "Holvex's system calls (`strace -c`):", "",
+              "| workload | calls | members | per member | per member passed over |",
+              "|---|---|---|---|---|"]
+    for row in calls:
+        lines.append("| %s | %d | %d | %.2f | %s |" % row)
+    text = "\n".join(lines) + "\n"
+    if set(wanted) == {"W1", "W2", "W3"}:
+        with open(os.path.join(HERE, "results.md"), "w") as f:
+            f.write(text)
+    sys.stdout.write("\n" + text)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,79 @@ constexpr int64_t kBlockSize = 512;
 // memory a copy needs whatever the member's size.
 constexpr int64_t kCopyPiece = 1 << 20;
 
+// Reads of a binary disk file go through a read-ahead buffer, so that the
+// headers and small members of an archive cost one system read for many.
+// Its fills start small after every jump of the position past what it holds
+// (a member passed over is never read beyond the first small fill) and
+// double while the file is read in order, up to kReadAheadLargest.
+constexpr int64_t kReadAheadSmallest = kReadAheadFirst;
+
+// Holds nothing more: the next read goes to the file.
+void drop_read_ahead(ReadAhead& ahead) {
+  ahead.start = -1;
+  ahead.filled = 0;
+  ahead.at_end = false;
+  ahead.next_size = kReadAheadSmallest;
+}
+
+// Reads up to `n` bytes at the record's position into `to` and moves the
+// position past them: from the read-ahead, which is filled again for small
+// reads, or straight from the file for large ones and for files that are not
+// disk files. Returns the number read (fewer than `n` only at the end of the
+// file), or -1 when a system read failed: then the position has not moved.
+// A fill that fails is tried again as a read of the wanted bytes alone, so a
+// failure past them never stops a read that can be served.
+int64_t read_at_position(FileRecord& record, char* to, int64_t n) {
+  ReadAhead& ahead = record.read_ahead;
+  const int64_t first = record.position;
+  int64_t got = 0;
+  while (got < n) {
+    const int64_t offset = record.position - ahead.start;
+    if (ahead.start >= 0 && offset >= 0 && offset < ahead.filled) {
+      const int64_t taken = std::min(n - got, ahead.filled - offset);
+      std::copy_n(ahead.bytes.data() + offset, taken, to + got);
+      got += taken;
+      record.position += taken;
+      continue;
+    }
+    if (ahead.start >= 0 && offset == ahead.filled && ahead.at_end) break;
+    const int64_t wanted = n - got;
+    int64_t read = -1;
+    if (record.disk_file && wanted < kReadAheadLargest) {
+      if (ahead.next_size < kReadAheadSmallest) ahead.next_size = kReadAheadSmallest;
+      ahead.bytes.resize(static_cast<size_t>(kReadAheadLargest));
+      // A fill takes at least the bytes wanted, and then a little more,
+      // which holds the next header when they end a member.
+      const int64_t size = wanted <= ahead.next_size
+                               ? ahead.next_size
+                               : std::min(wanted + kReadAheadSmallest, kReadAheadLargest);
+      read = system_read(record, ahead.bytes.data(), size);
+      if (read >= 0) {
+        ahead.start = record.position;
+        ahead.filled = read;
+        ahead.at_end = read < size;
+        ahead.next_size = std::min(2 * size, kReadAheadLargest);
+        continue;
+      }
+      // The failed fill may have moved the file's own position (Windows).
+      if (!system_seek(record, record.position)) {
+        record.position = first;
+        return -1;
+      }
+    }
+    drop_read_ahead(ahead);
+    read = system_read(record, to + got, wanted);
+    if (read < 0) {
+      record.position = first;
+      return -1;
+    }
+    got += read;
+    record.position += read;
+    if (read < wanted) break;
+  }
+  return got;
+}
+
 // Names that can never be opened: empty, wildcards, or a NUL byte (which
 // the platform would take as the end of a shorter name).
 bool openable_name(const Text& name) {
@@ -88,14 +161,13 @@ Text read_block(int32_t number, int32_t n) {
   FileRecord* record = open_as(number, FileKind::binary);
   if (record == nullptr || n < 0) return "";
   Text block(static_cast<size_t>(n), '\0');
-  const int64_t got = system_read(*record, block.data(), n);
+  const int64_t got = read_at_position(*record, block.data(), n);
   if (got < 0) {
     record->failed = true;
     return "";
   }
   block.resize(static_cast<size_t>(got));
   record->end_flag = got < n;
-  record->position += got;
   return block;
 }
 
@@ -117,6 +189,16 @@ void set_position(int32_t number, int64_t position) {
   if (record == nullptr || !record->disk_file) return;
   // Below position 1 the seek is refused and nothing changes.
   if (position < 1) return;
+  // Within what was read ahead (or right after it, where the file's own
+  // position already is) the move needs no system call.
+  ReadAhead& ahead = record->read_ahead;
+  const int64_t offset = position - 1 - ahead.start;
+  if (ahead.start >= 0 && offset >= 0 && offset <= ahead.filled) {
+    record->position = position - 1;
+    record->end_flag = false;
+    return;
+  }
+  drop_read_ahead(ahead);
   if (!system_seek(*record, position - 1)) {
     record->failed = true;
     return;
@@ -169,14 +251,13 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
   int64_t hole = 0;
   while (unread > 0) {
     const int64_t asked = std::min(unread, static_cast<int64_t>(buffer.size()));
-    const int64_t got = system_read(*source, buffer.data(), asked);
+    const int64_t got = read_at_position(*source, buffer.data(), asked);
     // A failed read moves nothing, as for read_block; what follows the
     // failure is never taken for data.
     if (got < 0) {
       source->failed = true;
       break;
     }
-    source->position += got;
     source->end_flag = got < asked;
     unread -= got;
 

@@ -10,6 +10,13 @@
 
 #include "text/text.h"
 
+// The first fill of the read-ahead of a binary disk file (after its open
+// and after every jump past what it holds), and the largest fill, reached by
+// doubling while the file is read in order. Reads of the largest size or more
+// go to the file directly.
+inline constexpr int64_t kReadAheadFirst = 4096;
+inline constexpr int64_t kReadAheadLargest = 128 * 1024;
+
 // Opens `name` for reading and writing, else for reading only; creates an
 // empty file when none exists. Exclusive: fails while another opener holds it.
 void open_binary(const Text& name, int32_t number);

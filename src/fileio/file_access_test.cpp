@@ -475,4 +475,80 @@ TEST_F(CopyBlocksTest, OutputFileCannotBeTheSource) {
   EXPECT_EQ(get_position(kOutput), 4);
 }
 
+// --- read-ahead ------------------------------------------------------------
+
+// A walk over an archive of header blocks and data, as extraction makes it:
+// each header read with read_block, each member copied or passed over.
+// Fills of the read-ahead end at 4,096 bytes, then (read in order) at
+// 4,096 + 8,192 = 12,288; the members below end at, just before and just
+// after those edges, and some are passed over across several fills.
+struct WalkMember {
+  int64_t size;
+  bool passed_over;
+};
+
+struct WalkCase {
+  const char* what;
+  std::vector<WalkMember> members;
+  int64_t cut_at;  // archive length when cut short, else -1
+};
+
+TEST_F(CopyBlocksTest, ReadAheadEdgesKeepEveryByteAndPosition) {
+  static_assert(kReadAheadFirst == 4096);
+  const WalkCase cases[] = {
+      {"member ends exactly at the first fill's end", {{3584, false}, {100, false}}, -1},
+      {"member ends a block before it", {{3072, false}, {100, false}}, -1},
+      {"member ends a block after it", {{4096, false}, {100, false}}, -1},
+      {"header at the second fill's end", {{3584, false}, {7680, false}, {10, false}}, -1},
+      {"member ends one byte into a block past the edge", {{3585, false}, {100, false}}, -1},
+      {"passed over across several fills", {{10, false}, {300000, true}, {1000, false}}, -1},
+      {"passed over to just past the fill", {{4000, true}, {100, true}, {100, false}}, -1},
+      {"large member after a small one", {{100, false}, {200000, false}, {100, false}}, -1},
+      {"archive cut at the fill's end", {{6000, false}}, 4096},
+      {"archive cut a byte before it", {{6000, false}}, 4095},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    int64_t total = 0;
+    for (const WalkMember& m : c.members) total += 512 + (m.size + 511) / 512 * 512;
+    const int64_t length = c.cut_at >= 0 ? c.cut_at : total;
+    const Text archive = pattern_bytes(length, 11);
+    write_file(archive_name(), archive);
+    auto bytes_at = [&](int64_t offset, int64_t n) {
+      if (offset >= length) return Text();
+      return archive.substr(static_cast<size_t>(offset),
+                            static_cast<size_t>(std::min(n, length - offset)));
+    };
+
+    open_binary(archive_name(), kArchive);
+    int64_t offset = 0;
+    for (const WalkMember& m : c.members) {
+      EXPECT_EQ(read_block(kArchive, 512), bytes_at(offset, 512));
+      offset += 512;
+      const int64_t blocks = (m.size + 511) / 512;
+      if (m.passed_over) {
+        set_position(kArchive, get_position(kArchive) + blocks * 512);
+        offset += blocks * 512;
+        EXPECT_EQ(get_position(kArchive), offset + 1);
+        continue;
+      }
+      open_output(dir.at("member.out"), kOutput);
+      const int64_t written = copy_blocks(kArchive, kOutput, blocks, m.size);
+      close_file(kOutput);
+      const Text data = bytes_at(offset, m.size);
+      EXPECT_EQ(written, static_cast<int64_t>(data.size()));
+      EXPECT_TRUE(read_file(dir.at("member.out")) == data);
+      offset += blocks * 512;
+      EXPECT_EQ(get_position(kArchive), std::min(offset, length) + 1);
+      EXPECT_EQ(at_end(kArchive), offset > length ? -1 : 0);
+    }
+    // The end of the archive reads as a short (here empty) block.
+    if (offset <= length) {
+      EXPECT_EQ(read_block(kArchive, 512), bytes_at(offset, 512));
+      EXPECT_EQ(at_end(kArchive), -1);
+    }
+    close_file(kArchive);
+  }
+}
+
 }  // namespace

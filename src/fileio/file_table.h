@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 enum class FileKind { binary, output };
 
@@ -16,6 +17,19 @@ struct FileIdentity {
   uint64_t file_id = 0;
 };
 
+// Bytes of a binary disk file read ahead of its position: `filled` bytes
+// from offset `start` (-1: nothing held). `at_end` says the read that filled
+// it came back short, so the file ends right after them. `next_size` is the
+// size of the next fill: small after a jump, growing while reads go on in
+// order.
+struct ReadAhead {
+  std::vector<char> bytes;
+  int64_t start = -1;
+  int64_t filled = 0;
+  bool at_end = false;
+  int64_t next_size = 0;
+};
+
 struct FileRecord {
   intptr_t handle = -1;
   bool disk_file = false;  // positions are meaningful only for disk files
@@ -26,7 +40,8 @@ struct FileRecord {
   // Bytes the file holds when known (an output file emptied or made by the
   // open, grown by its writes), else -1.
   int64_t length = -1;
-  bool failed = false;  // set by a failed read or a refused move
+  bool failed = false;   // set by a failed read or a refused move
+  ReadAhead read_ahead;  // binary disk files only
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).
