@@ -8,6 +8,7 @@
 #include "extract/support_address.h"
 #include "fileio/directory_service.h"
 #include "fileio/file_access.h"
+#include "fileio/output_root.h"
 #include "fileio/path_style.h"
 #include "text/number_text.h"
 #include "text/string_ops.h"
@@ -35,8 +36,12 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
   // The root directory on POSIX leaves an empty parent, which the probe
   // would take as "continue the last search"; probe the root itself instead.
+  // A parent that the file services hold open from the file before is known
+  // to be there: most members follow one another in the same directory.
   const Text probe = parent.empty() ? kSeparator : parent;
-  if (find_entry(probe, kAttributeDirectory).empty()) create_directory_path(parent);
+  if (!parent_held(path) && find_entry(probe, kAttributeDirectory).empty()) {
+    create_directory_path(parent);
+  }
 
   print_line(printable(path) + " (" + grouped_number(member.size) + " bytes)");
   open_output(path, kOutputFile);

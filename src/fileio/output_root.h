@@ -30,3 +30,8 @@ struct ParentLevel {
 };
 
 ParentLevel reach_parent(const Text& path);
+
+// True when the directory holding `path` is the one kept open from the last
+// file reached below the output directory: it is known to be there, so the
+// caller need not probe for it. Always false where no level is kept open.
+bool parent_held(const Text& path);

@@ -95,6 +95,14 @@ void set_output_root(const Text& outdir) {
   // An output directory that cannot be opened lets nothing be made below it.
 }
 
+bool parent_held(const Text& path) {
+  const OutputRoot& state = output_root();
+  if (state.parent_fd < 0 || state.root.empty() || !path.starts_with(state.root)) return false;
+  const Text rest = path.substr(state.root.size());
+  const size_t slash = rest.rfind('/');
+  return (slash == Text::npos ? Text() : rest.substr(0, slash)) == state.parent;
+}
+
 ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;

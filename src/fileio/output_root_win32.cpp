@@ -71,6 +71,11 @@ void set_output_root(const Text& outdir) {
   if (!state.root.empty() && state.root.back() != '\\') state.root += '\\';
 }
 
+// Each file is reached afresh on Windows, so the parent is always probed.
+bool parent_held(const Text&) {
+  return false;
+}
+
 ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;
