@@ -18,6 +18,9 @@ constexpr int64_t kBlockSize = 512;
 // The largest piece copy_blocks reads and writes at once; it bounds the
 // memory a copy needs whatever the member's size.
 constexpr int64_t kCopyPiece = 1 << 20;
+// The largest piece copied inside the system at once (no memory of ours is
+// used for it); between pieces the copy reports its progress.
+constexpr int64_t kKernelPiece = int64_t{64} << 20;
 
 // Reads of a binary disk file go through a read-ahead buffer, so that the
 // headers and small members of an archive cost one system read for many.
@@ -122,6 +125,13 @@ FileRecord* open_as(int32_t number, FileKind kind) {
 // output file emptied by its open and written up to here).
 bool past_the_end(const FileRecord& record) {
   return record.length >= 0 && record.position >= record.length;
+}
+
+// True when the read-ahead holds the byte at the record's position.
+bool in_read_ahead(const FileRecord& record) {
+  const ReadAhead& ahead = record.read_ahead;
+  const int64_t offset = record.position - ahead.start;
+  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled;
 }
 
 bool all_zero(const char* data, int64_t n) {
@@ -249,8 +259,29 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
   int64_t written = 0;
   // Bytes of zeros passed over in the output since the last write.
   int64_t hole = 0;
+  // Whole pieces of data are copied inside the system where it can; the
+  // first refusal leaves the rest of the member to the copy through memory.
+  bool kernel_copy = target != nullptr;
   while (unread > 0) {
     const int64_t asked = std::min(unread, static_cast<int64_t>(buffer.size()));
+    if (kernel_copy && unwritten >= asked && !in_read_ahead(*source)) {
+      const int64_t whole = std::min(unwritten, unread) / asked * asked;
+      const int64_t copied = system_copy_range(*source, *target, std::min(whole, kKernelPiece));
+      if (copied > 0) {
+        source->position += copied;
+        target->position += copied;
+        grow_length(*target);
+        written += hole + copied;
+        hole = 0;
+        unread -= copied;
+        unwritten -= copied;
+        if (hook.report != nullptr && unread > 0) {
+          hook.report(hook.context, source->position - start);
+        }
+        continue;
+      }
+      kernel_copy = false;
+    }
     const int64_t got = read_at_position(*source, buffer.data(), asked);
     // A failed read moves nothing, as for read_block; what follows the
     // failure is never taken for data.

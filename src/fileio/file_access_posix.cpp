@@ -186,6 +186,31 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n) {
   return put;
 }
 
+int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n) {
+  if (!from.disk_file || !to.disk_file || n <= 0) return 0;
+  const int in = descriptor(from);
+  // A hole in the archive is left to the copy through memory, which keeps it
+  // a hole in the output instead of writing its zeros. Where the next hole
+  // begins is asked once for many pieces: the search runs through the file.
+  if (from.position < from.data_from || from.position + n > from.data_end) {
+    const off_t hole = ::lseek(in, from.position, SEEK_HOLE);
+    if (hole < 0) return 0;
+    from.data_from = from.position;
+    from.data_end = hole;
+  }
+  if (from.data_end - from.position < n) return 0;
+  off_t in_offset = from.position;
+  off_t out_offset = to.position;
+  int64_t copied = 0;
+  while (copied < n) {
+    const ssize_t k = ::copy_file_range(in, &in_offset, descriptor(to), &out_offset, n - copied, 0);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) break;
+    copied += k;
+  }
+  return copied;
+}
+
 bool system_seek(const FileRecord&, int64_t offset) {
   return offset >= 0;
 }

@@ -42,6 +42,10 @@ struct FileRecord {
   int64_t length = -1;
   bool failed = false;   // set by a failed read or a refused move
   ReadAhead read_ahead;  // binary disk files only
+  // Data known to run without a hole from `data_from` up to `data_end`
+  // (found once for many pieces of a copy inside the system); empty at first.
+  int64_t data_from = 0;
+  int64_t data_end = 0;
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).

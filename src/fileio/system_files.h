@@ -32,6 +32,15 @@ int64_t system_read(const FileRecord& record, char* buffer, int64_t n);
 // be written. The record itself is left to the caller.
 int64_t system_write(const FileRecord& record, const char* data, int64_t n);
 
+// Copies `n` bytes from the position of disk file `from` to the position of
+// disk file `to` inside the system, without passing them through memory,
+// when the system can and the source holds data (no hole) all the way.
+// Returns the number copied; 0 when it could not even start, and fewer than
+// `n` when it stopped part-way: the caller copies the rest through memory,
+// where holes and failures are told apart. Positions are left to the caller;
+// what is known of the source's holes is kept in its record.
+int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n);
+
 // Moves a disk file to `offset` (from 0); false when the system refuses.
 bool system_seek(const FileRecord& record, int64_t offset);
 
