@@ -47,8 +47,10 @@ ROOT = os.path.dirname(HERE)
 
 def build_release():
     build = os.path.join(ROOT, "build", "bench")
+    # Linked as the release package links it (scripts/release.sh): static.
     subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                    "-DHOLVEX_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+                    "-DHOLVEX_TESTS=OFF", "-DCMAKE_EXE_LINKER_FLAGS=-static -s"], check=True,
+                   stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build, "-j2"], check=True, stdout=subprocess.DEVNULL)
     return os.path.join(build, "holvex")
 
