@@ -127,11 +127,11 @@ bool past_the_end(const FileRecord& record) {
   return record.length >= 0 && record.position >= record.length;
 }
 
-// True when the read-ahead holds the byte at the record's position.
-bool in_read_ahead(const FileRecord& record) {
+// The bytes from the record's position on that the read-ahead holds.
+int64_t held_ahead(const FileRecord& record) {
   const ReadAhead& ahead = record.read_ahead;
   const int64_t offset = record.position - ahead.start;
-  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled;
+  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled ? ahead.filled - offset : 0;
 }
 
 bool all_zero(const char* data, int64_t n) {
@@ -253,7 +253,10 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
   const int64_t most_blocks = std::numeric_limits<int64_t>::max() / kBlockSize;
   int64_t unread = block_count > most_blocks ? most_blocks * kBlockSize : block_count * kBlockSize;
   int64_t unwritten = std::clamp<int64_t>(size, 0, unread);
-  std::vector<char> buffer(static_cast<size_t>(std::min(unread, kCopyPiece)));
+  // Made only as large as the pieces copied through memory need: a member
+  // copied inside the system after the few bytes the read-ahead holds needs
+  // hardly any.
+  std::vector<char> buffer;
   const int64_t start = source->position;
 
   int64_t written = 0;
@@ -263,8 +266,11 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
   // first refusal leaves the rest of the member to the copy through memory.
   bool kernel_copy = target != nullptr;
   while (unread > 0) {
-    const int64_t asked = std::min(unread, static_cast<int64_t>(buffer.size()));
-    if (kernel_copy && unwritten >= asked && !in_read_ahead(*source)) {
+    int64_t asked = std::min(unread, kCopyPiece);
+    // What the read-ahead holds is taken from it first, on its own.
+    const int64_t held = held_ahead(*source);
+    if (held > 0) asked = std::min(asked, held);
+    if (kernel_copy && unwritten >= asked && held == 0) {
       const int64_t whole = std::min(unwritten, unread) / asked * asked;
       const int64_t copied = system_copy_range(*source, *target, std::min(whole, kKernelPiece));
       if (copied > 0) {
@@ -282,6 +288,7 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
       }
       kernel_copy = false;
     }
+    if (static_cast<int64_t>(buffer.size()) < asked) buffer.resize(static_cast<size_t>(asked));
     const int64_t got = read_at_position(*source, buffer.data(), asked);
     // A failed read moves nothing, as for read_block; what follows the
     // failure is never taken for data.
