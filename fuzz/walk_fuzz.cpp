@@ -1,0 +1,180 @@
+// Fuzz target: the whole walk over a hostile archive, run by the program's
+// own code (run_extraction with the real file services and no console).
+//
+// Input: the first byte chooses the option (0: none, 1: startat=, 2: only=,
+// by its value modulo 3); with an option the next byte is the prefix's
+// length (modulo 32) and the prefix follows. The rest is the archive.
+//
+// Each run extracts into a fresh output directory that holds a symbolic link
+// to a directory outside it, a symbolic link to a file outside it, and a
+// file with a second hard link outside it. Afterwards the target checks that
+// nothing outside the output directory changed, that every entry the run made
+// is a plain file or directory, and that the archive and the output file are
+// closed and no descriptor was left open; then it removes the directory.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "console/console.h"
+#include "extract/extraction_loop.h"
+#include "fileio/file_access.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The scene, made once: <base>/archive.tar, <base>/outside/ (a directory the
+// links lead to), and <base>/level/out/ (the output directory, two levels
+// down, so that a name climbing out of it still lands inside <base>).
+struct Scene {
+  fs::path base;
+  fs::path archive;
+  fs::path outside;
+  fs::path out;
+  std::string before;  // everything outside the output directory
+  int descriptors = 0;
+};
+
+Scene scene;
+
+void check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "check failed: %s\n", what);
+  std::abort();
+}
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every entry below `root` (links not followed) with its kind, and the bytes
+// of each file but the archive (checked on its own); the output directory
+// itself is left out.
+std::string listing(const fs::path& root) {
+  std::string text;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const fs::path& path = it->path();
+    if (path == scene.out) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    const fs::file_status status = it->symlink_status();
+    text += path.string();
+    if (fs::is_symlink(status)) {
+      text += " -> " + fs::read_symlink(path).string();
+    } else if (fs::is_regular_file(status)) {
+      if (path != scene.archive) text += " = " + file_bytes(path);
+    } else if (!fs::is_directory(status)) {
+      text += " (other)";
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+int open_descriptors() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+void make_output_directory() {
+  fs::create_directory(scene.out);
+  fs::create_directory_symlink(scene.outside, scene.out / "link");
+  fs::create_symlink(scene.outside / "target.txt", scene.out / "filelink");
+  fs::create_hard_link(scene.outside / "shared.txt", scene.out / "hard");
+}
+
+// Every entry the run made is a plain file or a directory; the prepared
+// entries are still what they were.
+void check_output_directory() {
+  check(fs::read_symlink(scene.out / "link") == scene.outside, "directory link kept");
+  check(fs::read_symlink(scene.out / "filelink") == scene.outside / "target.txt", "file link kept");
+  for (auto it = fs::recursive_directory_iterator(scene.out);
+       it != fs::recursive_directory_iterator(); ++it) {
+    const fs::path& path = it->path();
+    if (path == scene.out / "link" || path == scene.out / "filelink") continue;
+    const fs::file_status status = it->symlink_status();
+    check(fs::is_regular_file(status) || fs::is_directory(status),
+          "only plain files and directories made");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string pattern = (fs::temp_directory_path() / "holvex-walk-fuzz-XXXXXX").string();
+  const char* made = mkdtemp(pattern.data());
+  check(made != nullptr, "temporary directory made");
+  scene.base = made;
+  scene.archive = scene.base / "archive.tar";
+  scene.outside = scene.base / "outside";
+  scene.out = scene.base / "level" / "out";
+  fs::create_directories(scene.outside / "sub");
+  fs::create_directory(scene.base / "level");
+  write_file(scene.outside / "target.txt", "target of the file link\n");
+  write_file(scene.outside / "shared.txt", "file with a second hard link\n");
+  write_file(scene.archive, "");
+  scene.before = listing(scene.base);
+
+  // No console is started: with no console keyboard, key polls find nothing
+  // and a key wait returns at once, so a run never waits for a key.
+  check(key_waiting() == 0, "no key waiting without a console");
+  check(wait_key().empty(), "a key wait returns at once without a console");
+  scene.descriptors = open_descriptors();
+  std::atexit([] { fs::remove_all(scene.base); });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  size_t at = 0;
+  int mode = 0;
+  Text prefix;
+  if (at < input.size()) mode = static_cast<unsigned char>(input[at++]) % 3;
+  if (mode != 0 && at < input.size()) {
+    const size_t length = static_cast<unsigned char>(input[at++]) % 32;
+    prefix = input.substr(at, length);
+    at += prefix.size();
+  }
+  const std::string archive = input.substr(at);
+
+  write_file(scene.archive, archive);
+  make_output_directory();
+
+  Text start_at = mode == 1 ? prefix : Text();
+  const Text only = mode == 2 ? prefix : Text();
+  open_binary(scene.archive.string(), kArchiveFile);
+  check(at_end(kArchiveFile) == 0, "archive opened");
+  run_extraction(scene.out.string() + "/", start_at, only);
+
+  check(at_end(kArchiveFile) == -1 && get_position(kArchiveFile) == 0, "archive closed");
+  check(at_end(kOutputFile) == -1, "output file closed");
+  check(open_descriptors() == scene.descriptors, "no descriptor left open");
+  check(file_bytes(scene.archive) == archive, "archive unchanged");
+  check_output_directory();
+  fs::remove_all(scene.out);
+  const std::string after = listing(scene.base);
+  if (after != scene.before)
+    std::fprintf(stderr, "before:\n%safter:\n%s", scene.before.c_str(), after.c_str());
+  check(after == scene.before, "nothing outside the output directory changed");
+  return 0;
+}
