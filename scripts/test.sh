@@ -14,7 +14,7 @@ step() {
 }
 
 # Sources keep the project's format (scripts/format.sh applies it).
-check_format() { clang-format --dry-run --Werror src/*/*.cpp src/*/*.h tests/*.cpp; }
+check_format() { clang-format --dry-run --Werror src/*/*.cpp src/*/*.h tests/*.cpp fuzz/*.cpp; }
 step check_format
 
 # Start Wine's prefix once before any test, so no test pays for it.
@@ -29,6 +29,8 @@ step env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktr
   ctest --preset posix-asan -j2
 step ctest --preset windows -j2
 wineserver -k 2>/dev/null || true
+# Each fuzz target for about 30 seconds (the fuzz preset is built there).
+step bash scripts/fuzz.sh 30
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED steps:"

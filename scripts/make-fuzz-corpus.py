@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Makes the fuzz targets' seed corpora from real archives.
+
+GNU tar, bsdtar and Python's tarfile each archive the same small tree (plain
+files of 0, 1 and 513 bytes, a directory, a long name, a symbolic link, a hard
+link, and files named after the links the walk target prepares in its output
+directory) in each of their formats; tarfile also writes headers with a
+base-256 size and a pax size record, and a few hostile names.
+
+  make-fuzz-corpus.py DIR    writes DIR/header_fuzz/ and DIR/walk_fuzz/
+
+header_fuzz seeds are the header blocks of those archives and a few number
+texts; walk_fuzz seeds are the archives behind an option prefix (see
+fuzz/walk_fuzz.cpp): no option, startat= and only=.
+"""
+import hashlib
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+
+BLOCK = 512
+LONG_NAME = "long/" + "a" * 60 + "/" + "b" * 60 + ".txt"
+
+
+def make_tree(root):
+    def put(name, data):
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    put("d/empty", b"")
+    put("d/one", b"1")
+    put("d/block", bytes(range(256)) * 2 + b"!")
+    put(LONG_NAME, b"long name\n")
+    # Names the walk target has prepared as links in its output directory.
+    put("link/escape", b"through the directory link?\n")
+    put("hard", b"over the hard link?\n")
+    put("filelink", b"through the file link?\n")
+    os.symlink("d/one", os.path.join(root, "sym"))
+    os.link(os.path.join(root, "d/one"), os.path.join(root, "d/one-again"))
+
+
+MEMBERS = ["d", LONG_NAME, "link", "hard", "filelink", "sym"]
+
+
+def tool_archives(root):
+    """(label, bytes) for each writer and format."""
+    runs = []
+    for fmt in ("gnu", "posix", "ustar"):
+        runs.append((f"gnutar-{fmt}", ["tar", f"--format={fmt}", "--blocking-factor=1", "-cf", "-"]))
+    for fmt in ("pax", "gnutar", "ustar"):
+        runs.append((f"bsdtar-{fmt}", ["bsdtar", f"--format={fmt}", "-b", "1", "-cf", "-"]))
+    archives = []
+    for label, command in runs:
+        result = subprocess.run(command + MEMBERS, cwd=root, capture_output=True, check=False)
+        if result.stdout:
+            archives.append((label, result.stdout))
+    for fmt, label in ((tarfile.GNU_FORMAT, "gnu"), (tarfile.PAX_FORMAT, "pax"),
+                       (tarfile.USTAR_FORMAT, "ustar")):
+        out = io.BytesIO()
+        with tarfile.open(fileobj=out, mode="w", format=fmt) as tar:
+            for name in MEMBERS:
+                tar.add(os.path.join(root, name), arcname=name)
+        archives.append((f"tarfile-{label}", out.getvalue()))
+    return archives
+
+
+def crafted_archives():
+    """Headers only a program writes on purpose: base-256 and pax sizes of
+    members past 8 GiB (cut short after two blocks), and hostile names."""
+    archives = []
+    big = 8 * 1024**3 + 5
+    for fmt, label in ((tarfile.GNU_FORMAT, "base256"), (tarfile.PAX_FORMAT, "pax-size")):
+        info = tarfile.TarInfo("big.bin")
+        info.size = big
+        archives.append((f"tarfile-{label}", info.tobuf(fmt) + b"x" * (2 * BLOCK)))
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=tarfile.GNU_FORMAT) as tar:
+        for name, data in (("../escape", b"up"), ("/abs", b"abs"), ("a//b", b"b"),
+                           ("dir-with-data/", b"data"), ("link/../x", b"x"), ("./d/./f", b"f")):
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
+        info = tarfile.TarInfo("fifo")
+        info.type = tarfile.FIFOTYPE
+        tar.addfile(info)
+    archives.append(("tarfile-hostile", out.getvalue()))
+    return archives
+
+
+def trimmed(archive):
+    """The archive up to its last non-zero block and two zero blocks."""
+    end = len(archive)
+    while end >= BLOCK and not archive[end - BLOCK:end].strip(b"\0"):
+        end -= BLOCK
+    return archive[:end] + b"\0" * (2 * BLOCK)
+
+
+def header_blocks(archive):
+    for at in range(0, len(archive) - BLOCK + 1, BLOCK):
+        block = archive[at:at + BLOCK]
+        if block[257:262] == b"ustar":
+            yield block
+
+
+NUMBER_TEXTS = [b"0", b"12345670", b"077777777777", b"&H7FFF", b"&HFFFF&", b"&O17",
+                b"&B101", b"&HFFFFFFFF&&", b"-2147483648.5", b"2147483647.5", b"1.5e3",
+                b"0.125", b"1e308", b"-0", b" \t\n42", b"999999999999999999999",
+                b"\x80" + b"\0" * 7 + b"\x02\0\0\x05"]
+
+
+def write_seeds(directory, seeds):
+    os.makedirs(directory, exist_ok=True)
+    for seed in seeds:
+        name = hashlib.sha1(seed).hexdigest()
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(seed)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    target = sys.argv[1]
+    work = tempfile.mkdtemp(prefix="holvex-corpus-")
+    try:
+        make_tree(work)
+        archives = [(label, trimmed(data))
+                    for label, data in tool_archives(work) + crafted_archives()]
+    finally:
+        shutil.rmtree(work)
+
+    header_seeds = set(NUMBER_TEXTS)
+    walk_seeds = set()
+    for _, archive in archives:
+        header_seeds.update(header_blocks(archive))
+        walk_seeds.add(b"\0" + archive)
+        for mode, prefix in ((1, b"d/"), (1, b"hard"), (2, b"link"), (2, b"d")):
+            walk_seeds.add(bytes([mode, len(prefix)]) + prefix + archive)
+    for name in ("header_fuzz", "walk_fuzz"):
+        shutil.rmtree(os.path.join(target, name), ignore_errors=True)
+    write_seeds(os.path.join(target, "header_fuzz"), header_seeds)
+    write_seeds(os.path.join(target, "walk_fuzz"), walk_seeds)
+    print(f"{len(archives)} archives: {len(header_seeds)} header seeds, "
+          f"{len(walk_seeds)} walk seeds in {target}")
+
+
+if __name__ == "__main__":
+    main()
