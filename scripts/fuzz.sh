@@ -29,13 +29,19 @@ total=0
 for target in "${targets[@]}"; do
   corpus=$build/corpus/$target
   mkdir -p "$corpus"
-  # The walk target's scenes go to a directory of this run's own.
-  scratch=$(mktemp -d "$build/scratch.XXXXXX")
-  log=$scratch.log
+  # The walk target's scenes go to a directory of this run's own, in memory
+  # when the machine has a tmpfs for it.
+  scratch_parent=$PWD/$build
+  [ -d /dev/shm ] && [ -w /dev/shm ] && scratch_parent=/dev/shm
+  scratch=$(mktemp -d "$scratch_parent/holvex-fuzz.XXXXXX")
+  log=$build/$target.log
+  # Inputs stay small: one header block and its numbers; a walk of a few members.
+  max_len=1024
+  [ "$target" = walk_fuzz ] && max_len=4096
   echo "==> $target for ${seconds}s"
   # Standard output (the program's own lines) is discarded; one process, one job.
-  TMPDIR=$PWD/$scratch "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 \
-    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
+  TMPDIR=$scratch "$build/fuzz/$target" -max_total_time="$seconds" -max_len=$max_len \
+    -timeout=25 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
     "$corpus" "$build/seeds/$target" </dev/null 2>"$log"
   status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)

@@ -11,7 +11,8 @@ base-256 size and a pax size record, and a few hostile names.
 
 header_fuzz seeds are the header blocks of those archives and a few number
 texts; walk_fuzz seeds are the archives behind an option prefix (see
-fuzz/walk_fuzz.cpp): no option, startat= and only=.
+fuzz/walk_fuzz.cpp): no option, startat= and only=, and the archives from
+each member on.
 """
 import hashlib
 import io
@@ -23,6 +24,7 @@ import tarfile
 import tempfile
 
 BLOCK = 512
+WALK_MAX_LEN = 4096
 LONG_NAME = "long/" + "a" * 60 + "/" + "b" * 60 + ".txt"
 
 
@@ -45,7 +47,9 @@ def make_tree(root):
     os.link(os.path.join(root, "d/one"), os.path.join(root, "d/one-again"))
 
 
-MEMBERS = ["d", LONG_NAME, "link", "hard", "filelink", "sym"]
+# The names that meet the walk target's links come first, so that they lie
+# within the first few blocks.
+MEMBERS = ["link", "hard", "filelink", "sym", LONG_NAME, "d"]
 
 
 def tool_archives(root):
@@ -101,11 +105,10 @@ def trimmed(archive):
     return archive[:end] + b"\0" * (2 * BLOCK)
 
 
-def header_blocks(archive):
+def header_offsets(archive):
     for at in range(0, len(archive) - BLOCK + 1, BLOCK):
-        block = archive[at:at + BLOCK]
-        if block[257:262] == b"ustar":
-            yield block
+        if archive[at + 257:at + 262] == b"ustar":
+            yield at
 
 
 NUMBER_TEXTS = [b"0", b"12345670", b"077777777777", b"&H7FFF", b"&HFFFF&", b"&O17",
@@ -137,8 +140,12 @@ def main():
     header_seeds = set(NUMBER_TEXTS)
     walk_seeds = set()
     for _, archive in archives:
-        header_seeds.update(header_blocks(archive))
         walk_seeds.add(b"\0" + archive)
+        for at in header_offsets(archive):
+            header_seeds.add(archive[at:at + BLOCK])
+            # The archive from each of its members on, as long as the walk
+            # target's inputs are (scripts/fuzz.sh sets -max_len).
+            walk_seeds.add(b"\0" + archive[at:at + WALK_MAX_LEN - 1])
         for mode, prefix in ((1, b"d/"), (1, b"hard"), (2, b"link"), (2, b"d")):
             walk_seeds.add(bytes([mode, len(prefix)]) + prefix + archive)
     for name in ("header_fuzz", "walk_fuzz"):
