@@ -51,8 +51,7 @@ for target in "${targets[@]}"; do
   if [ "$status" -ne 0 ]; then
     found+=("$target")
     echo "FINDING in $target:"
-    grep -E '^(check failed|  |==[0-9]+==ERROR|SUMMARY)|runtime error|Test unit written' "$log" |
-      head -n 30
+    grep -v -E '^ +#[0-9]+ |^#[0-9]+|^INFO|^NOTE|NEW_FUNC|^ +Combine|^stat::|^Done' "$log" | tail -n 40
     mv "$log" "$build/findings/$target.log"
     echo "full log: $build/findings/$target.log"
   fi
