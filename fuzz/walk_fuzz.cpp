@@ -42,7 +42,7 @@ struct Scene {
   fs::path outside;
   fs::path out;
   std::string before;  // everything outside the output directory
-  int descriptors = 0;
+  std::string files;   // the regular files open before any run
 };
 
 Scene scene;
@@ -88,22 +88,25 @@ std::string listing(const fs::path& root) {
   return text;
 }
 
-// Open descriptors of regular files. (Directories are left out: the
+// The regular files open, by descriptor and name, past the standard streams
+// (which the fuzzer itself may redirect). Directories are left out: the
 // directory service may keep one search open between probes, which is its
-// state, not a leak; so are the sanitizers' pipes.)
-int open_file_descriptors() {
-  int count = 0;
+// state, not a leak; so are the sanitizers' pipes.
+std::string open_files() {
+  std::string files;
   DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
+  if (dir == nullptr) return "?";
   while (const dirent* entry = readdir(dir)) {
     struct stat status;
     const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-    if (entry->d_name[0] != '.' && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-      ++count;
+    if (std::atoi(entry->d_name) > 2 && stat(path.c_str(), &status) == 0 &&
+        S_ISREG(status.st_mode)) {
+      std::error_code error;
+      files += std::string(entry->d_name) + " " + fs::read_symlink(path, error).string() + "\n";
     }
   }
   closedir(dir);
-  return count;
+  return files;
 }
 
 void make_output_directory() {
@@ -149,7 +152,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // and a key wait returns at once, so a run never waits for a key.
   check(key_waiting() == 0, "no key waiting without a console");
   check(wait_key().empty(), "a key wait returns at once without a console");
-  scene.descriptors = open_file_descriptors();
+  scene.files = open_files();
   std::atexit([] { fs::remove_all(scene.base); });
   return 0;
 }
@@ -182,7 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   check(at_end(kArchiveFile) == -1 && get_position(kArchiveFile) == 0, "archive closed");
   check(at_end(kOutputFile) == -1, "output file closed");
-  check(open_file_descriptors() == scene.descriptors, "no descriptor left open");
+  const std::string files = open_files();
+  if (files != scene.files) {
+    std::fprintf(stderr, "open before:\n%sopen after:\n%s", scene.files.c_str(), files.c_str());
+  }
+  check(files == scene.files, "no file left open");
   check(file_bytes(scene.archive) == archive, "archive unchanged");
   check_output_directory();
   fs::remove_all(scene.out);
