@@ -1,6 +1,8 @@
 // Fuzz target: header decoding and the number conversions behind it. The
-// input is taken at once as a header block, as a size field of any length and
-// as number text; every result is checked against a plain reference.
+// input is taken at once as a header block, as a size field of any length, as
+// the records of a pax extended header and as number text; every result is
+// checked against a plain reference.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "extract/header.h"
+#include "extract/pax_size.h"
 #include "text/number_text.h"
 
 namespace {
@@ -87,6 +90,62 @@ void check_header(const Text& block) {
   check(member.type == (digit ? type_byte - '0' : 0), "header: type");
 }
 
+// The size record search by a second road, record by record as the format
+// frames them: "<length> <key>=<value>\n".
+PaxSize reference_pax_size(const Text& records) {
+  PaxSize result;
+  const size_t total = records.size();
+  size_t at = 0;
+  while (at < total) {
+    size_t i = at;
+    size_t length = 0;
+    for (; i < total && records[i] >= '0' && records[i] <= '9'; ++i) {
+      length = std::min(length * 10 + static_cast<size_t>(records[i] - '0'), total + 1);
+    }
+    const bool has_length = i > at && i < total && records[i] == ' ';
+    const size_t key = i + 1;
+    const bool is_size = has_length && records.compare(key, 5, "size=") == 0;
+    const bool framed = has_length && length > key - at && length <= total - at &&
+                        records[at + length - 1] == '\n' &&
+                        records.find('=', key) < at + length - 1;
+    if (!framed) {
+      if (is_size) result.kind = PaxSizeKind::bad;
+      return result;
+    }
+    if (is_size) {
+      const Text value = records.substr(key + 5, at + length - 1 - (key + 5));
+      const bool digits = !value.empty() && value.size() <= 19 &&
+                          value.find_first_not_of("0123456789") == Text::npos;
+      if (!digits || std::stoull(value) > static_cast<uint64_t>(kMaxMemberSize)) {
+        result.kind = PaxSizeKind::bad;
+        return result;
+      }
+      result.kind = PaxSizeKind::found;
+      result.size = static_cast<int64_t>(std::stoull(value));
+    }
+    at += length;
+  }
+  return result;
+}
+
+// A record "<length> size=<value>\n" whose length counts its own digits.
+Text size_record(int64_t size) {
+  const Text rest = " size=" + std::to_string(size) + "\n";
+  size_t length = rest.size() + 1;
+  while (std::to_string(length).size() + rest.size() != length) ++length;
+  return std::to_string(length) + rest;
+}
+
+void check_pax_size(const Text& records) {
+  const PaxSize found = find_pax_size(records);
+  const PaxSize expected = reference_pax_size(records);
+  check(found.kind == expected.kind, "pax: kind");
+  if (found.kind != PaxSizeKind::found) return;
+  check(found.size == expected.size, "pax: size");
+  const PaxSize again = find_pax_size(size_record(found.size));
+  check(again.kind == PaxSizeKind::found && again.size == found.size, "pax: record made anew");
+}
+
 // Digits of an integral value between -2^53 and 2^53, as printf writes them.
 std::string plain_digits(double value) {
   char buffer[64];
@@ -150,6 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Text input(reinterpret_cast<const char*>(data), size);
   check_header(input.substr(0, kBlockSize));
   check_size_field(input);
+  check_pax_size(input);
   check_numbers(input);
   return 0;
 }

@@ -9,8 +9,8 @@ base-256 size and a pax size record, and a few hostile names.
 
   make-fuzz-corpus.py DIR    writes DIR/header_fuzz/ and DIR/walk_fuzz/
 
-header_fuzz seeds are the header blocks of those archives and a few number
-texts; walk_fuzz seeds are the archives behind an option prefix (see
+header_fuzz seeds are the header blocks of those archives, the records of
+their pax extended headers and a few number texts; walk_fuzz seeds are the archives behind an option prefix (see
 fuzz/walk_fuzz.cpp): no option, startat= and only=, and the archives from
 each member on.
 """
@@ -143,6 +143,10 @@ def main():
         walk_seeds.add(b"\0" + archive)
         for at in header_offsets(archive):
             header_seeds.add(archive[at:at + BLOCK])
+            if archive[at + 156:at + 157] in (b"x", b"g"):
+                # The records of a pax extended header.
+                size = int(archive[at + 124:at + 136].strip(b"\0 ") or b"0", 8)
+                header_seeds.add(archive[at + BLOCK:at + BLOCK + size])
             # The archive from each of its members on, as long as the walk
             # target's inputs are (scripts/fuzz.sh sets -max_len).
             walk_seeds.add(b"\0" + archive[at:at + WALK_MAX_LEN - 1])
