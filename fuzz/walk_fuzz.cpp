@@ -10,7 +10,7 @@
 // file with a second hard link outside it. Afterwards the target checks that
 // nothing outside the output directory changed, that every entry the run made
 // is a plain file or directory, and that the archive and the output file are
-// closed and no descriptor was left open; then it removes the directory.
+// closed and no other file was left open; then it removes the directory.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
