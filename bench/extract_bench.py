@@ -244,7 +244,7 @@ def main():
              "terminal, under `script`); each ratio is the median of the per-pair ratios "
              "(Holvex / peer); peak memory is the maximum resident set." %
              (stamp, machine(), args.work, args.pairs, args.terminal_pairs), "",
-             "Command: `python3 bench/extract_bench.py`", "",
+             "Command: `python3 bench/extract_bench.py %s`" % " ".join(sys.argv[1:]), "",
              "| workload | output | peer | Holvex s | peer s | ratio | Holvex peak KiB "
              "| peer peak KiB |",
              "|---|---|---|---|---|---|---|---|"]
