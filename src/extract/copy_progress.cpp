@@ -54,7 +54,7 @@ void report(void* context, int64_t bytes_read) {
   figures.member_size = progress.member_size;
   figures.member_done = std::min(bytes_read, progress.member_size);
   figures.seconds = std::chrono::duration<double>(now - progress.start).count();
-  figures.archive_done = progress.archive_start + bytes_read;
+  figures.archive_done = file_bytes_read(kArchiveFile);
   figures.archive_size = progress.archive_size;
   show_progress_row(progress_text(figures));
   progress.shown = true;
@@ -78,10 +78,9 @@ Text progress_text(const ProgressFigures& figures) {
   return text;
 }
 
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size, int64_t archive_start) {
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size) {
   if (!output_is_screen()) return {};
   progress.member_size = member_size;
-  progress.archive_start = archive_start;
   progress.start = Clock::now();
   progress.next_drawing = progress.start + kFirstDrawingAfter;
   return CopyHook{report, &progress};

@@ -15,7 +15,7 @@ struct ProgressFigures {
   int64_t member_done = 0;   // bytes of the member copied so far
   int64_t member_size = 0;   // the member's size
   double seconds = 0.0;      // time since its copy began
-  int64_t archive_done = 0;  // bytes of the archive read so far
+  int64_t archive_done = 0;  // bytes of the archive file read so far
   int64_t archive_size = 0;  // 0 when unknown
 };
 
@@ -29,16 +29,16 @@ Text progress_text(const ProgressFigures& figures);
 // The state of one copy's progress row.
 struct CopyProgress {
   int64_t member_size = 0;
-  int64_t archive_start = 0;  // bytes of the archive before the member's data
   int64_t archive_size = -1;  // asked of the file services at the first drawing
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point next_drawing;
   bool shown = false;
 };
 
-// Starts following the copy of a member of `member_size` bytes whose data
-// begins `archive_start` bytes into the archive; the hook is given to
-// copy_blocks. It draws nothing when standard output is not the screen.
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size, int64_t archive_start);
+// Starts following the copy of a member of `member_size` bytes; the hook is
+// given to copy_blocks. The archive's share counts the bytes of the archive
+// file read (the compressed bytes of a compressed archive). It draws nothing
+// when standard output is not the screen.
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size);
 // The copy has ended: a row that was shown is blanked, the cursor at its start.
 void end_copy(CopyProgress& progress);

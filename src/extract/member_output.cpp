@@ -49,7 +49,7 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
   CopyProgress progress;
-  const CopyHook hook = follow_copy(progress, member.size, get_position(kArchiveFile) - 1);
+  const CopyHook hook = follow_copy(progress, member.size);
   const int64_t copied = held != nullptr ? write_held(*held, member.size)
                                          : copy_blocks(kArchiveFile, kOutputFile,
                                                        member.block_count, member.size, hook);

@@ -1,5 +1,7 @@
 #include "fileio/compression_format.h"
 
+#include "fileio/decoder.h"
+
 namespace {
 
 struct Signature {
@@ -26,16 +28,29 @@ constexpr Signature kSignatures[] = {
     {Compression::seven_zip, "7z\xbc\xaf\x27\x1c", 6, "7z archive"},
 };
 
+// bzip2's "BZh" is followed by the block size, a digit 1 to 9, and then the
+// magic number of a block (the digits of pi) or of the stream's end (those
+// of the square root of pi): "BZh" alone begins many a text.
+bool bzip2_follows(const Text& head) {
+  if (head.size() < 10 || head[3] < '1' || head[3] > '9') return false;
+  return head.compare(4, 6, "\x31\x41\x59\x26\x53\x59") == 0 ||
+         head.compare(4, 6, "\x17\x72\x45\x38\x50\x90") == 0;
+}
+
+// A zstd skippable frame (magic number 0x184D2A50 to 0x184D2A5F, stored
+// lowest byte first), as pzstd begins its files.
+bool zstd_skippable_frame(const Text& head) {
+  return head.size() >= 4 && (static_cast<unsigned char>(head[0]) & 0xF0) == 0x50 &&
+         head.compare(1, 3, "\x2a\x4d\x18") == 0;
+}
+
 }  // namespace
 
 Compression compression_of(const Text& head) {
+  if (zstd_skippable_frame(head)) return Compression::zstd;
   for (const Signature& signature : kSignatures) {
     if (head.compare(0, signature.length, signature.bytes, signature.length) != 0) continue;
-    // bzip2's "BZh" is followed by the block size, a digit 1 to 9.
-    if (signature.format == Compression::bzip2 &&
-        (head.size() < 4 || head[3] < '1' || head[3] > '9')) {
-      continue;
-    }
+    if (signature.format == Compression::bzip2 && !bzip2_follows(head)) continue;
     return signature.format;
   }
   return Compression::none;
@@ -43,7 +58,12 @@ Compression compression_of(const Text& head) {
 
 Text compression_name(Compression format) {
   for (const Signature& signature : kSignatures) {
-    if (signature.format == format) return signature.name;
+    if (signature.format != format) continue;
+    // A format the build has no decoder for reaches the walk undecoded.
+    if (decoder_kind(format) == nullptr) {
+      return Text(signature.name) + ", which this build does not read";
+    }
+    return signature.name;
   }
   return "";
 }

@@ -7,10 +7,12 @@
 
 enum class Compression { none, gzip, bzip2, xz, zstd, lz4, lzip, compress, zip, seven_zip };
 
-// The format whose signature `head` (the file's first bytes, at least 8 when
-// the file has them) begins with; none when it shows no known signature.
+// The format whose signature `head` (the file's first bytes, at least 10
+// when the file has them) begins with; none when it shows no known signature.
+// A zstd skippable frame counts as zstd.
 Compression compression_of(const Text& head);
 
 // How a message names the format: "gzip compressed", "zip archive", ...;
-// "" for none.
+// a format this build does not read says so ("zstd compressed, which this
+// build does not read"). "" for none.
 Text compression_name(Compression format);

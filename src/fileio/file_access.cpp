@@ -9,6 +9,9 @@
 #include <limits>
 #include <vector>
 
+#include "fileio/archive_stream.h"
+#include "fileio/compression_format.h"
+#include "fileio/decoder.h"
 #include "fileio/file_table.h"
 #include "fileio/system_files.h"
 
@@ -45,6 +48,11 @@ void drop_read_ahead(ReadAhead& ahead) {
 // A fill that fails is tried again as a read of the wanted bytes alone, so a
 // failure past them never stops a read that can be served.
 int64_t read_at_position(FileRecord& record, char* to, int64_t n) {
+  if (record.stream != nullptr) {
+    const int64_t got = stream_read(*record.stream, to, n);
+    if (got > 0) record.position += got;
+    return got;
+  }
   ReadAhead& ahead = record.read_ahead;
   const int64_t first = record.position;
   int64_t got = 0;
@@ -101,6 +109,22 @@ bool openable_name(const Text& name) {
   return !name.empty() && name.find_first_of("*?") == Text::npos && name.find('\0') == Text::npos;
 }
 
+// The bytes a compressed format is told by.
+constexpr int64_t kSignatureBytes = 16;
+
+// Starts decompressing a binary disk file whose first bytes show a format
+// this build reads. False when the file cannot be put back at its start.
+bool read_compressed(FileRecord& record) {
+  char head[kSignatureBytes];
+  const int64_t got = system_read(record, head, kSignatureBytes);
+  if (got <= 0) return true;
+  // The read may have moved the file's own position (Windows).
+  if (!system_seek(record, 0)) return false;
+  const DecoderKind* kind = decoder_kind(compression_of(Text(head, static_cast<size_t>(got))));
+  if (kind != nullptr) record.stream = start_stream(record, *kind);
+  return true;
+}
+
 void open_file(const Text& name, int32_t number, FileKind kind) {
   const Text usable = system_file_name(name);
   if (!openable_name(usable)) return;
@@ -108,6 +132,10 @@ void open_file(const Text& name, int32_t number, FileKind kind) {
   FileRecord record;
   record.kind = kind;
   if (!system_open(usable, record)) return;
+  if (kind == FileKind::binary && record.disk_file && !read_compressed(record)) {
+    system_close(record);
+    return;
+  }
   add_file(number, record);
 }
 
@@ -157,6 +185,29 @@ int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_
   return put;
 }
 
+// Moves a compressed file's data forwards by reading it: the data taken
+// back cannot be read again, so a move backwards is refused. Past the end
+// of the data the position is set all the same, as on a disk file.
+void move_stream(FileRecord& record, int64_t offset) {
+  if (offset < record.position) {
+    record.failed = true;
+    return;
+  }
+  int64_t reached = record.position;
+  while (reached < offset) {
+    const char* data = nullptr;
+    const int64_t taken = stream_take(*record.stream, offset - reached, &data);
+    if (taken < 0) {
+      record.failed = true;
+      return;
+    }
+    if (taken == 0) break;
+    reached += taken;
+  }
+  record.position = offset;
+  record.end_flag = false;
+}
+
 }  // namespace
 
 void open_binary(const Text& name, int32_t number) {
@@ -199,6 +250,10 @@ void set_position(int32_t number, int64_t position) {
   if (record == nullptr || !record->disk_file) return;
   // Below position 1 the seek is refused and nothing changes.
   if (position < 1) return;
+  if (record->stream != nullptr) {
+    move_stream(*record, position - 1);
+    return;
+  }
   // Within what was read ahead (or right after it, where the file's own
   // position already is) the move needs no system call.
   ReadAhead& ahead = record->read_ahead;
@@ -238,8 +293,10 @@ bool read_failed(int32_t number) {
 }
 
 bool close_file(int32_t number) {
-  const FileRecord* record = find_file(number);
+  FileRecord* record = find_file(number);
   if (record == nullptr) return true;
+  // The stream's thread stops before its handle goes.
+  record->stream.reset();
   const bool closed = system_close(*record);
   remove_file(number);
   return closed;
@@ -264,7 +321,8 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
   int64_t hole = 0;
   // Whole pieces of data are copied inside the system where it can; the
   // first refusal leaves the rest of the member to the copy through memory.
-  bool kernel_copy = target != nullptr;
+  // Decompressed data is written from the stream's own buffers.
+  bool kernel_copy = target != nullptr && source->stream == nullptr;
   while (unread > 0) {
     int64_t asked = std::min(unread, kCopyPiece);
     // What the read-ahead holds is taken from it first, on its own.
@@ -288,8 +346,20 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
       }
       kernel_copy = false;
     }
-    if (static_cast<int64_t>(buffer.size()) < asked) buffer.resize(static_cast<size_t>(asked));
-    const int64_t got = read_at_position(*source, buffer.data(), asked);
+    const char* data = nullptr;
+    int64_t got;
+    if (source->stream != nullptr) {
+      // A piece ends where the stream's buffer does.
+      got = stream_take(*source->stream, asked, &data);
+      if (got > 0) {
+        asked = got;
+        source->position += got;
+      }
+    } else {
+      if (static_cast<int64_t>(buffer.size()) < asked) buffer.resize(static_cast<size_t>(asked));
+      got = read_at_position(*source, buffer.data(), asked);
+      data = buffer.data();
+    }
     // A failed read moves nothing, as for read_block; what follows the
     // failure is never taken for data.
     if (got < 0) {
@@ -302,14 +372,14 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
     const int64_t wanted = std::min(got, unwritten);
     unwritten -= wanted;
     if (target != nullptr && wanted > 0) {
-      if (past_the_end(*target) && all_zero(buffer.data(), wanted)) {
+      if (past_the_end(*target) && all_zero(data, wanted)) {
         // A piece of zeros becomes a hole: nothing lies in the output file
         // from its position on, so the gap reads as zeros once a write
         // extends the file past it; its bytes count as written from then on.
         target->position += wanted;
         hole += wanted;
       } else {
-        const int64_t put = write_after_hole(*target, buffer.data(), wanted, hole);
+        const int64_t put = write_after_hole(*target, data, wanted, hole);
         if (put > 0) written += hole + put;
         hole = 0;
         // Once the output takes no more (a full disk), the rest of the data
@@ -328,4 +398,10 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
     if (write_after_hole(*target, &zero, 1, hole - 1) == 1) written += hole;
   }
   return written;
+}
+
+int64_t file_bytes_read(int32_t number) {
+  const FileRecord* record = find_file(number);
+  if (record == nullptr) return 0;
+  return record->stream != nullptr ? stream_file_bytes(*record->stream) : record->position;
 }

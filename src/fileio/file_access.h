@@ -19,6 +19,12 @@ inline constexpr int64_t kReadAheadLargest = 128 * 1024;
 
 // Opens `name` for reading and writing, else for reading only; creates an
 // empty file when none exists. Exclusive: fails while another opener holds it.
+// A disk file whose first bytes show a compressed format this build reads
+// (compression_format.h) is read as its decompressed data: reads, positions
+// and the end flag are those of the data; a move backwards is refused, and a
+// move forwards reads the data up to there. Data that cannot be decompressed
+// (corrupt, cut short, garbage after its end) fails the read, as an I/O
+// error does.
 void open_binary(const Text& name, int32_t number);
 // Creates `name`, or empties an existing file, for writing only (exclusive).
 void open_output(const Text& name, int32_t number);
@@ -61,5 +67,11 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
                     CopyHook hook = {});
 
 // The size in bytes of an open disk file; 0 for a number that is not open or
-// not a disk file, or when the system cannot tell.
+// not a disk file, or when the system cannot tell. For a compressed file, the
+// size of the file itself.
 int64_t file_size(int32_t number);
+
+// How many bytes of the file itself lie behind what has been read: the
+// position (from 0) of a plain file; for a compressed file, the compressed
+// bytes behind the data read so far. 0 for a number that is not open.
+int64_t file_bytes_read(int32_t number);

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 enum class FileKind { binary, output };
+
+struct ArchiveStream;
 
 // Which file an open handle reaches, whatever name it was opened by: the
 // device and inode on POSIX, the volume serial number and file index on
@@ -46,6 +49,10 @@ struct FileRecord {
   // (found once for many pieces of a copy inside the system); empty at first.
   int64_t data_from = 0;
   int64_t data_end = 0;
+  // A compressed binary file's decompressed data (archive_stream.h); its
+  // reads, moves and positions are those of the data, and its handle is the
+  // stream's alone while the stream lives.
+  std::shared_ptr<ArchiveStream> stream;
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).
