@@ -18,8 +18,14 @@ Workloads:
       in 100 directories
   W3  2,000 members of 1 MiB, startat= the (vs tar -xf a.tar NAME)
       last one
+  W6  the machine's /usr/share as .tar.gz  (vs GNU tar -xzf, bsdtar -xf, and
+      (gzip -6) and as .tar.zst (zstd -3)   gzip -dc > /dev/null, the inflate
+                                            floor; vs GNU tar --zstd -xf and
+                                            zstd -dc > /dev/null)
+  W7  W2's members as .tar.gz (gzip -6)    (vs GNU tar -xzf)
 
-Each workload is timed again with a terminal present: the tools started
+Each workload but W6 (whose symbolic links would each wait for a key at a
+terminal) is timed again with a terminal present: the tools started
 under a pseudo-terminal (`script`), their output still redirected to a file.
 Peak memory is each tool's maximum resident set (from wait4). System calls
 per member come from `strace -c` on Holvex for W2 and W3; for W3 also per
@@ -84,6 +90,30 @@ def make_archive(work, name, files):
     os.remove(listing.name)
     shutil.rmtree(source)
     return archive
+
+
+def make_share_archives(work):
+    """/usr/share as a tar made by GNU tar, and that tar compressed with
+    gzip -6 and with zstd at its default level; the plain tar is removed."""
+    plain = os.path.join(work, "w6.tar")
+    # Exit 1 only says a file changed while it was read.
+    status = subprocess.run(["tar", "-cf", plain, "-C", "/usr", "share"],
+                            stderr=subprocess.DEVNULL).returncode
+    if status not in (0, 1):
+        raise RuntimeError("tar of /usr/share failed")
+    with open(plain + ".gz", "wb") as out:
+        subprocess.run(["gzip", "-6", "-c", plain], stdout=out, check=True)
+    subprocess.run(["zstd", "-q", "-3", plain, "-o", plain + ".zst"], check=True)
+    os.remove(plain)
+    return plain + ".gz", plain + ".zst"
+
+
+def compressed(archive):
+    """The archive compressed with gzip -6; the plain one is removed."""
+    with open(archive + ".gz", "wb") as out:
+        subprocess.run(["gzip", "-6", "-c", archive], stdout=out, check=True)
+    os.remove(archive)
+    return archive + ".gz"
 
 
 def timed(argv, cwd, log, terminal):
@@ -172,7 +202,7 @@ def main():
     parser.add_argument("--pairs", type=int, default=5)
     parser.add_argument("--terminal-pairs", type=int, default=3)
     parser.add_argument("--work", default="/dev/shm")
-    parser.add_argument("--only", default="W1,W2,W3", help="workloads to run, e.g. W2")
+    parser.add_argument("--only", default="W1,W2,W3,W6,W7", help="workloads to run, e.g. W2")
     args = parser.parse_args()
     holvex = os.path.abspath(args.holvex) if args.holvex else build_release()
     wanted = args.only.split(",")
@@ -181,8 +211,50 @@ def main():
     calls = []
     work = tempfile.mkdtemp(prefix="holvex-bench-", dir=args.work)
     try:
-        for workload in ("W1", "W2", "W3"):
+        for workload in ("W1", "W2", "W3", "W6", "W7"):
             if workload not in wanted:
+                continue
+            archives = []
+            if workload == "W6":
+                gz, zst = make_share_archives(work)
+                archives = [gz, zst]
+                runs = [("W6 .tar.gz", [holvex, gz, "{out}/"],
+                         {"GNU tar -xzf": ["tar", "-xzf", gz],
+                          "bsdtar -xf": ["bsdtar", "-xf", gz],
+                          "gzip -dc (inflate floor)": ["sh", "-c", 'exec gzip -dc "$0" >/dev/null',
+                                                       gz]}),
+                        ("W6 .tar.zst", [holvex, zst, "{out}/"],
+                         {"GNU tar --zstd -xf": ["tar", "--zstd", "-xf", zst],
+                          "zstd -dc (floor)": ["sh", "-c", 'exec zstd -dc "$0" >/dev/null', zst]})]
+            elif workload == "W7":
+                rng = random.Random(2)
+                files = [("d%03d/f%05d.bin" % (i // 500, i), rng.randint(100, 8000))
+                         for i in range(50000)]
+                gz = compressed(make_archive(work, "w7", files))
+                archives = [gz]
+                runs = [("W7", [holvex, gz, "{out}/"],
+                         {"GNU tar -xzf": ["tar", "-xzf", gz],
+                          "GNU tar -xzvf": ["tar", "-xzvf", gz]})]
+            if archives:
+                for label, holvex_argv, peers in runs:
+                    for peer, peer_argv in peers.items():
+                        for terminal in ((False,) if workload == "W6" else (False, True)):
+                            if terminal and peer != "GNU tar -xzf":
+                                continue
+                            count = args.terminal_pairs if terminal else args.pairs
+                            a, b = pairs(work, holvex_argv, peer_argv, count, terminal)
+                            ratio = statistics.median(x / y for x, y in zip(a, b))
+                            peak_a = peak_b = 0
+                            if not terminal:
+                                peak_a = peak_kib(work, holvex_argv)
+                                peak_b = peak_kib(work, peer_argv)
+                            rows.append((label, "terminal" if terminal else "redirected", peer,
+                                         statistics.median(a), statistics.median(b), ratio,
+                                         peak_a, peak_b))
+                            print("%s %-10s %-18s holvex %.3f s  peer %.3f s  ratio %.3f  "
+                                  "peak %d / %d KiB" % rows[-1], flush=True)
+                for archive in archives:
+                    os.remove(archive)
                 continue
             if workload == "W1":
                 archive = make_archive(work, "w1", [("big%d.bin" % i, 512 << 20) for i in (1, 2)])
@@ -257,7 +329,7 @@ def main():
     for row in calls:
         lines.append("| %s | %d | %d | %.2f | %s |" % row)
     text = "\n".join(lines) + "\n"
-    if set(wanted) == {"W1", "W2", "W3"}:
+    if set(wanted) == {"W1", "W2", "W3", "W6", "W7"}:
         with open(os.path.join(HERE, "results.md"), "w") as f:
             f.write(text)
     sys.stdout.write("\n" + text)

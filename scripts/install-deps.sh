@@ -14,15 +14,26 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
+# The compression libraries compressed archives are read through (static
+# libraries included, for the release's static link).
+for pkg in zlib1g-dev libzstd-dev liblzma-dev libbz2-dev; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
 if $build_only; then
   have_pkg libgtest-dev || need+=(libgtest-dev)
 else
 have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
+have_pkg libz-mingw-w64-dev || need+=(libz-mingw-w64-dev)
 have_cmd wine || need+=(wine)
 have_pkg wine64 || need+=(wine64)
 have_cmd bsdtar || need+=(libarchive-tools)
 have_cmd zip || need+=(zip)
 have_cmd tar || need+=(tar)
+# The compressors the tests and the benchmark make compressed archives with.
+have_cmd gzip || need+=(gzip)
+have_cmd zstd || need+=(zstd)
+have_cmd xz || need+=(xz-utils)
+have_cmd bzip2 || need+=(bzip2)
 have_cmd tmux || need+=(tmux)
 have_cmd clang-format || need+=(clang-format)
 # The fuzz preset: clang with its sanitizer and libFuzzer runtimes.

@@ -43,6 +43,7 @@ struct ArchiveStream {
   bool finished = false;                  // no chunk comes after those filled
   bool failed = false;                    // ... because the data cannot be read
   bool stopping = false;                  // the reader has gone
+  int64_t file_bytes_at_end = 0;          // the file bytes decoded, once finished
   std::thread worker;
 
   // The reader's own: whether it holds the chunk after those released, how
@@ -147,6 +148,7 @@ void decompress(ArchiveStream& stream) {
       if (chunk.filled > 0) ++stream.filled_count;
       stream.finished = outcome != Fill::more;
       stream.failed = outcome == Fill::bad;
+      stream.file_bytes_at_end = decoding.file_bytes;
     }
     stream.filled_signal.notify_one();
   }
@@ -166,7 +168,10 @@ bool next_chunk(ArchiveStream& stream) {
   }
   stream.filled_signal.wait(
       lock, [&] { return stream.finished || stream.filled_count > stream.released_count; });
-  if (stream.filled_count == stream.released_count) return false;
+  if (stream.filled_count == stream.released_count) {
+    stream.file_bytes_released = stream.file_bytes_at_end;
+    return false;
+  }
   stream.holding = true;
   stream.offset = 0;
   return true;
