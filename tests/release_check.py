@@ -1,8 +1,10 @@
 """The release packages, as scripts/release.sh makes them from the committed
 sources: their checksums hold, each holds exactly its files, the Windows text
-files have CR LF line ends, the Linux binary needs no shared library, and the
-program in each package (the Windows one under Wine) extracts the sample
-archive exactly as Python's tarfile does."""
+files have CR LF line ends, the Linux binary needs no shared library, the
+Windows one imports only KERNEL32.dll and msvcrt.dll, and the program in each
+package (the Windows one under Wine) extracts the sample archive, plain and
+compressed with every format that build reads, exactly as Python's tarfile
+does."""
 
 import hashlib
 import os
@@ -70,6 +72,17 @@ class ReleaseTest(harness.TempDirTest):
         binary = os.path.join(unpacked, linux, "holvex")
         self.assertNotIn(b"NEEDED", subprocess.run(["objdump", "-p", binary], check=True,
                                                    capture_output=True).stdout)
+        exe = os.path.join(unpacked, windows, "holvex.exe")
+        imports = re.findall(rb"DLL Name: (\S+)", subprocess.run(
+            ["objdump", "-p", exe], check=True, capture_output=True).stdout)
+        self.assertEqual(sorted(set(imports)), [b"KERNEL32.dll", b"msvcrt.dll"])
+
+        samples = {"plain": SAMPLE}
+        for label, command in (("gzip", ["gzip", "-c"]), ("zstd", ["zstd", "-q", "-c"]),
+                               ("xz", ["xz", "-c"]), ("bzip2", ["bzip2", "-c"])):
+            samples[label] = self.path("sample.tar." + label)
+            with open(SAMPLE, "rb") as source, open(samples[label], "wb") as out:
+                subprocess.run(command, stdin=source, stdout=out, check=True)
 
         with tarfile.open(SAMPLE) as tf:
             reference = self.path("reference")
@@ -78,14 +91,15 @@ class ReleaseTest(harness.TempDirTest):
                         WINEARCH="win64")
         wine_env.setdefault("WINEPREFIX", os.path.join(os.environ.get("HOME", "/root"),
                                                        ".wine-holvex"))
-        runs = {
-            "linux": ([binary, SAMPLE], "/", harness.ENV),
-            "windows": (["wine", os.path.join(unpacked, windows, "holvex.exe"),
-                         "Z:" + SAMPLE.replace("/", "\\")], "\\", wine_env),
-        }
-        for platform, (argv, sep, env) in runs.items():
-            with self.subTest(platform):
-                out = self.path("out-" + platform)
+        runs = {}
+        for label, sample in samples.items():
+            runs["linux", label] = ([binary, sample], "/", harness.ENV)
+            if label in ("plain", "gzip"):
+                runs["windows", label] = (["wine", exe, "Z:" + sample.replace("/", "\\")], "\\",
+                                          wine_env)
+        for (platform, label), (argv, sep, env) in runs.items():
+            with self.subTest(platform=platform, sample=label):
+                out = self.path("out-%s-%s" % (platform, label))
                 os.mkdir(out)
                 outdir = out if sep == "/" else "Z:" + out.replace("/", "\\")
                 result = subprocess.run(argv + [outdir + sep], capture_output=True, env=env,
