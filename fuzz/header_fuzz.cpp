@@ -3,6 +3,7 @@
 // the records of a pax extended header and as number text; every result is
 // checked against a plain reference.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "extract/header.h"
 #include "extract/pax_size.h"
@@ -27,27 +29,29 @@ bool nul_or_space(char c) {
   return c == '\0' || c == ' ';
 }
 
-// The size field's value by a second road: 128-bit arithmetic, capped once
-// it is past any size. Returns false for a field that cannot be a size.
+// The size field's value by a second road: the base-256 digits with their
+// leading zero bytes dropped must fit in eight bytes; the octal digits after
+// any NULs and spaces are converted by std::from_chars. Returns false for a
+// field that cannot be a size.
 bool reference_size(const Text& field, int64_t& size) {
-  constexpr unsigned __int128 kCap = static_cast<unsigned __int128>(1) << 70;
-  unsigned __int128 value = 0;
-  const auto first = field.empty() ? 0u : static_cast<unsigned char>(field[0]);
-  if ((first & 0x80) != 0) {
-    if (first != 0x80) return false;
-    for (size_t i = 1; i < field.size(); ++i) {
-      value = value * 256 + static_cast<unsigned char>(field[i]);
-      if (value > kCap) value = kCap;
-    }
+  uint64_t value = 0;
+  if (!field.empty() && (static_cast<unsigned char>(field[0]) & 0x80) != 0) {
+    if (static_cast<unsigned char>(field[0]) != 0x80) return false;
+    const size_t first = field.find_first_not_of('\0', 1);
+    const std::string_view digits =
+        first == Text::npos ? std::string_view() : std::string_view(field).substr(first);
+    if (digits.size() > sizeof value) return false;
+    for (const char byte : digits) value = value << 8 | static_cast<unsigned char>(byte);
   } else {
-    size_t at = 0;
-    while (at < field.size() && nul_or_space(field[at])) ++at;
-    for (; at < field.size() && field[at] >= '0' && field[at] <= '7'; ++at) {
-      value = value * 8 + static_cast<unsigned>(field[at] - '0');
-      if (value > kCap) value = kCap;
-    }
+    const size_t first = field.find_first_not_of(std::string_view("\0 ", 2));
+    const std::string_view rest =
+        first == Text::npos ? std::string_view() : std::string_view(field).substr(first);
+    const std::string_view digits = rest.substr(0, rest.find_first_not_of("01234567"));
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+    if (error == std::errc::result_out_of_range) return false;
   }
-  if (value > static_cast<unsigned __int128>(kMaxMemberSize)) return false;
+  if (value > static_cast<uint64_t>(kMaxMemberSize)) return false;
   size = static_cast<int64_t>(value);
   return true;
 }
@@ -90,40 +94,48 @@ void check_header(const Text& block) {
   check(member.type == (digit ? type_byte - '0' : 0), "header: type");
 }
 
-// The size record search by a second road, record by record as the format
-// frames them: "<length> <key>=<value>\n".
+// The size record search by a second road: each record is cut off at the
+// length its prefix (the digits before the first space) gives, and a size
+// value is converted by std::from_chars once its leading zeros are dropped.
 PaxSize reference_pax_size(const Text& records) {
   PaxSize result;
-  const size_t total = records.size();
-  size_t at = 0;
-  while (at < total) {
-    size_t i = at;
+  std::string_view rest = records;
+  while (!rest.empty()) {
+    const size_t space = rest.find(' ');
+    const std::string_view prefix = rest.substr(0, space);
     size_t length = 0;
-    for (; i < total && records[i] >= '0' && records[i] <= '9'; ++i) {
-      length = std::min(length * 10 + static_cast<size_t>(records[i] - '0'), total + 1);
-    }
-    const bool has_length = i > at && i < total && records[i] == ' ';
-    const size_t key = i + 1;
-    const bool is_size = has_length && records.compare(key, 5, "size=") == 0;
-    const bool framed = has_length && length > key - at && length <= total - at &&
-                        records[at + length - 1] == '\n' &&
-                        records.find('=', key) < at + length - 1;
+    const auto [end, error] = std::from_chars(prefix.data(), prefix.data() + prefix.size(), length);
+    const bool has_length =
+        space != std::string_view::npos && !prefix.empty() && end == prefix.data() + prefix.size();
+    const std::string_view after = has_length ? rest.substr(space + 1) : std::string_view();
+    const bool is_size = after.starts_with("size=");
+    // A record holds more than its prefix, ends in a newline and has a "="
+    // before that newline.
+    const bool framed =
+        has_length && error != std::errc::result_out_of_range && length > space + 1 &&
+        length <= rest.size() && rest[length - 1] == '\n' &&
+        rest.substr(space + 1, length - space - 2).find('=') != std::string_view::npos;
     if (!framed) {
       if (is_size) result.kind = PaxSizeKind::bad;
       return result;
     }
     if (is_size) {
-      const Text value = records.substr(key + 5, at + length - 1 - (key + 5));
-      const bool digits = !value.empty() && value.size() <= 19 &&
-                          value.find_first_not_of("0123456789") == Text::npos;
-      if (!digits || std::stoull(value) > static_cast<uint64_t>(kMaxMemberSize)) {
+      const std::string_view value = rest.substr(space + 6, length - space - 7);
+      const size_t nonzero = value.find_first_not_of('0');
+      const std::string_view digits =
+          nonzero == std::string_view::npos ? std::string_view() : value.substr(nonzero);
+      uint64_t number = 0;
+      const auto [stop, failure] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), number);
+      const bool whole = digits.empty() || (failure == std::errc() && stop == digits.end());
+      if (value.empty() || !whole || number > static_cast<uint64_t>(kMaxMemberSize)) {
         result.kind = PaxSizeKind::bad;
         return result;
       }
       result.kind = PaxSizeKind::found;
-      result.size = static_cast<int64_t>(std::stoull(value));
+      result.size = static_cast<int64_t>(number);
     }
-    at += length;
+    rest.remove_prefix(length);
   }
   return result;
 }
