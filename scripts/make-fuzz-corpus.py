@@ -25,6 +25,9 @@ import tempfile
 
 BLOCK = 512
 WALK_MAX_LEN = 4096
+# Every file's time, and no access or change times in the archives: the seeds
+# are byte for byte the same on every machine and every run.
+FIXED_TIME = 1767225600  # 2026-01-01
 LONG_NAME = "long/" + "a" * 60 + "/" + "b" * 60 + ".txt"
 
 
@@ -45,31 +48,43 @@ def make_tree(root):
     put("filelink", b"through the file link?\n")
     os.symlink("d/one", os.path.join(root, "sym"))
     os.link(os.path.join(root, "d/one"), os.path.join(root, "d/one-again"))
+    # One time for everything, so that the archives are the same on every run.
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            os.utime(os.path.join(dirpath, name), (FIXED_TIME, FIXED_TIME), follow_symlinks=False)
 
 
 # The names that meet the walk target's links come first, so that they lie
-# within the first few blocks.
-MEMBERS = ["link", "hard", "filelink", "sym", LONG_NAME, "d"]
+# within the first few blocks. Every path is named (the writers do not
+# recurse), so no writer's order depends on how the file system lists a
+# directory.
+MEMBERS = ["link", "link/escape", "hard", "filelink", "sym", "long", "long/" + "a" * 60, LONG_NAME,
+           "d", "d/block", "d/empty", "d/one", "d/one-again"]
 
 
 def tool_archives(root):
     """(label, bytes) for each writer and format."""
-    runs = []
-    for fmt in ("gnu", "posix", "ustar"):
-        runs.append((f"gnutar-{fmt}", ["tar", f"--format={fmt}", "--blocking-factor=1", "-cf", "-"]))
-    for fmt in ("pax", "gnutar", "ustar"):
-        runs.append((f"bsdtar-{fmt}", ["bsdtar", f"--format={fmt}", "-b", "1", "-cf", "-"]))
     archives = []
-    for label, command in runs:
+    for fmt in ("gnu", "posix", "ustar"):
+        command = ["tar", f"--format={fmt}", "--blocking-factor=1", "--no-recursion",
+                   "--numeric-owner", "--pax-option=delete=atime,delete=ctime", "-cf", "-"]
         result = subprocess.run(command + MEMBERS, cwd=root, capture_output=True, check=False)
         if result.stdout:
-            archives.append((label, result.stdout))
+            archives.append((f"gnutar-{fmt}", result.stdout))
+    # bsdtar writes the members of GNU tar's archive anew: read from the
+    # tree, its pax headers would carry the files' access and change times.
+    source = archives[0][1] if archives else b""
+    for fmt in ("pax", "gnutar", "ustar"):
+        result = subprocess.run(["bsdtar", f"--format={fmt}", "-b", "1", "-cf", "-", "@-"],
+                                input=source, capture_output=True, check=False)
+        if source and result.stdout:
+            archives.append((f"bsdtar-{fmt}", result.stdout))
     for fmt, label in ((tarfile.GNU_FORMAT, "gnu"), (tarfile.PAX_FORMAT, "pax"),
                        (tarfile.USTAR_FORMAT, "ustar")):
         out = io.BytesIO()
         with tarfile.open(fileobj=out, mode="w", format=fmt) as tar:
             for name in MEMBERS:
-                tar.add(os.path.join(root, name), arcname=name)
+                tar.add(os.path.join(root, name), arcname=name, recursive=False)
         archives.append((f"tarfile-{label}", out.getvalue()))
     return archives
 
