@@ -11,8 +11,8 @@ import subprocess
 import tarfile
 
 from extraction_harness import (BLOCK, PROMPT_AND_BLANK, SUPPORT_LINE, SparseArchive, extract,
-                                member_data, out_path, raw_members, size_field_base256,
-                                system_tar_extract, tree, walk_lines)
+                                file_line, grouped, member_data, out_path, raw_members,
+                                size_field_base256, system_tar_extract, tree, walk_lines)
 from harness import (BIN_DIR, CRLF, WINDOWS, host_path, TempDirTest, bsdtar, fault_env, gnu_tar,
                      main, make_tree, python_tar, raw_header)
 
@@ -29,14 +29,6 @@ def make_archive(writer, archive, source, members):
     make_tree(source, dict(members))
     names = [name.rstrip("/") for name, _ in members]
     (gnu_tar if writer == "gnu_tar" else bsdtar)(archive, source, names)
-
-
-def grouped(count):
-    return "{:,}".format(count).encode()
-
-
-def file_line(out, name, size):
-    return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
 
 
 def create_line(out, name):
