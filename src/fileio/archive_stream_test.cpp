@@ -1,7 +1,8 @@
 // Compressed archives through the file services, on gzip files made here
 // with zlib (the one format every build reads): the data, positions and end
 // flag of the decompressed bytes, moves by reading, and damage that fails
-// the read instead of ending the data.
+// the read instead of ending the data. (Copies of members from compressed
+// archives, cut ones included, are tested end to end: test_extraction.py.)
 #include "fileio/archive_stream.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr int32_t kArchive = 1;
-constexpr int32_t kOutput = 2;
 
 // One gzip member holding `data`, as gzip -6 makes it.
 Text gzip_member(const Text& data) {
@@ -159,37 +159,6 @@ TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
       }
       close_file(kArchive);
     }
-  }
-}
-
-TEST_F(ArchiveStreamTest, CopyBlocksWritesTheDataUpToAFailure) {
-  // A header block, then a member's data in its blocks.
-  const Text header = pattern_bytes(512, 3);
-  const Text content = compressible(3 * kStreamChunkSize + 100, 11);
-  const int64_t size = static_cast<int64_t>(content.size());
-  const int64_t blocks = (size + 511) / 512;
-  const Text whole = gzip_member(header + content + Text(blocks * 512 - size, '\0'));
-  const Text out = dir.at("out.bin");
-  for (const bool cut : {false, true}) {
-    SCOPED_TRACE(cut ? "cut" : "whole");
-    const Text name = dir.at("a.tar.gz");
-    write_file(name, cut ? whole.substr(0, whole.size() * 2 / 3) : whole);
-    open_binary(name, kArchive);
-    EXPECT_EQ(read_block(kArchive, 512), header);
-    open_output(out, kOutput);
-    const int64_t written = copy_blocks(kArchive, kOutput, blocks, size);
-    close_file(kOutput);
-    EXPECT_EQ(read_failed(kArchive), cut);
-    EXPECT_EQ(at_end(kArchive), 0);
-    if (cut) {
-      EXPECT_GT(written, 0);
-      EXPECT_LT(written, size);
-    } else {
-      EXPECT_EQ(written, size);
-      EXPECT_EQ(get_position(kArchive), 512 + blocks * 512 + 1);
-    }
-    EXPECT_EQ(read_file(out), content.substr(0, static_cast<size_t>(written)));
-    close_file(kArchive);
   }
 }
 
