@@ -7,6 +7,8 @@ import fcntl
 import io
 import os
 import re
+import socket
+import stat
 import subprocess
 import tarfile
 
@@ -724,6 +726,113 @@ class Failures(TempDirTest):
             file_line(out, "ok.txt", 1000)])
         self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
                                      b"dirhere": "dir", b"ok.txt": members[-1][1]})
+
+    # (case, what stands at the member "entry"'s path). Each is refused with
+    # the member's line and "Cannot create this file" and left as it is; no
+    # open waits on it (a hang fails the row through the run's timeout); and
+    # the walk goes on to the member after it.
+    NOT_PLAIN_FILES = [
+        ("character device", "device"),
+        ("FIFO with a reader", "read fifo"),
+        ("FIFO without a reader", "fifo"),
+        ("socket", "socket"),
+        ("directory at a file's path", "directory"),
+        ("kernel setting mounted over a file", "mounted setting"),
+        ("file of a process's own /proc/<pid>/ directory", "proc"),
+    ]
+    # Wine reaches the host's file system too: what it sees of these.
+    WINE_KINDS = ("device", "read fifo", "fifo", "socket", "directory")
+
+    def place(self, kind, entry, setting):
+        """Makes the entry of `kind` at `entry`; returns a check that it is
+        as it was."""
+        if kind == "device":
+            os.mknod(entry, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+            before = os.lstat(entry)
+            return lambda: self.assertEqual(
+                (os.lstat(entry).st_mode, os.lstat(entry).st_rdev), (before.st_mode, before.st_rdev))
+        if kind in ("read fifo", "fifo"):
+            os.mkfifo(entry)
+            reader = os.open(entry, os.O_RDONLY | os.O_NONBLOCK) if kind == "read fifo" else None
+
+            def check():
+                self.assertTrue(stat.S_ISFIFO(os.lstat(entry).st_mode))
+                if reader is not None:
+                    try:
+                        got = os.read(reader, 100)
+                    except BlockingIOError:
+                        got = b""
+                    os.close(reader)
+                    self.assertEqual(got, b"", "the reader got the member's data")
+            return check
+        if kind == "socket":
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.addCleanup(listener.close)
+            listener.bind(entry)
+            listener.listen()
+            listener.setblocking(False)
+
+            def check():
+                self.assertTrue(stat.S_ISSOCK(os.lstat(entry).st_mode))
+                self.assertRaises(BlockingIOError, listener.accept)
+            return check
+        if kind == "directory":
+            os.mkdir(entry)
+            return lambda: self.assertEqual(os.listdir(entry), [])
+        # A kernel setting of a sleeping process: its OOM score, read at
+        # its own place, or mounted over a plain file of the output directory.
+        with open(setting, "rb") as f:
+            before = f.read()
+        if kind == "mounted setting":
+            with open(entry, "wb"):
+                pass
+            if subprocess.run(["mount", "--bind", setting, entry],
+                              capture_output=True).returncode != 0:
+                self.skipTest("no bind mounts here")
+            self.addCleanup(subprocess.run, ["umount", entry], capture_output=True)
+
+        def check():
+            with open(setting, "rb") as f:
+                self.assertEqual(f.read(), before)
+        return check
+
+    def test_entries_that_are_not_plain_files(self):
+        sleeper = subprocess.Popen(["sleep", "600"])
+        self.addCleanup(sleeper.wait)
+        self.addCleanup(sleeper.kill)
+        setting = "/proc/%d/oom_score_adj" % sleeper.pid
+        # For a setting, a value the kernel would take; elsewhere more than a
+        # pipe holds, so that a FIFO's reader that never reads would stall
+        # the writer.
+        setting_data = b"1000\n"
+        big = member_data(1 << 20, seed=56)
+        after = member_data(300, seed=57)
+        cannot = b"ERROR: Cannot create this file"
+        for case, kind in self.NOT_PLAIN_FILES:
+            if WINDOWS and kind not in self.WINE_KINDS:
+                continue
+            with self.subTest(case):
+                if kind == "proc":
+                    out, name = "/proc/%d" % sleeper.pid, "oom_score_adj"
+                else:
+                    out, name = self.path(kind.replace(" ", "-")), "entry"
+                    os.mkdir(out)
+                unchanged = self.place(kind, os.path.join(out, name), setting)
+                data = setting_data if kind in ("proc", "mounted setting") else big
+                archive = self.path(kind.replace(" ", "-") + ".tar")
+                python_tar(archive, [(name, data, tarfile.REGTYPE),
+                                     ("next.txt", after, tarfile.REGTYPE)])
+                expected = [file_line(out, name, len(data)), cannot,
+                            file_line(out, "next.txt", len(after))]
+                if kind == "proc":
+                    # Nothing can be made there at all.
+                    expected.append(cannot)
+                self.assertEqual(walk_lines(self, archive, out), expected)
+                unchanged()
+                if kind != "proc":
+                    self.assertEqual(sorted(os.listdir(out)), [name, "next.txt"])
+                    with open(os.path.join(out, "next.txt"), "rb") as f:
+                        self.assertEqual(f.read(), after)
 
     def test_a_file_locked_by_another_process_keeps_its_data(self):
         if WINDOWS:

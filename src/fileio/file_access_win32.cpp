@@ -70,6 +70,11 @@ bool system_open(const Text& name, FileRecord& record) {
 
   DWORD last_error = 0;
   const DWORD type = guarded_call([&] { return GetFileType(handle); }, last_error);
+  // Output goes only into a disk file: never into a device or a pipe.
+  if (output && type != FILE_TYPE_DISK) {
+    close_handle(handle);
+    return false;
+  }
   record.handle = reinterpret_cast<intptr_t>(handle);
   record.disk_file = type == FILE_TYPE_DISK;
   BY_HANDLE_FILE_INFORMATION information{};
