@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/progress_row.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
 #include "extract/extraction_loop.h"
@@ -81,6 +82,9 @@ void output_unhandled(const Member& member) {
   print_line("ERROR: Type problem!");
   print_line("Unhandled: " + number_text(member.type));
   print_line("Contact me at " + kSupportAddress + " and I'll add support.");
+  // The wait is for someone reading the prompt: with the output going to a
+  // file or pipe, nobody sees it, and the next line must start a line.
+  if (!output_is_screen()) return;
   print_text(" ==press any key==");
   wait_key();
   // Blank the prompt so the next line starts at the beginning of this row.
