@@ -762,57 +762,44 @@ class Failures(TempDirTest):
     WINE_KINDS = ("device", "read fifo", "fifo", "socket", "directory")
 
     def place(self, kind, entry, setting):
-        """Makes the entry of `kind` at `entry`; returns a check that it is
-        as it was."""
+        """Makes the entry of `kind` at `entry`; returns a function whose
+        value must not change with the run: what the entry is, what a FIFO's
+        reader received, and the kernel setting (a sleeping process's OOM
+        score, at its own place or mounted over a file of the output
+        directory)."""
         if kind == "device":
             os.mknod(entry, stat.S_IFCHR | 0o666, os.makedev(1, 3))
-            before = os.lstat(entry)
-            return lambda: self.assertEqual(
-                (os.lstat(entry).st_mode, os.lstat(entry).st_rdev), (before.st_mode, before.st_rdev))
-        if kind in ("read fifo", "fifo"):
+        elif kind in ("read fifo", "fifo"):
             os.mkfifo(entry)
-            reader = os.open(entry, os.O_RDONLY | os.O_NONBLOCK) if kind == "read fifo" else None
-
-            def check():
-                self.assertTrue(stat.S_ISFIFO(os.lstat(entry).st_mode))
-                if reader is not None:
-                    try:
-                        got = os.read(reader, 100)
-                    except BlockingIOError:
-                        got = b""
-                    os.close(reader)
-                    self.assertEqual(got, b"", "the reader got the member's data")
-            return check
-        if kind == "socket":
+        elif kind == "socket":
             listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
             self.addCleanup(listener.close)
             listener.bind(entry)
             listener.listen()
-            listener.setblocking(False)
-
-            def check():
-                self.assertTrue(stat.S_ISSOCK(os.lstat(entry).st_mode))
-                self.assertRaises(BlockingIOError, listener.accept)
-            return check
-        if kind == "directory":
+        elif kind == "directory":
             os.mkdir(entry)
-            return lambda: self.assertEqual(os.listdir(entry), [])
-        # A kernel setting of a sleeping process: its OOM score, read at
-        # its own place, or mounted over a plain file of the output directory.
-        with open(setting, "rb") as f:
-            before = f.read()
-        if kind == "mounted setting":
-            with open(entry, "wb"):
-                pass
+        elif kind == "mounted setting":
+            make_tree(os.path.dirname(entry), {os.path.basename(entry): b""})
             if subprocess.run(["mount", "--bind", setting, entry],
                               capture_output=True).returncode != 0:
                 self.skipTest("no bind mounts here")
             self.addCleanup(subprocess.run, ["umount", entry], capture_output=True)
+        reader = os.open(entry, os.O_RDONLY | os.O_NONBLOCK) if kind == "read fifo" else None
+        if reader is not None:
+            self.addCleanup(os.close, reader)
 
-        def check():
+        def state():
+            status = os.lstat(entry)
+            received = b""
+            if reader is not None:
+                try:
+                    received = os.read(reader, 1 << 20)
+                except BlockingIOError:
+                    pass
             with open(setting, "rb") as f:
-                self.assertEqual(f.read(), before)
-        return check
+                return (stat.S_IFMT(status.st_mode), status.st_rdev, received, f.read(),
+                        os.listdir(entry) if kind == "directory" else None)
+        return state
 
     def test_entries_that_are_not_plain_files(self):
         sleeper = subprocess.Popen(["sleep", "600"])
@@ -835,7 +822,8 @@ class Failures(TempDirTest):
                 else:
                     out, name = self.path(kind.replace(" ", "-")), "entry"
                     os.mkdir(out)
-                unchanged = self.place(kind, os.path.join(out, name), setting)
+                state = self.place(kind, os.path.join(out, name), setting)
+                before = state()
                 data = setting_data if kind in ("proc", "mounted setting") else big
                 archive = self.path(kind.replace(" ", "-") + ".tar")
                 python_tar(archive, [(name, data, tarfile.REGTYPE),
@@ -846,7 +834,7 @@ class Failures(TempDirTest):
                     # Nothing can be made there at all.
                     expected.append(cannot)
                 self.assertEqual(walk_lines(self, archive, out), expected)
-                unchanged()
+                self.assertEqual(state(), before)
                 if kind != "proc":
                     self.assertEqual(sorted(os.listdir(out)), [name, "next.txt"])
                     with open(os.path.join(out, "next.txt"), "rb") as f:
