@@ -732,7 +732,8 @@ class NothingWrittenThroughLinks(TempDirTest):
 
     def test_a_directory_being_written_cannot_be_renamed(self):
         # While members are written into out/sub, another program cannot
-        # rename it (Windows holds each level without delete sharing). The
+        # rename it (Windows holds each level without delete sharing), also
+        # when the output directory is spelled with "/". The
         # links after sub/a.txt print far more than a pipe holds, so holvex
         # is still in sub, blocked on its output, when the rename is tried.
         # On POSIX a renamed directory simply keeps receiving the members.
@@ -746,7 +747,8 @@ class NothingWrittenThroughLinks(TempDirTest):
         out = self.path("out")
         sub, moved = os.path.join(out, "sub"), os.path.join(out, "moved")
         os.mkdir(out)
-        holvex = subprocess.Popen(command("holvex", host_path(archive), host_path(out)),
+        slashed = host_path(out).replace("\\", "/") + "/"
+        holvex = subprocess.Popen(command("holvex", host_path(archive), slashed),
                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                   stderr=subprocess.DEVNULL, env=ENV, start_new_session=True)
         try:

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <set>
+#include <utility>
 
 #include "fileio/directory_service.h"
 #include "fileio/test_files.h"
@@ -63,59 +64,30 @@ TEST_F(DirectoryServiceWin32Test, LongPathsAreProbedAndMadeWhole) {
     while (path.size() + 201 < length) {
       path += "\\" + Text(200, static_cast<char>('a' + path.size() % 26));
       make_directory(path);
-      EXPECT_EQ(long_path_attributes(path), FILE_ATTRIBUTE_DIRECTORY);
     }
     const Text leaf(length - path.size() - 1, static_cast<char>('0' + length % 10));
     const Text name = path + "\\" + leaf;
     make_directory(name);
-    EXPECT_EQ(long_path_attributes(name), FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(find_entry(name, kAttributeDirectory), leaf);
     EXPECT_EQ(find_entry(name, 0), "");
-    EXPECT_EQ(find_entry(name + "\\", kAttributeDirectory), "");
     EXPECT_EQ(find_entry(name + "-more", kAttributeDirectory), "");
     // Cut to 255 characters, the path names nothing that was made.
-    if (length > 255) {
-      EXPECT_EQ(long_path_attributes(name.substr(0, 255)), -1);
-    }
+    EXPECT_EQ(path_exists(name.substr(0, 255)), length == 255);
   }
 }
 
-// A device is no directory entry, also when a name merely looks like one;
-// a name that only begins like a device is an ordinary entry.
-TEST_F(DirectoryServiceWin32Test, DevicesAreNoEntries) {
+// A device is no directory entry, also when its name has a directory or an
+// extension; a name that only begins like one is. A drive's root named as
+// itself is found, as a directory, whatever it holds.
+TEST_F(DirectoryServiceWin32Test, DevicesAreNoEntriesRootsAreThemselves) {
   write_file(dir.at("NULyyy.txt"), "x");
-  for (const char* device : {"COM1", "NUL", "CON", "nul.txt", "\\\\.\\COM1", "CONIN$"}) {
-    SCOPED_TRACE(device);
-    EXPECT_EQ(find_entry(device, 0), "");
-    EXPECT_EQ(find_entry(device, kAttributeDirectory), "");
-  }
+  const std::pair<Text, int32_t> probes[] = {{"COM1", 0},        {"NUL", kAttributeDirectory},
+                                             {"CON", 0},         {dir.at("nul.txt"), 0},
+                                             {"\\\\.\\COM1", 0}, {"Z:\\.", 0}};
+  for (const auto& [path, mask] : probes) EXPECT_EQ(find_entry(path, mask), "") << path;
   EXPECT_EQ(find_entry(dir.at("NULyyy.txt"), 0), "NULyyy.txt");
-}
-
-// Trailing dots and spaces of each component go, as from a narrow path; "/"
-// is a separator; a drive's root ("Z:\.") is found as itself.
-TEST_F(DirectoryServiceWin32Test, PathsAreNormalisedAsNarrowPathsAre) {
-  make_directory(dir.at("made. . "));
-  EXPECT_EQ(long_path_attributes(dir.at("made")), FILE_ATTRIBUTE_DIRECTORY);
-  write_file(dir.at("made\\in.txt"), "x");
-  struct Probe {
-    Text path;
-    int32_t mask;
-    Text expected;
-  };
-  const Probe probes[] = {
-      {dir.at("made. "), kAttributeDirectory, "made"},
-      {dir.at("made.\\in.txt. "), 0, "in.txt"},
-      {dir.path() + "/made//in.txt", 0, "in.txt"},
-      {dir.path() + "/made/", 0, "in.txt"},
-      {dir.at("made\\.\\..\\made\\in.txt"), 0, "in.txt"},
-      {"Z:\\.", kAttributeDirectory, "Z:\\"},
-      {"Z:\\.", 0, ""},
-  };
-  for (const Probe& probe : probes) {
-    SCOPED_TRACE(probe.path);
-    EXPECT_EQ(find_entry(probe.path, probe.mask), probe.expected);
-  }
+  EXPECT_EQ(find_entry("Z:\\.", kAttributeDirectory), "Z:\\");
+  EXPECT_EQ(find_entry(dir.path() + "/", 0), "NULyyy.txt");
 }
 
 TEST_F(DirectoryServiceWin32Test, BareDriveSearchesItsCurrentDirectory) {

@@ -24,15 +24,12 @@ TEST(SystemPath, NormalisedAsANarrowPathThenPrefixed) {
       {R"(Z:\a\ \. \b)", R"(\\?\Z:\a\b)", false},
       {R"(Z:\a\.\b\..\c)", R"(\\?\Z:\a\c)", false},
       {R"(Z:\a\NULyyy.txt)", R"(\\?\Z:\a\NULyyy.txt)", false},
-      {R"(Z:\a\x:y)", R"(\\?\Z:\a\x:y)", false},
       {R"(\\server\share\x. )", R"(\\?\UNC\server\share\x)", false},
       // Given with the prefix, a path is the system's own: used as it is.
       {R"(\\?\Z:\a. \..\b)", R"(\\?\Z:\a. \..\b)", false},
       {"COM1", R"(\\.\COM1)", true},
       {"NUL", R"(\\.\NUL)", true},
       {R"(Z:\a\CON.txt)", R"(\\.\CON)", true},
-      {R"(\\.\COM1)", R"(\\.\COM1)", true},
-      {"", "", false},
       {"Z:\\a\0b"s, "", false},
       // The longest path the system takes, its prefix included.
       {"Z:\\" + Text(32760, 'a'), R"(\\?\Z:\)" + Text(32760, 'a'), false},
@@ -44,15 +41,6 @@ TEST(SystemPath, NormalisedAsANarrowPathThenPrefixed) {
     EXPECT_TRUE(got.path == wide(c.expected));
     EXPECT_EQ(got.device, c.device);
   }
-}
-
-TEST(SystemPath, NamesComeBackInTheProgramsBytes) {
-  EXPECT_EQ(program_name(L"plain.txt"), "plain.txt");
-  EXPECT_EQ(program_name(L""), "");
-  // The same code page both ways: a name's bytes survive the round trip.
-  const Text bytes = "caf\xE9.tar";
-  const std::wstring path = system_path(R"(Z:\)" + bytes).path;
-  EXPECT_EQ(program_name(path.c_str() + 7), bytes);
 }
 
 }  // namespace

@@ -147,14 +147,6 @@ class AsPlainUser {
 // read-only attribute in the POSIX mode, which binds no administrator.
 bool read_only_files_bind(const TempDir& dir);
 
-#ifdef _WIN32
-// The attributes of `path` (-1 when it is missing) and the bytes of the file
-// there, reached with the "\\?\" prefix (so past 260 characters), without the
-// services under test.
-int64_t long_path_attributes(const Text& path);
-Text read_long_file(const Text& path);
-#endif
-
 // Makes `path` a sparse file of `size` bytes that holds `bytes` at `offset`
 // (from 0) and zeros elsewhere, without writing the zeros.
 void make_sparse_file(const Text& path, int64_t size, int64_t offset, const Text& bytes);

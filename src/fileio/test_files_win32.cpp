@@ -2,7 +2,6 @@
 #include <winioctl.h>
 
 #include <stdexcept>
-#include <string>
 
 #include "fileio/test_files.h"
 
@@ -41,34 +40,4 @@ bool read_only_files_bind(const TempDir& dir) {
   SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(probe.c_str());
   return binds;
-}
-
-namespace {
-
-std::wstring prefixed(const Text& path) {
-  std::wstring wide(path.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                         wide.data(), static_cast<int>(wide.size()));
-  wide.resize(static_cast<size_t>(length > 0 ? length : 0));
-  return L"\\\\?\\" + wide;
-}
-
-}  // namespace
-
-int64_t long_path_attributes(const Text& path) {
-  const DWORD attributes = GetFileAttributesW(prefixed(path).c_str());
-  return attributes == INVALID_FILE_ATTRIBUTES ? -1 : static_cast<int64_t>(attributes);
-}
-
-Text read_long_file(const Text& path) {
-  HANDLE file = CreateFileW(prefixed(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read " + path);
-  Text bytes(4096, '\0');
-  DWORD got = 0;
-  const bool ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-  CloseHandle(file);
-  if (!ok) throw std::runtime_error("cannot read " + path);
-  bytes.resize(got);
-  return bytes;
 }
