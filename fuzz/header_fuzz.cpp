@@ -1,18 +1,25 @@
 // Fuzz target: header decoding and the number conversions behind it. The
 // input is taken at once as a header block, as a size field of any length, as
-// the records of a pax extended header and as number text; every result is
-// checked against a plain reference.
+// the records of a pax extended header, as the sparse map that begins a
+// member's data and as number text; every result is checked against a plain
+// reference written another way.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <numeric>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "extract/header.h"
-#include "extract/pax_size.h"
+#include "extract/pax_records.h"
+#include "extract/sparse_map.h"
 #include "text/number_text.h"
 
 namespace {
@@ -23,31 +30,29 @@ void check(bool ok, const char* what) {
   std::abort();
 }
 
-bool nul_or_space(char c) {
-  return c == '\0' || c == ' ';
-}
-
-// The size field's value by a second road: 128-bit arithmetic, capped once
-// it is past any size. Returns false for a field that cannot be a size.
+// The size field's value by a second road: the base-256 digits with their
+// leading zero bytes dropped must fit in eight bytes; the octal digits after
+// any NULs and spaces are converted by std::from_chars. Returns false for a
+// field that cannot be a size.
 bool reference_size(const Text& field, int64_t& size) {
-  constexpr unsigned __int128 kCap = static_cast<unsigned __int128>(1) << 70;
-  unsigned __int128 value = 0;
-  const auto first = field.empty() ? 0u : static_cast<unsigned char>(field[0]);
-  if ((first & 0x80) != 0) {
-    if (first != 0x80) return false;
-    for (size_t i = 1; i < field.size(); ++i) {
-      value = value * 256 + static_cast<unsigned char>(field[i]);
-      if (value > kCap) value = kCap;
-    }
+  uint64_t value = 0;
+  if (!field.empty() && (static_cast<unsigned char>(field[0]) & 0x80) != 0) {
+    if (static_cast<unsigned char>(field[0]) != 0x80) return false;
+    const size_t first = field.find_first_not_of('\0', 1);
+    const std::string_view digits =
+        first == Text::npos ? std::string_view() : std::string_view(field).substr(first);
+    if (digits.size() > sizeof value) return false;
+    for (const char byte : digits) value = value << 8 | static_cast<unsigned char>(byte);
   } else {
-    size_t at = 0;
-    while (at < field.size() && nul_or_space(field[at])) ++at;
-    for (; at < field.size() && field[at] >= '0' && field[at] <= '7'; ++at) {
-      value = value * 8 + static_cast<unsigned>(field[at] - '0');
-      if (value > kCap) value = kCap;
-    }
+    const size_t first = field.find_first_not_of(std::string_view("\0 ", 2));
+    const std::string_view rest =
+        first == Text::npos ? std::string_view() : std::string_view(field).substr(first);
+    const std::string_view digits = rest.substr(0, rest.find_first_not_of("01234567"));
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+    if (error == std::errc::result_out_of_range) return false;
   }
-  if (value > static_cast<unsigned __int128>(kMaxMemberSize)) return false;
+  if (value > static_cast<uint64_t>(kMaxMemberSize)) return false;
   size = static_cast<int64_t>(value);
   return true;
 }
@@ -61,17 +66,59 @@ void check_size_field(const Text& field) {
   check(size == (good ? expected : 0), "size field: value");
 }
 
+// A field's bytes without NULs and spaces at its ends, by a second road:
+// the first and last bytes that are neither.
+Text reference_trim(const std::string_view field) {
+  const size_t first = field.find_first_not_of(std::string_view("\0 ", 2));
+  if (first == std::string_view::npos) return "";
+  const size_t last = field.find_last_not_of(std::string_view("\0 ", 2));
+  return Text(field.substr(first, last - first + 1));
+}
+
+// The field of `length` bytes at `offset`, as much of it as the block holds.
+std::string_view field_at(const Text& block, size_t offset, size_t length) {
+  if (block.size() <= offset) return {};
+  return std::string_view(block).substr(offset, length);
+}
+
+// The checksum test by a second road: the field read by sscanf-like steps
+// of std::from_chars after its blanks, the sums by std::accumulate.
+bool reference_checksum(const Text& block) {
+  if (block.size() != static_cast<size_t>(kBlockSize)) return false;
+  const std::string_view field = std::string_view(block).substr(kChecksumOffset, kChecksumLength);
+  const size_t first = field.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  unsigned stored = 0;
+  const auto [end, error] =
+      std::from_chars(field.data() + first, field.data() + field.size(), stored, 8);
+  if (error != std::errc()) return false;
+  const std::string_view rest(end, field.data() + field.size() - end);
+  if (rest.find_first_not_of(std::string_view("\0 ", 2)) != std::string_view::npos) return false;
+  Text summed = block;
+  summed.replace(kChecksumOffset, kChecksumLength, kChecksumLength, ' ');
+  const long long as_unsigned =
+      std::accumulate(summed.begin(), summed.end(), 0LL,
+                      [](long long sum, char c) { return sum + static_cast<unsigned char>(c); });
+  const long long as_signed =
+      std::accumulate(summed.begin(), summed.end(), 0LL,
+                      [](long long sum, char c) { return sum + static_cast<signed char>(c); });
+  return stored == as_unsigned || stored == as_signed;
+}
+
 void check_header(const Text& block) {
+  check(checksum_matches(block) == reference_checksum(block), "checksum");
   if (is_empty_header(block)) {
     check(block.empty() || block[0] == '\0', "empty header test");
     return;
   }
   const Member member = decode_header(block);
-  check(member.name.size() <= static_cast<size_t>(kNameLength), "name length");
-  check(member.name.empty() ||
-            (!nul_or_space(member.name.front()) && !nul_or_space(member.name.back())),
-        "name trimmed");
-  check(block.substr(0, kNameLength).find(member.name) != Text::npos, "name from its field");
+  // The name field, after the prefix field and "/" in a POSIX ustar header.
+  Text name = reference_trim(field_at(block, kNameOffset, kNameLength));
+  const Text prefix = reference_trim(field_at(block, kPrefixOffset, kPrefixLength));
+  if (field_at(block, kMagicOffset, 6) == std::string_view("ustar\0", 6) && !prefix.empty()) {
+    name = prefix + "/" + name;
+  }
+  check(member.name == name, "name from its fields");
 
   int64_t expected = 0;
   const Text field = block.size() > static_cast<size_t>(kSizeOffset)
@@ -84,46 +131,57 @@ void check_header(const Text& block) {
   check(member.block_count * kBlockSize >= member.size &&
             member.block_count * kBlockSize < member.size + kBlockSize,
         "block count covers the size");
-  // The type byte is a digit, else type 0 (letters are regular files).
+  // The type byte is a digit, else type 0 (letters are regular files), but
+  // a GNU dumpdir ("D") is a directory.
   const char type_byte = block.size() > static_cast<size_t>(kTypeOffset) ? block[kTypeOffset] : 0;
   const bool digit = type_byte >= '0' && type_byte <= '9';
-  check(member.type == (digit ? type_byte - '0' : 0), "header: type");
+  check(member.type == (type_byte == 'D' ? 5 : digit ? type_byte - '0' : 0), "header: type");
 }
 
-// The size record search by a second road, record by record as the format
-// frames them: "<length> <key>=<value>\n".
-PaxSize reference_pax_size(const Text& records) {
+// The size record search by a second road: each record is cut off at the
+// length its prefix (the digits before the first space) gives, and a size
+// value is converted by std::from_chars once its leading zeros are dropped.
+// `path` gets the value of the last path record read.
+PaxSize reference_pax_size(const Text& records, std::optional<Text>& path) {
   PaxSize result;
-  const size_t total = records.size();
-  size_t at = 0;
-  while (at < total) {
-    size_t i = at;
+  std::string_view rest = records;
+  while (!rest.empty()) {
+    const size_t space = rest.find(' ');
+    const std::string_view prefix = rest.substr(0, space);
     size_t length = 0;
-    for (; i < total && records[i] >= '0' && records[i] <= '9'; ++i) {
-      length = std::min(length * 10 + static_cast<size_t>(records[i] - '0'), total + 1);
-    }
-    const bool has_length = i > at && i < total && records[i] == ' ';
-    const size_t key = i + 1;
-    const bool is_size = has_length && records.compare(key, 5, "size=") == 0;
-    const bool framed = has_length && length > key - at && length <= total - at &&
-                        records[at + length - 1] == '\n' &&
-                        records.find('=', key) < at + length - 1;
+    const auto [end, error] = std::from_chars(prefix.data(), prefix.data() + prefix.size(), length);
+    const bool has_length =
+        space != std::string_view::npos && !prefix.empty() && end == prefix.data() + prefix.size();
+    const std::string_view after = has_length ? rest.substr(space + 1) : std::string_view();
+    const bool is_size = after.starts_with("size=");
+    // A record holds more than its prefix, ends in a newline and has a "="
+    // before that newline.
+    const bool framed =
+        has_length && error != std::errc::result_out_of_range && length > space + 1 &&
+        length <= rest.size() && rest[length - 1] == '\n' &&
+        rest.substr(space + 1, length - space - 2).find('=') != std::string_view::npos;
     if (!framed) {
       if (is_size) result.kind = PaxSizeKind::bad;
       return result;
     }
+    if (after.starts_with("path=")) path = Text(rest.substr(space + 6, length - space - 7));
     if (is_size) {
-      const Text value = records.substr(key + 5, at + length - 1 - (key + 5));
-      const bool digits = !value.empty() && value.size() <= 19 &&
-                          value.find_first_not_of("0123456789") == Text::npos;
-      if (!digits || std::stoull(value) > static_cast<uint64_t>(kMaxMemberSize)) {
+      const std::string_view value = rest.substr(space + 6, length - space - 7);
+      const size_t nonzero = value.find_first_not_of('0');
+      const std::string_view digits =
+          nonzero == std::string_view::npos ? std::string_view() : value.substr(nonzero);
+      uint64_t number = 0;
+      const auto [stop, failure] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), number);
+      const bool whole = digits.empty() || (failure == std::errc() && stop == digits.end());
+      if (value.empty() || !whole || number > static_cast<uint64_t>(kMaxMemberSize)) {
         result.kind = PaxSizeKind::bad;
         return result;
       }
       result.kind = PaxSizeKind::found;
-      result.size = static_cast<int64_t>(std::stoull(value));
+      result.size = static_cast<int64_t>(number);
     }
-    at += length;
+    rest.remove_prefix(length);
   }
   return result;
 }
@@ -136,14 +194,77 @@ Text size_record(int64_t size) {
   return std::to_string(length) + rest;
 }
 
-void check_pax_size(const Text& records) {
-  const PaxSize found = find_pax_size(records);
-  const PaxSize expected = reference_pax_size(records);
+void check_pax_records(const Text& records) {
+  const PaxRecords read = read_pax_records(records);
+  const PaxSize found = read.size;
+  std::optional<Text> path;
+  const PaxSize expected = reference_pax_size(records, path);
+  check(read.has_path == path.has_value() && (!read.has_path || read.path == *path), "pax: path");
   check(found.kind == expected.kind, "pax: kind");
   if (found.kind != PaxSizeKind::found) return;
   check(found.size == expected.size, "pax: size");
   const PaxSize again = find_pax_size(size_record(found.size));
   check(again.kind == PaxSizeKind::found && again.size == found.size, "pax: record made anew");
+}
+
+// A number of a sparse map by a second road: its digits converted by
+// std::from_chars once the leading zeros are dropped; -1 for anything but
+// digits of a value up to 2^62 (`empty_ok`: no digits at all read as 0).
+int64_t reference_map_number(std::string_view token, bool empty_ok) {
+  if (token.empty()) return empty_ok ? 0 : -1;
+  if (token.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  const size_t nonzero = token.find_first_not_of('0');
+  if (nonzero == std::string_view::npos) return 0;
+  const std::string_view digits = token.substr(nonzero);
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || value > static_cast<uint64_t>(kMaxMemberSize)) return -1;
+  return static_cast<int64_t>(value);
+}
+
+// The map at the start of a sparse member's data, read block by block,
+// against the whole text split at its newlines.
+void check_data_map(const Text& input) {
+  SparseMap map;
+  DataMapReader reader;
+  for (size_t at = 0; at < input.size(); at += kBlockSize) {
+    read_map_block(reader, map, input.substr(at, kBlockSize));
+  }
+  std::vector<SparsePiece> pieces;
+  bool bad = false;
+  bool done = false;
+  int64_t count = -1;
+  int64_t offset = -1;
+  std::string_view rest = input;
+  while (!done && !bad) {
+    const size_t newline = rest.find('\n');
+    if (newline == std::string_view::npos) {
+      // A number not yet ended: bad only when it cannot become one.
+      bad = reference_map_number(rest, true) < 0;
+      break;
+    }
+    const int64_t value = reference_map_number(rest.substr(0, newline), false);
+    rest.remove_prefix(newline + 1);
+    if (value < 0) {
+      bad = true;
+    } else if (count < 0) {
+      count = value;
+    } else if (offset < 0) {
+      offset = value;
+    } else {
+      pieces.push_back(SparsePiece{offset, value});
+      offset = -1;
+    }
+    done = count >= 0 && static_cast<int64_t>(pieces.size()) == count;
+  }
+  check(map.bad == bad, "data map: bad");
+  check(reader.done == (done || bad), "data map: done");
+  if (bad) return;
+  check(map.pieces.size() == pieces.size(), "data map: pieces");
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    check(map.pieces[i].offset == pieces[i].offset && map.pieces[i].size == pieces[i].size,
+          "data map: piece");
+  }
 }
 
 // Digits of an integral value between -2^53 and 2^53, as printf writes them.
@@ -209,7 +330,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Text input(reinterpret_cast<const char*>(data), size);
   check_header(input.substr(0, kBlockSize));
   check_size_field(input);
-  check_pax_size(input);
+  check_pax_records(input);
+  check_data_map(input);
   check_numbers(input);
   return 0;
 }

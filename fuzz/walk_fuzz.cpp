@@ -2,8 +2,11 @@
 // own code (run_extraction with the real file services and no console).
 //
 // Input: the first byte chooses the option (0: none, 1: startat=, 2: only=,
-// by its value modulo 3); with an option the next byte is the prefix's
-// length (modulo 32) and the prefix follows. The rest is the archive.
+// by its low seven bits modulo 3); with an option the next byte is the
+// prefix's length (modulo 32) and the prefix follows. The rest is the archive. Unless
+// the first byte's high bit is set, every block of the archive that does not
+// begin with NUL gets a matching checksum first: the walk takes no other
+// block as a header, and few mutated blocks would match by chance.
 //
 // Each run extracts into a fresh output directory that holds a symbolic link
 // to a directory outside it, a symbolic link to a file outside it, and a
@@ -26,6 +29,7 @@
 
 #include "console/console.h"
 #include "extract/extraction_loop.h"
+#include "extract/header.h"
 #include "fileio/file_access.h"
 #include "fileio/output_root.h"
 
@@ -131,6 +135,20 @@ void check_output_directory() {
   }
 }
 
+// Gives every whole block that does not begin with NUL the checksum its
+// bytes add up to, as a writer would.
+void write_checksums(std::string& archive) {
+  for (size_t at = 0; at + kBlockSize <= archive.size(); at += kBlockSize) {
+    if (archive[at] == '\0') continue;
+    archive.replace(at + kChecksumOffset, kChecksumLength, kChecksumLength, ' ');
+    unsigned sum = 0;
+    for (size_t i = at; i < at + kBlockSize; ++i) sum += static_cast<unsigned char>(archive[i]);
+    char field[kChecksumLength + 1];
+    std::snprintf(field, sizeof field, "%06o", sum);
+    archive.replace(at + kChecksumOffset, 7, field, 7);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -162,13 +180,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 0;
   int mode = 0;
   Text prefix;
-  if (at < input.size()) mode = static_cast<unsigned char>(input[at++]) % 3;
+  bool fix_checksums = true;
+  if (at < input.size()) {
+    const unsigned char first = static_cast<unsigned char>(input[at++]);
+    mode = (first & 0x7F) % 3;
+    fix_checksums = (first & 0x80) == 0;
+  }
   if (mode != 0 && at < input.size()) {
     const size_t length = static_cast<unsigned char>(input[at++]) % 32;
     prefix = input.substr(at, length);
     at += prefix.size();
   }
-  const std::string archive = input.substr(at);
+  std::string archive = input.substr(at);
+  if (fix_checksums) write_checksums(archive);
 
   write_file(scene.archive, archive);
   make_output_directory();

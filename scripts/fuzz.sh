@@ -1,22 +1,40 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset, makes the seed corpora from real archives and runs
-# each fuzz target, one after the other, for the given number of seconds.
+# each fuzz target, one after the other. Two ways:
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]   explore: default 60 seconds a
+#       target, every target, a random seed each run; the corpus each target
+#       grows is kept in build/fuzz/corpus/ and reused by the next run.
+#   scripts/fuzz.sh --check [TARGET...]     the test run's step: replays every
+#       input kept in fuzz/regressions/<target>/, then runs a fixed number of
+#       inputs from a fixed seed and the seeds alone, so that one commit gives
+#       one result on every machine.
+#
 # Prints each target's executions and any finding; exits non-zero when a
-# target found something (the input that shows it is kept in
-# build/fuzz/findings/).
-#
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 60 seconds, every target
-#
-# The corpus each target grows is kept in build/fuzz/corpus/ and reused by
-# the next run. A finding is reproduced by running the target on its input:
+# target found something. The input that shows it is kept in
+# build/fuzz/findings/; run the target on it to see it again:
 #   build/fuzz/fuzz/walk_fuzz build/fuzz/findings/walk_fuzz-crash-...
+# Once the fault is fixed, keep the input as a regression, so that every
+# later test run replays it:
+#   cp build/fuzz/findings/walk_fuzz-crash-... fuzz/regressions/walk_fuzz/<what-it-shows>
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-60}
-shift || true
+check=false
+if [ "${1:-}" = "--check" ]; then
+  check=true
+  shift
+else
+  seconds=${1:-60}
+  shift || true
+fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(header_fuzz walk_fuzz)
+
+# Inputs each target runs in the test run: about 20 seconds each on a
+# 2-core machine.
+declare -A check_runs=([header_fuzz]=1000000 [walk_fuzz]=40000)
+check_seed=1
 
 build=build/fuzz
 cmake --preset fuzz >/dev/null || exit 1
@@ -33,8 +51,6 @@ export ASAN_OPTIONS="quarantine_size_mb=16${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 found=()
 total=0
 for target in "${targets[@]}"; do
-  corpus=$build/corpus/$target
-  mkdir -p "$corpus"
   # The walk target's scenes go to a directory of this run's own, in memory
   # when the machine has a tmpfs for it.
   scratch_parent=$PWD/$build
@@ -44,12 +60,32 @@ for target in "${targets[@]}"; do
   # Inputs stay small: one header block and its numbers; a walk of a few members.
   max_len=1024
   [ "$target" = walk_fuzz ] && max_len=4096
-  echo "==> $target for ${seconds}s"
-  # Standard output (the program's own lines) is discarded; one process, one job.
-  TMPDIR=$scratch "$build/fuzz/$target" -max_total_time="$seconds" -max_len=$max_len \
-    -timeout=25 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
-    "$corpus" "$build/seeds/$target" </dev/null 2>"$log"
-  status=$?
+  common=(-max_len=$max_len -timeout=25 -close_fd_mask=1 -print_final_stats=1
+          -artifact_prefix="$build/findings/$target-")
+  status=0
+  if $check; then
+    regressions=(fuzz/regressions/"$target"/*)
+    if [ -e "${regressions[0]}" ]; then
+      echo "==> $target: ${#regressions[@]} regression inputs"
+      TMPDIR=$scratch "$build/fuzz/$target" "${common[@]}" "${regressions[@]}" \
+        </dev/null >/dev/null 2>"$log" || status=$?
+    fi
+    if [ "$status" -eq 0 ]; then
+      echo "==> $target: ${check_runs[$target]} inputs from seed $check_seed"
+      # A fresh corpus directory each time: nothing from an earlier run counts.
+      corpus=$scratch/corpus
+      mkdir -p "$corpus"
+      TMPDIR=$scratch "$build/fuzz/$target" "${common[@]}" -seed=$check_seed \
+        -runs="${check_runs[$target]}" "$corpus" "$build/seeds/$target" \
+        </dev/null 2>"$log" || status=$?
+    fi
+  else
+    corpus=$build/corpus/$target
+    mkdir -p "$corpus"
+    echo "==> $target for ${seconds}s"
+    TMPDIR=$scratch "$build/fuzz/$target" "${common[@]}" -max_total_time="$seconds" \
+      "$corpus" "$build/seeds/$target" </dev/null 2>"$log" || status=$?
+  fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   runs=${runs:-0}
   total=$((total + runs))

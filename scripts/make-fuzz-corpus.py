@@ -2,10 +2,12 @@
 """Makes the fuzz targets' seed corpora from real archives.
 
 GNU tar, bsdtar and Python's tarfile each archive the same small tree (plain
-files of 0, 1 and 513 bytes, a directory, a long name, a symbolic link, a hard
-link, and files named after the links the walk target prepares in its output
-directory) in each of their formats; tarfile also writes headers with a
-base-256 size and a pax size record, and a few hostile names.
+files of 0, 1 and 513 bytes, a directory, names past 100 and 255 bytes, a
+sparse file, a symbolic link, a hard link, and files named after the links
+the walk target prepares in its output directory) in each of their formats;
+GNU tar also stores the sparse file in each of its sparse forms; tarfile
+also writes headers with a base-256 size and a pax size record, and a few
+hostile names.
 
   make-fuzz-corpus.py DIR    writes DIR/header_fuzz/ and DIR/walk_fuzz/
 
@@ -17,6 +19,7 @@ each member on.
 import hashlib
 import io
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -25,7 +28,11 @@ import tempfile
 
 BLOCK = 512
 WALK_MAX_LEN = 4096
+# Every file's time, and no access or change times in the archives: the seeds
+# are byte for byte the same on every machine and every run.
+FIXED_TIME = 1767225600  # 2026-01-01
 LONG_NAME = "long/" + "a" * 60 + "/" + "b" * 60 + ".txt"
+LONGER_NAME = "long/" + "c" * 120 + "/" + "d" * 140 + ".txt"
 
 
 def make_tree(root):
@@ -39,37 +46,84 @@ def make_tree(root):
     put("d/one", b"1")
     put("d/block", bytes(range(256)) * 2 + b"!")
     put(LONG_NAME, b"long name\n")
+    put(LONGER_NAME, b"longer name\n")
+    # Data at 8 KiB and at the end of 40 KiB, holes elsewhere.
+    with open(os.path.join(root, "sparse.img"), "wb") as f:
+        f.truncate(40960)
+        f.seek(8192)
+        f.write(b"piece")
+        f.seek(40960 - 3)
+        f.write(b"end")
     # Names the walk target has prepared as links in its output directory.
     put("link/escape", b"through the directory link?\n")
     put("hard", b"over the hard link?\n")
     put("filelink", b"through the file link?\n")
     os.symlink("d/one", os.path.join(root, "sym"))
     os.link(os.path.join(root, "d/one"), os.path.join(root, "d/one-again"))
+    # One time for everything, so that the archives are the same on every run.
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            os.utime(os.path.join(dirpath, name), (FIXED_TIME, FIXED_TIME), follow_symlinks=False)
 
 
 # The names that meet the walk target's links come first, so that they lie
-# within the first few blocks.
-MEMBERS = ["link", "hard", "filelink", "sym", LONG_NAME, "d"]
+# within the first few blocks. Every path is named (the writers do not
+# recurse), so no writer's order depends on how the file system lists a
+# directory.
+MEMBERS = ["link", "link/escape", "hard", "filelink", "sym", "sparse.img", "long",
+           "long/" + "a" * 60, LONG_NAME, "long/" + "c" * 120, LONGER_NAME, "d", "d/block",
+           "d/empty", "d/one", "d/one-again"]
+
+
+def without_process_ids(archive):
+    """GNU tar names a pax sparse member "GNUSparseFile.<its process id>":
+    the id's digits become zeros (and the header's checksum is made anew),
+    so that every run gives the same archive."""
+    data = bytearray(archive)
+    for at in range(0, len(data) - BLOCK + 1, BLOCK):
+        block = bytes(data[at:at + BLOCK])
+        fixed = re.sub(rb"(GNUSparseFile\.)(\d+)",
+                       lambda m: m.group(1) + b"0" * len(m.group(2)), block)
+        if fixed == block:
+            continue
+        fixed = bytearray(fixed)
+        fixed[148:156] = b" " * 8
+        fixed[148:156] = b"%06o\0 " % sum(fixed)
+        data[at:at + BLOCK] = fixed
+    return bytes(data)
 
 
 def tool_archives(root):
     """(label, bytes) for each writer and format."""
-    runs = []
-    for fmt in ("gnu", "posix", "ustar"):
-        runs.append((f"gnutar-{fmt}", ["tar", f"--format={fmt}", "--blocking-factor=1", "-cf", "-"]))
-    for fmt in ("pax", "gnutar", "ustar"):
-        runs.append((f"bsdtar-{fmt}", ["bsdtar", f"--format={fmt}", "-b", "1", "-cf", "-"]))
     archives = []
-    for label, command in runs:
+    runs = [(fmt, [f"--format={fmt}"]) for fmt in ("gnu", "posix", "ustar")]
+    runs += [("gnu-sparse", ["--format=gnu", "--sparse"])]
+    runs += [(f"posix-sparse-{version}", ["--format=posix", "--sparse", f"--sparse-version={version}"])
+             for version in ("0.0", "0.1", "1.0")]
+    for label, options in runs:
+        command = ["tar", *options, "--blocking-factor=1", "--no-recursion", "--numeric-owner",
+                   "--pax-option=delete=atime,delete=ctime", "-cf", "-"]
+        # ustar cannot hold every name: it leaves those out and says so.
         result = subprocess.run(command + MEMBERS, cwd=root, capture_output=True, check=False)
         if result.stdout:
-            archives.append((label, result.stdout))
+            archives.append((f"gnutar-{label}", without_process_ids(result.stdout)))
+    # bsdtar writes the members of GNU tar's archive anew: read from the
+    # tree, its pax headers would carry the files' access and change times.
+    source = archives[0][1] if archives else b""
+    for fmt in ("pax", "gnutar", "ustar"):
+        result = subprocess.run(["bsdtar", f"--format={fmt}", "-b", "1", "-cf", "-", "@-"],
+                                input=source, capture_output=True, check=False)
+        if source and result.stdout:
+            archives.append((f"bsdtar-{fmt}", result.stdout))
     for fmt, label in ((tarfile.GNU_FORMAT, "gnu"), (tarfile.PAX_FORMAT, "pax"),
                        (tarfile.USTAR_FORMAT, "ustar")):
         out = io.BytesIO()
         with tarfile.open(fileobj=out, mode="w", format=fmt) as tar:
             for name in MEMBERS:
-                tar.add(os.path.join(root, name), arcname=name)
+                try:
+                    tar.add(os.path.join(root, name), arcname=name, recursive=False)
+                except ValueError:
+                    pass  # a name ustar cannot hold
         archives.append((f"tarfile-{label}", out.getvalue()))
     return archives
 

@@ -8,9 +8,12 @@ bash scripts/install-deps.sh || exit 1
 source scripts/wine-env.sh
 
 failed=()
+timings=()
 step() {
   echo "==> $*"
+  local start=$SECONDS
   if ! "$@"; then failed+=("$*"); fi
+  timings+=("$(printf '%4ds  %s' $((SECONDS - start)) "$*")")
 }
 
 # Sources keep the project's format (scripts/format.sh applies it).
@@ -29,9 +32,12 @@ step env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktr
   ctest --preset posix-asan -j2
 step ctest --preset windows -j2
 wineserver -k 2>/dev/null || true
-# Each fuzz target for about 30 seconds (the fuzz preset is built there).
-step bash scripts/fuzz.sh 30
+# Each fuzz target replays its kept regressions, then runs a fixed number of
+# inputs from a fixed seed (the fuzz preset is built there).
+step bash scripts/fuzz.sh --check
 
+echo "Time of each step:"
+printf '  %s\n' "${timings[@]}"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED steps:"
   printf '  %s\n' "${failed[@]}"

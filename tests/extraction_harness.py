@@ -37,6 +37,16 @@ def out_path(out_dir, name=""):
     return base + SEP.encode() + name.replace(b"/", SEP.encode())
 
 
+def grouped(count):
+    """A byte count as the lines show it: "1,234"."""
+    return "{:,}".format(count).encode()
+
+
+def file_line(out, name, size):
+    """The line of a file written under `out`."""
+    return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
+
+
 def extract(test, archive, out_dir, *options, out_arg=None, env=None):
     """Runs holvex on `archive` into `out_dir` with redirected input and
     output (and `env` added to its environment); checks the exit code, that

@@ -12,8 +12,8 @@ import tarfile
 import time
 
 from extraction_harness import (BLOCK, PROMPT_AND_BLANK, SUPPORT_LINE, SparseArchive, extract,
-                                member_data, out_path, raw_members, size_field_base256,
-                                system_tar_extract, tree, walk_lines)
+                                file_line, grouped, member_data, out_path, raw_members,
+                                size_field_base256, system_tar_extract, tree, walk_lines)
 from harness import (BIN_DIR, CRLF, ENV, WINDOWS, host_path, TempDirTest, bsdtar, command,
                      fault_env, gnu_tar, lines, main, make_tree, python_tar, raw_header, run)
 
@@ -32,14 +32,6 @@ def make_archive(writer, archive, source, members):
     (gnu_tar if writer == "gnu_tar" else bsdtar)(archive, source, names)
 
 
-def grouped(count):
-    return "{:,}".format(count).encode()
-
-
-def file_line(out, name, size):
-    return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
-
-
 def create_line(out, name):
     return b"Create directory: " + out_path(out, name)
 
@@ -47,6 +39,15 @@ def create_line(out, name):
 def fs_name(name):
     """A "/"-separated relative name as tree() lists it."""
     return os.path.normpath(name).encode("utf-8", "surrogateescape")
+
+
+def pax_record(key, value):
+    """One pax record "<length> <key>=<value>\\n" whose length counts itself."""
+    body = b" %s=%s\n" % (key.encode(), value.encode())
+    length = len(body) + 1
+    while len(str(length)) + len(body) != length:
+        length += 1
+    return str(length).encode() + body
 
 
 def skip_line(name):
@@ -304,11 +305,10 @@ class PaxSizeRecords(TempDirTest):
         small_path = self.path(layout + "-small.tar")
         with open(small_path, "wb") as f:
             f.write(small_archive)
-        extended_size = int(big[124:136].strip(b"\0"), 8)
-        members = [(big[:100].rstrip(b"\0").decode(), extended_size,
-                    big[BLOCK:BLOCK + extended_size]), ("big", self.SIZE, None)]
-        members += [(name.decode(), size, data) for _, name, size, _, data
-                    in raw_members(small_path)]
+        # The extended headers are no members.
+        members = [("big", self.SIZE, None)]
+        members += [(name.decode(), size, data) for _, name, size, kind, data
+                    in raw_members(small_path) if kind != b"x"]
         return path, members
 
     def test_members_of_9_gib_from_tarfile_and_gnu_tar(self):
@@ -346,56 +346,73 @@ class PaxSizeRecords(TempDirTest):
                                  [file_line(out, "after.txt", len(small))])
                 self.assertEqual(tree(out), {b"after.txt": small})
 
-    # (extended header's name, type byte, records, option, outcome) for an
-    # extended header followed by "next.txt", whose size field says 0 and
-    # whose 5 bytes of data follow. Outcomes: "bad", the walk ends at the
-    # header; "sized", next.txt has its 5 bytes; "not sized", next.txt is
-    # empty and its data block is read as the header of a member "probe".
+    # (extension headers as (name, type byte, data), option, outcome) before
+    # "next.txt", whose size field says 0 and whose 5 bytes of data follow.
+    # The extension headers are never members: no line, no file. Outcomes:
+    # a line that ends the walk; ("sized", name), the file has its 5 bytes
+    # under that name; "not sized", next.txt is empty and its data block is
+    # read as the header of a member "probe"; ("unsafe", name), the member is
+    # passed over under that name.
     RECORD_CASES = [
-        ("PaxHeaders/n", b"x", b"18 size=9663676416\n", "", "bad"),  # length one too short
-        ("PaxHeaders/n", b"x", b"11 size=5x\n", "", "bad"),
-        ("PaxHeaders/n", b"x", b"28 size=4611686018427387905\n", "only=next", "bad"),  # 2^62 + 1
-        ("PaxHeaders/n", b"x", b"13 mtime=1.5\n9 size=5\n", "", "sized"),
-        ("PaxHeaders/n", b"x", b"9 size=5\n", "only=next", "sized"),
-        ("../PaxHeaders/n", b"x", b"9 size=5\n", "", "sized"),
-        ("GlobalHead/g", b"g", b"9 size=5\n", "", "not sized"),
-        # Larger than 1 MiB: not searched.
-        ("PaxHeaders/big", b"x", b"9 size=5\n" + b"0" * (1 << 20), "", "not sized"),
+        ([("PaxHeaders/n", b"x", b"18 size=9663676416\n")], "",  # length one too short
+         b"ERROR: Bad size field: PaxHeaders/n"),
+        ([("PaxHeaders/n", b"x", b"11 size=5x\n")], "", b"ERROR: Bad size field: PaxHeaders/n"),
+        ([("PaxHeaders/n", b"x", b"28 size=4611686018427387905\n")], "only=next",  # 2^62 + 1
+         b"ERROR: Bad size field: PaxHeaders/n"),
+        ([("PaxHeaders/n", b"x", b"13 mtime=1.5\n9 size=5\n")], "", ("sized", "next.txt")),
+        ([("PaxHeaders/n", b"x", b"9 size=5\n")], "only=next", ("sized", "next.txt")),
+        ([("../PaxHeaders/n", b"x", b"9 size=5\n")], "", ("sized", "next.txt")),
+        ([("GlobalHead/g", b"g", b"9 size=5\n")], "", "not sized"),
+        # Larger than 1 MiB: read all the same.
+        ([("PaxHeaders/big", b"x", b"9 size=5\n" + b"0" * (1 << 20))], "", ("sized", "next.txt")),
+        ([("PaxHeaders/n", b"x", pax_record("path", "../x") + b"9 size=5\n")], "",
+         ("unsafe", "../x")),
+        # Several in a row add up; the size never sizes the "L" or "K" between.
+        ([("PaxHeaders/n", b"x", b"9 size=5\n"), ("././@LongLink", b"L", b"from/L/n.txt\0junk"),
+          ("././@LongLink", b"K", b"target\0")], "", ("sized", "from/L/n.txt")),
+        ([("././@LongLink", b"L", b"from-L.txt\0"),
+          ("PaxHeaders/n", b"x", pax_record("path", "from/x.txt") + b"9 size=5\n")],
+         "only=from/x", ("sized", "from/x.txt")),
+        ([("PaxHeaders/huge", b"x", bytes((16 << 20) + 1))], "",
+         b"ERROR: Bad extended header: PaxHeaders/huge"),
     ]
 
     def test_size_record_table(self):
-        data = b"probe"
-        for index, (name, kind, records, option, outcome) in enumerate(self.RECORD_CASES):
-            with self.subTest(name=name, kind=kind, records=records[:30], option=option):
+        # next.txt's data block is also a header, of an empty member "probe".
+        block = raw_header(b"probe", 0)
+        data = block[:5]
+        for index, (headers, option, outcome) in enumerate(self.RECORD_CASES):
+            with self.subTest(headers=[(n, k, d[:30]) for n, k, d in headers], option=option):
                 archive = self.path("records-%d.tar" % index)
                 with open(archive, "wb") as f:
-                    f.write(raw_header(name.encode(), len(records), typeflag=kind) + records +
-                            bytes(-len(records) % BLOCK))
-                    f.write(raw_header(b"next.txt", 0) + data + bytes(BLOCK - len(data)))
+                    for name, kind, records in headers:
+                        f.write(raw_header(name.encode(), len(records), typeflag=kind) +
+                                records + bytes(-len(records) % BLOCK))
+                    f.write(raw_header(b"next.txt", 0) + block)
                     f.write(bytes(2 * BLOCK))
                 out = self.path("records-out-%d" % index)
                 os.mkdir(out)
                 got = walk_lines(self, archive, out, *([option] if option else []))
-                if outcome == "bad":
-                    self.assertEqual(got, [b"ERROR: Bad size field: " + name.encode()])
+                if isinstance(outcome, bytes):
+                    self.assertEqual(got, [outcome])
                     self.assertEqual(tree(out), {})
                     continue
-                expected_tree = {}
-                if name.startswith(".."):
-                    expected = [b"Skip (unsafe name): " + name.encode()]
-                elif option:
-                    expected = [skip_line(name)]
-                else:
-                    expected = [create_line(out, name.rpartition("/")[0]),
-                                file_line(out, name, len(records))]
-                    expected_tree = {fs_name(name.rpartition("/")[0]): "dir",
-                                     fs_name(name): records}
-                if outcome == "sized":
-                    expected.append(file_line(out, "next.txt", 5))
-                    expected_tree[b"next.txt"] = data
-                else:
+                expected, expected_tree = [], {}
+                if outcome == "not sized":
                     expected += [file_line(out, "next.txt", 0), file_line(out, "probe", 0)]
                     expected_tree.update({b"next.txt": b"", b"probe": b""})
+                elif outcome[0] == "unsafe":
+                    expected = [b"Skip (unsafe name): " + outcome[1].encode()]
+                else:
+                    name = outcome[1]
+                    parent = name.rpartition("/")[0]
+                    if parent:
+                        expected.append(create_line(out, parent))
+                    while parent:
+                        expected_tree[fs_name(parent)] = "dir"
+                        parent = parent.rpartition("/")[0]
+                    expected.append(file_line(out, name, 5))
+                    expected_tree[fs_name(name)] = data
                 self.assertEqual(got, expected)
                 self.assertEqual(tree(out), expected_tree)
 
@@ -908,8 +925,8 @@ class Failures(TempDirTest):
                         self.assertEqual(on_disk[name.encode()], data[name], name)
 
     def test_a_header_cut_short(self):
-        # Bytes past the end of a short last block read as empty: 100 bytes
-        # give a name and no size, so an empty file.
+        # A last header of 100 bytes is no header: the archive is damaged
+        # there, and nothing is made of the fragment of a name.
         data = member_data(10, seed=59)
         archive = self.path("a.tar")
         with open(archive, "wb") as f:
@@ -918,8 +935,9 @@ class Failures(TempDirTest):
         out = self.path("out")
         os.mkdir(out)
         self.assertEqual(walk_lines(self, archive, out),
-                         [file_line(out, "whole.txt", 10), file_line(out, "short.txt", 0)])
-        self.assertEqual(tree(out), {b"whole.txt": data, b"short.txt": b""})
+                         [file_line(out, "whole.txt", 10),
+                          b"ERROR: Damaged header at offset 1,024"])
+        self.assertEqual(tree(out), {b"whole.txt": data})
 
     def test_sizes_past_what_a_double_holds_are_shown_exactly(self):
         # Base-256 size fields reach 2^62; a count above 2^53 must keep its
@@ -1023,46 +1041,30 @@ class OddMemberKinds(TempDirTest):
             file_line(out, "./top.txt", 20)])
         self.assertEqual(tree(out), {b"docs": "dir", b"docs/a.txt": inner, b"top.txt": top})
 
-    def check_letter_types(self, archive, out):
-        """Extracts `archive` and checks every member against the archive's
-        own blocks: a letter-typed member is a file under its own name
-        holding its data."""
-        os.mkdir(out)
-        expected_lines, expected_tree = [], {}
-        for _, name, size, kind, data in raw_members(archive):
-            path = name.decode()
-            if kind == b"5":
-                expected_lines.append(create_line(out, path.rstrip("/")))
-                expected_tree[os.path.normpath(path).encode()] = "dir"
-                continue
-            self.assertTrue(kind == b"0" or kind.isalpha(), kind)
-            parent = os.path.normpath(path.rpartition("/")[0] or ".").encode()
-            if parent != b"." and parent not in expected_tree:
-                expected_lines.append(create_line(out, path.rpartition("/")[0]))
-                expected_tree[parent] = "dir"
-            expected_lines.append(file_line(out, path, size))
-            expected_tree[os.path.normpath(path).encode()] = data
-        self.assertEqual(walk_lines(self, archive, out), expected_lines)
-        self.assertEqual(tree(out), expected_tree)
-        return expected_tree
-
     def test_gnu_long_name(self):
+        # The name is read from the "L" member before the file, which is no
+        # member of its own.
         long_name = "long/" + "n" * 120 + ".txt"
         data = member_data(77, seed=63)
         archive = self.path("gnu.tar")
         make_archive("gnu_tar", archive, self.path("src"), [("long/", None), (long_name, data)])
         kinds = [m[3] for m in raw_members(archive)]
         self.assertEqual(kinds, [b"5", b"L", b"0"])
-        got = self.check_letter_types(archive, self.path("out"))
-        self.assertEqual(got[b"@LongLink"], long_name.encode() + b"\0")
-        self.assertEqual(got[("long/" + "n" * 95).encode()], data)
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, archive, out),
+                         [create_line(out, "long"), file_line(out, long_name, 77)])
+        self.assertEqual(tree(out), {b"long": "dir", long_name.encode(): data})
 
     def test_pax_headers(self):
+        # Extended headers give the member after them its full name; they
+        # are not members themselves.
         data = member_data(1500, seed=64)
+        long_name = "d/" + "q" * 110
         for writer in ("gnu_tar", "bsdtar", "python_tar"):
             with self.subTest(writer=writer):
                 archive = self.path(writer + ".tar")
-                members = [("d/", None), ("d/" + "q" * 110, data), ("t.txt", data[:9])]
+                members = [("d/", None), (long_name, data), ("t.txt", data[:9])]
                 if writer == "python_tar":
                     with tarfile.open(archive, "w", format=tarfile.PAX_FORMAT) as tf:
                         for name, payload in members:
@@ -1079,8 +1081,13 @@ class OddMemberKinds(TempDirTest):
                         archive, self.path(writer + "-src"), [n.rstrip("/") for n, _ in members],
                         "posix" if writer == "gnu_tar" else "pax")
                 self.assertIn(b"x", [m[3] for m in raw_members(archive)])
-                self.check_letter_types(archive, self.path(writer + "-out"))
-
+                out = self.path(writer + "-out")
+                os.mkdir(out)
+                self.assertEqual(walk_lines(self, archive, out), [
+                    create_line(out, "d"), file_line(out, long_name, 1500),
+                    file_line(out, "t.txt", 9)])
+                self.assertEqual(tree(out), {b"d": "dir", long_name.encode(): data,
+                                             b"t.txt": data[:9]})
 
 if __name__ == "__main__":
     main()

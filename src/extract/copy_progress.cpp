@@ -52,7 +52,7 @@ void report(void* context, int64_t bytes_read) {
 
   ProgressFigures figures;
   figures.member_size = progress.member_size;
-  figures.member_done = std::min(bytes_read, progress.member_size);
+  figures.member_done = std::min(progress.member_start + bytes_read, progress.member_size);
   figures.seconds = std::chrono::duration<double>(now - progress.start).count();
   figures.archive_done = progress.archive_start + bytes_read;
   figures.archive_size = progress.archive_size;
@@ -85,6 +85,11 @@ CopyHook follow_copy(CopyProgress& progress, int64_t member_size, int64_t archiv
   progress.start = Clock::now();
   progress.next_drawing = progress.start + kFirstDrawingAfter;
   return CopyHook{report, &progress};
+}
+
+void follow_piece(CopyProgress& progress, int64_t member_start, int64_t archive_start) {
+  progress.member_start = member_start;
+  progress.archive_start = archive_start;
 }
 
 void end_copy(CopyProgress& progress) {

@@ -29,7 +29,8 @@ Text progress_text(const ProgressFigures& figures);
 // The state of one copy's progress row.
 struct CopyProgress {
   int64_t member_size = 0;
-  int64_t archive_start = 0;  // bytes of the archive before the member's data
+  int64_t member_start = 0;   // bytes of the member before the piece being copied
+  int64_t archive_start = 0;  // bytes of the archive before the piece being copied
   int64_t archive_size = -1;  // asked of the file services at the first drawing
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point next_drawing;
@@ -40,5 +41,8 @@ struct CopyProgress {
 // begins `archive_start` bytes into the archive; the hook is given to
 // copy_blocks. It draws nothing when standard output is not the screen.
 CopyHook follow_copy(CopyProgress& progress, int64_t member_size, int64_t archive_start);
+// The next piece of a sparse member is copied to `member_start` bytes into
+// the file, from `archive_start` bytes into the archive.
+void follow_piece(CopyProgress& progress, int64_t member_start, int64_t archive_start);
 // The copy has ended: a row that was shown is blanked, the cursor at its start.
 void end_copy(CopyProgress& progress);

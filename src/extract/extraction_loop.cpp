@@ -2,11 +2,13 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "extract/extension_headers.h"
 #include "extract/header.h"
 #include "extract/member_output.h"
-#include "extract/pax_size.h"
 #include "extract/unsafe_name.h"
+#include "fileio/compression_format.h"
 #include "fileio/file_access.h"
+#include "text/number_text.h"
 #include "text/string_ops.h"
 
 namespace {
@@ -18,26 +20,26 @@ bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
 }
 
-// Moves the archive past the member's data blocks without reading them,
-// unless they have been read already (`held`). The line names the member
-// either way; when the move is refused, the walk ends right after it with
-// the archive's read error.
-void pass_over(const Member& member, const Text& label, const Text* held) {
-  if (held == nullptr) {
-    set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
-  }
+// Moves the archive past the member's data blocks without reading them and
+// writes the line that names the member. When the move is refused, the walk
+// ends right after it with the archive's read error.
+void pass_over(const Member& member, const Text& label) {
+  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
   print_line(label + printable(member.name));
 }
 
-bool is_extended_header(const Member& member) {
-  return member.type_flag == kTypeFlagPaxHeader || member.type_flag == kTypeFlagPaxGlobal;
-}
-
-// The size record in the data of an extended header; none when the archive
-// ended inside the data.
-PaxSize size_record(const Member& member, const Text& held) {
-  if (static_cast<int64_t>(held.size()) < member.size) return PaxSize{};
-  return find_pax_size(held.substr(0, static_cast<size_t>(member.size)));
+// The line for a block that should hold a header and does not: the first
+// one means the file is no tar archive (and, when its first bytes show it,
+// what it is instead); a later one a damaged archive, at the block's offset.
+void report_not_a_header(const Text& block, bool header_seen) {
+  if (header_seen) {
+    const int64_t offset = get_position(kArchiveFile) - 1 - static_cast<int64_t>(block.size());
+    print_line("ERROR: Damaged header at offset " + grouped_number(offset));
+    return;
+  }
+  const Compression format = compression_of(block);
+  print_line("ERROR: Not a tar archive" +
+             (format == Compression::none ? Text() : " (" + compression_name(format) + ")"));
 }
 
 // Whether the walk can go on: the archive has not ended, and no read or
@@ -51,8 +53,9 @@ bool walk_goes_on() {
 
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
   int32_t esc_count = 0;
-  // The size that an extended header gave the next member; -1 for none.
-  int64_t next_size = -1;
+  // What the extension headers read so far say of the next member.
+  Extensions pending;
+  bool header_seen = false;
   while (walk_goes_on()) {
     if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
         ++esc_count == kEscPressesToAbort) {
@@ -64,52 +67,54 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     // A failed read gives an empty block, which is not an empty header.
     if (read_failed(kArchiveFile)) break;
     if (is_empty_header(block)) continue;
-    Member member = decode_header(block);
-    if (next_size >= 0 && !is_extended_header(member)) {
-      // The extended header before this member gave its size, which counts
-      // whatever its own size field holds (0 past 8 GiB), for this member only.
-      member.size = next_size;
-      member.block_count = block_count_of(next_size);
-      member.bad_size = false;
-      next_size = -1;
-    }
-    if (member.bad_size) {
-      // Nothing after a header whose size cannot be trusted is taken as a
-      // header: the walk ends here.
-      print_line("ERROR: Bad size field: " + printable(member.name));
+    // Nothing is made from a block that is not a header: the walk ends.
+    if (!checksum_matches(block)) {
+      report_not_a_header(block, header_seen);
       break;
     }
-    // The data of an extended header for the next member is small: it is
-    // read here, whether the header is then written out or passed over, so
-    // that its size record always reaches the member it describes.
-    Text data;
-    const Text* held = nullptr;
-    if (member.type_flag == kTypeFlagPaxHeader && member.size <= kMaxPaxHeaderSize) {
-      data = read_block(kArchiveFile, static_cast<int32_t>(member.block_count * kBlockSize));
-      held = &data;
-      const PaxSize record = size_record(member, data);
-      if (record.kind == PaxSizeKind::bad) {
+    header_seen = true;
+    Member member = decode_header(block);
+    if (is_extension_header(member)) {
+      const ExtensionRead read =
+          member.bad_size ? ExtensionRead::bad_size : read_extension(member, pending);
+      if (read == ExtensionRead::bad_size) {
+        // Nothing after a size that cannot be trusted is taken as a header.
         print_line("ERROR: Bad size field: " + printable(member.name));
         break;
       }
-      if (record.kind == PaxSizeKind::found) next_size = record.size;
+      if (read == ExtensionRead::too_large) {
+        print_line("ERROR: Bad extended header: " + printable(member.name));
+        break;
+      }
+      continue;
+    }
+    apply_extensions(member, pending);
+    if (member.bad_size) {
+      print_line("ERROR: Bad size field: " + printable(member.name));
+      break;
+    }
+    if (member.type_flag == kTypeFlagSparse) read_header_map(block, member);
+    if (member.type_flag == kTypeFlagVolume) {
+      // A volume label names the archive, not a member.
+      set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
+      continue;
     }
     if (!start_at.empty()) {
       if (!begins_with(member.name, start_at)) {
-        pass_over(member, "Skip: ", held);
+        pass_over(member, "Skip: ");
         continue;
       }
       start_at.clear();
     }
     if (!only.empty() && !begins_with(member.name, only)) {
-      pass_over(member, "Skip: ", held);
+      pass_over(member, "Skip: ");
       continue;
     }
     if (is_unsafe_name(member.name)) {
-      pass_over(member, "Skip (unsafe name): ", held);
+      pass_over(member, "Skip (unsafe name): ");
       continue;
     }
-    output_member(member, outdir, held);
+    output_member(member, outdir);
   }
   // A failed read or move ends the walk as a completed run, with one line.
   if (read_failed(kArchiveFile)) print_line("ERROR: Cannot read the archive");

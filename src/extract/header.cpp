@@ -1,4 +1,4 @@
-// Decoding of tar header blocks: the name, size and type fields only.
+// Decoding of tar header blocks: the name, size, type and checksum fields.
 #include "extract/header.h"
 
 #include "text/number_text.h"
@@ -15,10 +15,6 @@ const Text& nul_and_space() {
   return set;
 }
 
-Text trimmed(const Text& field) {
-  return trim_right_set(trim_left_set(field, nul_and_space()), nul_and_space());
-}
-
 // Leading octal digits of an already trimmed field, as an unsigned number;
 // `overflow` is set when they do not fit in 64 bits.
 uint64_t octal_digits(const Text& digits, bool& overflow) {
@@ -32,7 +28,51 @@ uint64_t octal_digits(const Text& digits, bool& overflow) {
   return value;
 }
 
+// The magic of POSIX ustar headers, whose prefix field holds the start of a
+// long name. GNU's own magic ("ustar  \0") has other data there.
+const Text& ustar_magic() {
+  static const Text magic("ustar\0", 6);
+  return magic;
+}
+
+// The value of a checksum field: octal digits after any blanks, ended by a
+// NUL or a blank or the field's end, with nothing but NULs and blanks after.
+// -1 when the field holds anything else.
+int64_t checksum_field(const Text& field) {
+  size_t at = field.find_first_not_of(' ');
+  if (at == Text::npos) return -1;
+  int64_t value = 0;
+  const size_t first_digit = at;
+  for (; at < field.size() && field[at] >= '0' && field[at] <= '7'; ++at) {
+    value = value * 8 + (field[at] - '0');
+  }
+  if (at == first_digit) return -1;
+  for (; at < field.size(); ++at) {
+    if (field[at] != '\0' && field[at] != ' ') return -1;
+  }
+  return value;
+}
+
 }  // namespace
+
+bool checksum_matches(const Text& block) {
+  if (block.size() != static_cast<size_t>(kBlockSize)) return false;
+  const int64_t stored = checksum_field(block.substr(kChecksumOffset, kChecksumLength));
+  if (stored < 0) return false;
+  int64_t unsigned_sum = 0;
+  int64_t signed_sum = 0;
+  for (int32_t i = 0; i < kBlockSize; ++i) {
+    const bool in_field = i >= kChecksumOffset && i < kChecksumOffset + kChecksumLength;
+    const char byte = in_field ? ' ' : block[i];
+    unsigned_sum += static_cast<unsigned char>(byte);
+    signed_sum += static_cast<signed char>(byte);
+  }
+  return stored == unsigned_sum || stored == signed_sum;
+}
+
+Text trimmed_name(const Text& field) {
+  return trim_right_set(trim_left_set(field, nul_and_space()), nul_and_space());
+}
 
 bool is_empty_header(const Text& block) {
   return block.empty() || block[0] == '\0';
@@ -64,7 +104,7 @@ int64_t decode_size_field(const Text& field, bool& bad) {
   }
 
   bool overflow = false;
-  const uint64_t value = octal_digits(trimmed(field), overflow);
+  const uint64_t value = octal_digits(trimmed_name(field), overflow);
   if (overflow || value > static_cast<uint64_t>(kMaxMemberSize)) {
     bad = true;
     return 0;
@@ -85,7 +125,11 @@ int64_t block_count_of(int64_t size) {
 Member decode_header(const Text& block) {
   Member member;
   // Fields beyond the end of a short block read as empty text.
-  member.name = trimmed(substring(block, kNameOffset + 1, kNameLength));
+  member.name = trimmed_name(substring(block, kNameOffset + 1, kNameLength));
+  if (substring(block, kMagicOffset + 1, 6) == ustar_magic()) {
+    const Text prefix = trimmed_name(substring(block, kPrefixOffset + 1, kPrefixLength));
+    if (!prefix.empty()) member.name = prefix + "/" + member.name;
+  }
 
   bool bad = false;
   member.size = decode_size_field(substring(block, kSizeOffset + 1, kSizeLength), bad);
@@ -94,6 +138,7 @@ Member decode_header(const Text& block) {
   const Text type_byte = substring(block, kTypeOffset + 1, 1);
   member.type = type_of(type_byte);
   if (!type_byte.empty()) member.type_flag = type_byte[0];
+  if (member.type_flag == kTypeFlagDumpDir) member.type = kTypeDirectory;
   member.block_count = block_count_of(member.size);
   return member;
 }

@@ -1,9 +1,10 @@
-// A tar header block as the extractor reads it: name, size and type, at
-// fixed offsets; nothing else in the block is looked at.
+// A tar header block as the extractor reads it: name, size, type and
+// checksum at fixed offsets, and the name prefix of POSIX ustar headers.
 #pragma once
 
 #include <cstdint>
 
+#include "extract/sparse_map.h"
 #include "text/text.h"
 
 inline constexpr int32_t kBlockSize = 512;
@@ -13,33 +14,61 @@ inline constexpr int32_t kNameOffset = 0;
 inline constexpr int32_t kNameLength = 100;
 inline constexpr int32_t kSizeOffset = 124;
 inline constexpr int32_t kSizeLength = 12;
+inline constexpr int32_t kChecksumOffset = 148;
+inline constexpr int32_t kChecksumLength = 8;
 inline constexpr int32_t kTypeOffset = 156;
+inline constexpr int32_t kMagicOffset = 257;
+inline constexpr int32_t kPrefixOffset = 345;
+inline constexpr int32_t kPrefixLength = 155;
 
 inline constexpr int32_t kTypeRegular = 0;
 inline constexpr int32_t kTypeDirectory = 5;
 
-// Type bytes of pax extended headers: records for the next member ("x") and
-// for the rest of the archive ("g"). Their letters decode as type 0.
+// Type bytes of the writers' extensions. Extension headers describe the
+// member after them: pax records for the next member ("x") and for the rest
+// of the archive ("g"), and GNU's long name ("L") and long link name ("K").
+// "D" is a directory of a GNU incremental archive (its data lists the
+// entries), "V" a volume label, "S" a GNU sparse file.
 inline constexpr char kTypeFlagPaxHeader = 'x';
 inline constexpr char kTypeFlagPaxGlobal = 'g';
+inline constexpr char kTypeFlagLongName = 'L';
+inline constexpr char kTypeFlagLongLink = 'K';
+inline constexpr char kTypeFlagDumpDir = 'D';
+inline constexpr char kTypeFlagVolume = 'V';
+inline constexpr char kTypeFlagSparse = 'S';
 
 // The largest size taken as a size; anything past it is a bad size field.
 inline constexpr int64_t kMaxMemberSize = int64_t{1} << 62;
 
 struct Member {
-  Text name;                // 0 to 100 bytes, tar form with "/"
+  Text name;                // tar form with "/"; the prefix field joined in
   int64_t size = 0;         // data bytes
   int32_t type = 0;         // 0 to 9
   char type_flag = '\0';    // the type byte as stored
   int64_t block_count = 0;  // 512-byte data blocks after the header
   bool bad_size = false;    // the size field cannot be a size
+  // Set when a pax size record gave the size: that many data bytes follow
+  // the header whatever the member's type.
+  bool sized_by_record = false;
+  SparseMap sparse;  // for a member stored sparse
 };
+
+// A name field's bytes without the NULs and spaces at either end.
+Text trimmed_name(const Text& field);
 
 // True when the block holds no member: it is empty or its first byte is NUL.
 bool is_empty_header(const Text& block);
 
+// True when the block's checksum field (octal digits, blanks before them and
+// a NUL or blank after) equals the sum of its 512 bytes with the field
+// counted as eight blanks, summed as unsigned or, as old writers did, as
+// signed bytes. A block shorter than 512 bytes never matches.
+bool checksum_matches(const Text& block);
+
 // Name, size, type and block count of the member in `block` (which may be
-// shorter than 512 bytes at the end of an archive).
+// shorter than 512 bytes at the end of an archive). A POSIX ustar header
+// (magic "ustar\0") with a prefix field gives the name prefix "/" name; a
+// GNU dumpdir ("D") is a directory.
 Member decode_header(const Text& block);
 
 // The size field's value: unsigned octal digits, or a big-endian base-256

@@ -1,5 +1,7 @@
 #include "extract/member_output.h"
 
+#include <algorithm>
+
 #include "console/console.h"
 #include "console/print_line.h"
 #include "extract/copy_progress.h"
@@ -23,16 +25,74 @@ void output_directory(const Member& member, const Text& outdir) {
   create_directory_path(map_member_path(outdir, member.name, true));
 }
 
-// Writes the first `size` bytes of data already read from the archive to the
-// output file; returns how many reached it.
-int64_t write_held(const Text& held, int64_t size) {
-  const int64_t before = get_position(kOutputFile);
-  write_text(kOutputFile, held.substr(0, static_cast<size_t>(size)));
-  return get_position(kOutputFile) - before;
+// Moves the archive past `blocks` data blocks without reading them.
+void pass_blocks(int64_t blocks) {
+  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
 }
 
-void output_regular_file(const Member& member, const Text& outdir, const Text* held) {
+// Reads the map at the start of a sparse member's data into `map`; returns
+// the number of blocks it took, at most `blocks`. A map that does not end
+// within them is bad.
+int64_t read_data_map(SparseMap& map, int64_t blocks) {
+  DataMapReader reader;
+  int64_t taken = 0;
+  while (!reader.done && taken < blocks) {
+    const Text block = read_block(kArchiveFile, kBlockSize);
+    ++taken;
+    if (block.size() < static_cast<size_t>(kBlockSize)) break;
+    read_map_block(reader, map, block);
+  }
+  if (!reader.done) map.bad = true;
+  return taken;
+}
+
+// Copies the pieces of a sparse member, whose `blocks` data blocks follow,
+// each to its place in the output file, which then ends at the real size.
+// Returns the bytes of the file known to be written (holes included): up to
+// the first piece that could not be copied whole.
+int64_t copy_pieces(const SparseMap& map, int64_t blocks, CopyProgress& progress,
+                    const CopyHook& hook) {
+  const int64_t data_start = get_position(kArchiveFile);
+  int64_t written = map.real_size;
+  for (const SparsePiece& piece : map.pieces) {
+    set_position(kOutputFile, piece.offset + 1);
+    follow_piece(progress, piece.offset, get_position(kArchiveFile) - 1);
+    const int64_t copied = copy_bytes(kArchiveFile, kOutputFile, piece.size, hook);
+    if (copied < piece.size) {
+      written = piece.offset + copied;
+      break;
+    }
+  }
+  // Past the padding after the last piece, or the pieces not copied.
+  if (!read_failed(kArchiveFile)) set_position(kArchiveFile, data_start + kBlockSize * blocks);
+  set_position(kOutputFile, map.real_size + 1);
+  return written;
+}
+
+void output_regular_file(const Member& member, const Text& outdir) {
+  // A sparse member's map, when it begins the data, is read first: the
+  // member's line shows the file's real size.
+  int64_t blocks = member.block_count;
+  int64_t stored = member.size;
+  SparseMap data_map;
+  const SparseMap* map = member.sparse.sparse ? &member.sparse : nullptr;
+  if (map != nullptr && map->map_in_data && !map->bad) {
+    data_map.real_size = map->real_size;
+    const int64_t taken = read_data_map(data_map, blocks);
+    blocks -= taken;
+    stored = std::max<int64_t>(0, stored - kBlockSize * taken);
+    map = &data_map;
+  }
+  const int64_t size = map != nullptr && map->real_size >= 0 ? map->real_size : member.size;
+
   const Text path = map_member_path(outdir, member.name, false);
+  if (map != nullptr && !map_fits(*map, stored)) {
+    // Nothing is made of a file whose pieces cannot be placed.
+    print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
+    print_line("ERROR: Bad sparse map");
+    pass_blocks(blocks);
+    return;
+  }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
   // A root directory as the parent ("/", "g:\") is probed as itself. A
   // parent that the file services hold open from the file before is known
@@ -41,16 +101,16 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
     create_directory_path(parent);
   }
 
-  print_line(printable(path) + " (" + grouped_number(member.size) + " bytes)");
+  print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
   open_output(path, kOutputFile);
   const bool opened = at_end(kOutputFile) == 0;
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
   CopyProgress progress;
-  const CopyHook hook = follow_copy(progress, member.size, get_position(kArchiveFile) - 1);
-  const int64_t copied = held != nullptr ? write_held(*held, member.size)
-                                         : copy_blocks(kArchiveFile, kOutputFile,
-                                                       member.block_count, member.size, hook);
+  const CopyHook hook = follow_copy(progress, size, get_position(kArchiveFile) - 1);
+  const int64_t copied = map != nullptr
+                             ? copy_pieces(*map, blocks, progress, hook)
+                             : copy_blocks(kArchiveFile, kOutputFile, blocks, member.size, hook);
   end_copy(progress);
   // An error reported at the close (a network file system, a quota) leaves
   // no byte of the file known to be on disk.
@@ -61,16 +121,16 @@ void output_regular_file(const Member& member, const Text& outdir, const Text* h
     // A name ending in the separator marks a directory in older archives:
     // its directory has been made above, and no file is expected unless the
     // member carries data, which would otherwise be lost without a word.
-    if (right_part(path, 1) != kSeparator || member.size > 0) {
+    if (right_part(path, 1) != kSeparator || size > 0) {
       print_line("ERROR: Cannot create this file");
     }
-  } else if (!closed && member.size == 0) {
+  } else if (!closed && size == 0) {
     // Nothing is known of an empty file whose close failed, not even that
     // it is there.
     print_line("ERROR: Cannot create this file");
-  } else if (written < member.size) {
+  } else if (written < size) {
     print_line("ERROR: Incomplete file (" + grouped_number(written) + " of " +
-               grouped_number(member.size) + " bytes written)");
+               grouped_number(size) + " bytes written)");
   }
 }
 
@@ -98,12 +158,19 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory) {
   return path;
 }
 
-void output_member(const Member& member, const Text& outdir, const Text* held) {
+void output_member(const Member& member, const Text& outdir) {
+  if (member.type == kTypeRegular) {
+    output_regular_file(member, outdir);
+    return;
+  }
   if (member.type == kTypeDirectory) {
     output_directory(member, outdir);
-  } else if (member.type == kTypeRegular) {
-    output_regular_file(member, outdir, held);
   } else {
     output_unhandled(member);
+  }
+  // Other members have no data, unless a size record says they do, or it is
+  // the list of a dumpdir's entries: their data is passed over.
+  if (member.sized_by_record || member.type_flag == kTypeFlagDumpDir) {
+    pass_blocks(member.block_count);
   }
 }

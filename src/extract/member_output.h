@@ -11,7 +11,7 @@
 Text map_member_path(const Text& outdir, const Text& name, bool directory);
 
 // Writes `member` under `outdir`, reading its data from the archive (file
-// number 1), positioned right after the member's header block. When `held`
-// is given, the member's data blocks have already been read into it (a small
-// extended header) and a regular file is written from there.
-void output_member(const Member& member, const Text& outdir, const Text* held = nullptr);
+// number 1), positioned right after the member's header block: a regular
+// file is copied (a sparse one piece by piece, with holes between), a
+// directory made. The archive is left after the member's data.
+void output_member(const Member& member, const Text& outdir);

@@ -245,13 +245,14 @@ bool close_file(int32_t number) {
   return closed;
 }
 
-int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size, CopyHook hook) {
-  FileRecord* source = open_as(from, FileKind::binary);
-  if (source == nullptr || block_count <= 0) return 0;
-  FileRecord* target = open_as(to, FileKind::output);
+namespace {
 
-  const int64_t most_blocks = std::numeric_limits<int64_t>::max() / kBlockSize;
-  int64_t unread = block_count > most_blocks ? most_blocks * kBlockSize : block_count * kBlockSize;
+// Reads `unread` bytes of binary file `from` and writes the first `size` of
+// them to output file `to`.
+int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHook hook) {
+  FileRecord* source = open_as(from, FileKind::binary);
+  if (source == nullptr) return 0;
+  FileRecord* target = open_as(to, FileKind::output);
   int64_t unwritten = std::clamp<int64_t>(size, 0, unread);
   // Made only as large as the pieces copied through memory need: a member
   // copied inside the system after the few bytes the read-ahead holds needs
@@ -328,4 +329,17 @@ int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
     if (write_after_hole(*target, &zero, 1, hole - 1) == 1) written += hole;
   }
   return written;
+}
+
+}  // namespace
+
+int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size, CopyHook hook) {
+  const int64_t most_blocks = std::numeric_limits<int64_t>::max() / kBlockSize;
+  if (block_count <= 0) return 0;
+  return copy_data(from, to, std::min(block_count, most_blocks) * kBlockSize, size, hook);
+}
+
+int64_t copy_bytes(int32_t from, int32_t to, int64_t count, CopyHook hook) {
+  if (count <= 0) return 0;
+  return copy_data(from, to, count, count, hook);
 }

@@ -59,6 +59,10 @@ struct CopyHook {
 // copy. Returns the number of bytes that reached `to`.
 int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
                     CopyHook hook = {});
+// Copies the next `count` bytes of binary file `from` to output file `to` at
+// its position, as copy_blocks does for whole blocks: a piece of a sparse
+// member. Returns the number of bytes that reached `to`.
+int64_t copy_bytes(int32_t from, int32_t to, int64_t count, CopyHook hook = {});
 
 // The size in bytes of an open disk file; 0 for a number that is not open or
 // not a disk file, or when the system cannot tell.

@@ -1,4 +1,4 @@
-#include "extract/pax_size.h"
+#include "extract/pax_records.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +46,9 @@ TEST(FindPaxSize, Table) {
        PaxSizeKind::none, 0},
       {"zero", record("size", "0"), PaxSizeKind::found, 0},
       {"leading zeros", record("size", "0000512"), PaxSizeKind::found, 512},
+      {"more leading zeros than a size has digits",
+       "19 size=0050029885\n48 size=000000000000000000000000000001079053085\n=", PaxSizeKind::found,
+       1079053085},
       {"2^62", record("size", "4611686018427387904"), PaxSizeKind::found, int64_t{1} << 62},
       {"the last one counts", record("size", "5") + record("size", "700"), PaxSizeKind::found, 700},
       {"value holding = and a newline", record("path", "a=b\nc") + record("size", "3"),
@@ -88,6 +91,59 @@ TEST(FindPaxSize, Table) {
       EXPECT_EQ(found.size, c.size) << c.label;
     }
   }
+}
+
+TEST(ReadPaxRecords, PathAndSparseRecords) {
+  struct Case {
+    const char* label;
+    Text records;
+    Text path;  // "-" for none
+    bool sparse;
+    bool bad_map;
+    bool map_in_data;
+    int64_t real_size;
+    size_t pieces;
+  };
+  const Text long_path(300, 'p');
+  const std::vector<Case> cases = {
+      {"path", record("path", "a/b.txt"), "a/b.txt", false, false, false, -1, 0},
+      {"long path with = and newline", record("path", long_path + "=\n"), long_path + "=\n", false,
+       false, false, -1, 0},
+      {"the last path counts", record("path", "a") + record("path", "b"), "b", false, false, false,
+       -1, 0},
+      {"a path after broken framing is not read", "9 mtime1\n" + record("path", "a"), "-", false,
+       false, false, -1, 0},
+      {"GNU tar 0.0",
+       record("GNU.sparse.size", "10485760") + record("GNU.sparse.numblocks", "2") +
+           record("GNU.sparse.offset", "5242880") + record("GNU.sparse.numbytes", "8192") +
+           record("GNU.sparse.offset", "10485760") + record("GNU.sparse.numbytes", "0"),
+       "-", true, false, false, 10485760, 2},
+      {"GNU tar 0.1",
+       record("GNU.sparse.size", "3145805") + record("GNU.sparse.name", "ends.img") +
+           record("GNU.sparse.map", "0,4096,3145728,77,3145805,0"),
+       "-", true, false, false, 3145805, 3},
+      {"GNU tar 1.0",
+       record("GNU.sparse.major", "1") + record("GNU.sparse.minor", "0") +
+           record("GNU.sparse.name", "mid.img") + record("GNU.sparse.realsize", "10485760"),
+       "-", true, false, true, 10485760, 0},
+      {"numbytes without an offset", record("GNU.sparse.numbytes", "5"), "-", true, true, false, -1,
+       0},
+      {"an offset without numbytes", record("GNU.sparse.offset", "5"), "-", true, true, false, -1,
+       1},
+      {"an unknown major version", record("GNU.sparse.major", "2"), "-", true, true, false, -1, 0},
+      {"a real size that is no number", record("GNU.sparse.realsize", "1e9"), "-", true, true,
+       false, -1, 0},
+  };
+  for (const Case& c : cases) {
+    const PaxRecords records = read_pax_records(c.records);
+    EXPECT_EQ(records.has_path ? records.path : "-", c.path) << c.label;
+    EXPECT_EQ(records.sparse.sparse, c.sparse) << c.label;
+    EXPECT_EQ(records.sparse.bad, c.bad_map) << c.label;
+    EXPECT_EQ(records.sparse.map_in_data, c.map_in_data) << c.label;
+    EXPECT_EQ(records.sparse.real_size, c.real_size) << c.label;
+    EXPECT_EQ(records.sparse.pieces.size(), c.pieces) << c.label;
+  }
+  EXPECT_EQ(read_pax_records(record("GNU.sparse.name", " real ")).sparse_name, " real ");
 }
 
 TEST(FindPaxSize, RecordHelperMatchesTheWritersLengths) {

@@ -1,0 +1,307 @@
+"""Trees archived by the real writers in every format they offer, extracted
+exactly: long and UTF-8 names (in ustar prefixes, GNU long-name members and
+pax records), sparse files in each of GNU tar's and bsdtar's forms; and files
+that are damaged or no tar archive at all, which get one clear error line."""
+
+import os
+import random
+import subprocess
+import tarfile
+
+from extraction_harness import BLOCK, file_line, member_data, out_path, tree, walk_lines
+from harness import WINDOWS, TempDirTest, host_path, main, make_tree, raw_header
+
+# Names past 100 and 255 bytes, UTF-8 names, two names whose first 100 bytes
+# are the same, a directory name past 100 bytes holding a file.
+SHARED = "shared/" + "s" * 93
+FILES = {
+    "short.txt": 10,
+    "empty.txt": 0,
+    "docs/caf\u00e9 \u65e5\u672c.txt": 700,
+    "deep/" + "d" * 60 + "/" + "f" * 50 + ".bin": 1500,
+    SHARED + "-one.txt": 100,
+    SHARED + "-two.txt": 200,
+    "L" * 150 + "/inner.txt": 513,
+    "x" * 120 + "/" + "y" * 120 + "/" + "z" * 30 + ".txt": 7,
+}
+
+
+def ustar_holds(name):
+    """Whether a ustar header can hold the name: in the name field, or split
+    at a "/" into a prefix of up to 155 bytes and a name of up to 100."""
+    raw = name.encode()
+    if len(raw) <= 100:
+        return True
+    return any(raw[i] == ord("/") and i <= 155 and len(raw) - i - 1 <= 100
+               for i in range(len(raw)))
+
+
+def parents(name):
+    parts = name.split("/")[:-1]
+    return ["/".join(parts[:i]) for i in range(1, len(parts) + 1)]
+
+
+def expected_tree(files):
+    """name -> data of the files, and every directory above them."""
+    found = {}
+    for name, data in files.items():
+        for parent in parents(name):
+            found[parent.encode()] = "dir"
+        found[name.encode()] = data
+    return found
+
+
+def assert_tree(test, out, expected):
+    got = tree(out)
+    if WINDOWS:
+        # Wine stores a name's bytes above 127 in its own encoding: those
+        # names are compared by their data only.
+        def split(found):
+            return ({k: v for k, v in found.items() if max(k) < 128},
+                    sorted(str(v) for k, v in found.items() if max(k) >= 128))
+        test.assertEqual(split(got), split(expected))
+    else:
+        test.assertEqual(got, expected)
+
+
+def run_writer(command, cwd):
+    subprocess.run(command, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+
+
+class FullNames(TempDirTest):
+    """Every writer's way of storing a long name gives the member its whole
+    name: nothing else is written, and no line is an error."""
+
+    WRITERS = [
+        ("GNU tar gnu", ["tar", "--format=gnu"]),
+        ("GNU tar posix", ["tar", "--format=posix"]),
+        ("GNU tar ustar", ["tar", "--format=ustar"]),
+        ("bsdtar default", ["bsdtar"]),
+        ("bsdtar gnutar", ["bsdtar", "--format=gnutar"]),
+        ("tarfile pax", tarfile.PAX_FORMAT),
+        ("tarfile gnu", tarfile.GNU_FORMAT),
+    ]
+
+    def test_every_writer_and_format(self):
+        data = {name: member_data(size, seed=index) for index, (name, size)
+                in enumerate(FILES.items())}
+        source = self.path("src")
+        make_tree(source, data)
+        for label, writer in self.WRITERS:
+            with self.subTest(writer=label):
+                names = [name for name in data if "ustar" not in label or ustar_holds(name)]
+                out = self.path(label.replace(" ", "-"))
+                os.mkdir(out)
+                # Windows paths are reached up to their full length; a name
+                # is left out only where the host could not hold it either.
+                names = [name for name in names
+                         if not WINDOWS or len(host_path(out)) + len(name) < 255]
+                archive = out + ".tar"
+                if isinstance(writer, list):
+                    run_writer(writer + ["-cf", archive, *names], source)
+                else:
+                    with tarfile.open(archive, "w", format=writer) as tf:
+                        for name in names:
+                            tf.add(os.path.join(source, name), arcname=name)
+                lines = walk_lines(self, archive, out)
+                self.assertEqual([line for line in lines if line.startswith((b"ERROR", b"Skip"))],
+                                 [])
+                for name in names:
+                    self.assertIn(file_line(out, name, len(data[name])), lines)
+                assert_tree(self, out, expected_tree({name: data[name] for name in names}))
+
+
+def make_sparse(path, size, pieces):
+    with open(path, "wb") as f:
+        f.truncate(size)
+        for offset, data in pieces:
+            f.seek(offset)
+            f.write(data)
+
+
+def allocated(path):
+    return os.stat(path).st_blocks * 512
+
+
+class SparseFiles(TempDirTest):
+    """Sparse files archived by GNU tar (old GNU form and pax forms 0.0, 0.1
+    and 1.0) and bsdtar come back with their exact bytes and size, holes
+    kept as holes."""
+
+    MiB = 1 << 20
+    FILES = {
+        "start.img": (MiB, [(0, b"S" * 5000)]),
+        "middle.img": (10 * MiB, [(5 * MiB, b"M" * 700)]),
+        "end.img": (3 * MiB + 77, [(3 * MiB + 67, b"E" * 10)]),
+        "holes.img": (2 * MiB, []),
+        "scattered.img": (4 * MiB + 3, [(i * 300000 + 11, b"x%d" % i) for i in range(14)]),
+    }
+    WRITERS = [
+        ("gnu", ["tar", "--format=gnu", "--sparse"]),
+        ("pax 0.0", ["tar", "--format=posix", "--sparse", "--sparse-version=0.0"]),
+        ("pax 0.1", ["tar", "--format=posix", "--sparse", "--sparse-version=0.1"]),
+        ("pax 1.0", ["tar", "--format=posix", "--sparse", "--sparse-version=1.0"]),
+        ("bsdtar", ["bsdtar"]),
+    ]
+
+    def make_source(self):
+        source = self.path("src")
+        os.mkdir(source)
+        for name, (size, pieces) in self.FILES.items():
+            make_sparse(os.path.join(source, name), size, pieces)
+        self.assertEqual(allocated(os.path.join(source, "holes.img")), 0,
+                         "the test directory's file system keeps no holes")
+        return source
+
+    def test_every_sparse_form(self):
+        source = self.make_source()
+        names = list(self.FILES) + ["after.txt"]
+        after = member_data(300, seed=5)
+        make_tree(source, {"after.txt": after})
+        for label, writer in self.WRITERS:
+            with self.subTest(writer=label):
+                archive = self.path(label.replace(" ", "-") + ".tar")
+                run_writer(writer + ["-cf", archive, *names], source)
+                with open(archive, "rb") as f:
+                    content = f.read()
+                # The writer did store them sparse: far less than their size.
+                self.assertLess(len(content), 1 * self.MiB)
+                out = self.path(label.replace(" ", "-") + "-out")
+                os.mkdir(out)
+                lines = walk_lines(self, archive, out)
+                self.assertEqual(lines, [
+                    file_line(out, name, self.FILES[name][0] if name in self.FILES else 300)
+                    for name in names])
+                for name in self.FILES:
+                    with open(os.path.join(source, name), "rb") as f:
+                        expected = f.read()
+                    with open(os.path.join(out, name), "rb") as f:
+                        self.assertEqual(f.read(), expected, name)
+                    # Holes stay holes: what is allocated is about the data.
+                    self.assertLessEqual(allocated(os.path.join(out, name)),
+                                         allocated(os.path.join(source, name)) + 64 * 1024, name)
+                with open(os.path.join(out, "after.txt"), "rb") as f:
+                    self.assertEqual(f.read(), after)
+
+    def test_a_map_that_does_not_fit_its_data(self):
+        source = self.make_source()
+        make_tree(source, {"after.txt": b"after"})
+        archive = self.path("bad.tar")
+        run_writer(["tar", "--format=posix", "--sparse", "--sparse-version=1.0", "-cf", archive,
+                    "middle.img", "after.txt"], source)
+        with open(archive, "rb") as f:
+            content = bytearray(f.read())
+        # The map at the start of middle.img's data: one piece too long for
+        # the data stored.
+        at = content.index(b"\n5242880\n") + len(b"\n5242880\n")
+        end = content.index(b"\n", at)
+        content[at:end] = b"%d" % (int(content[at:end]) + 1)
+        with open(archive, "wb") as f:
+            f.write(content)
+        out = self.path("out")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, archive, out), [
+            file_line(out, "middle.img", 10485760), b"ERROR: Bad sparse map",
+            file_line(out, "after.txt", 5)])
+        self.assertEqual(tree(out), {b"after.txt": b"after"})
+
+
+def with_checksum(block, form, signed=False):
+    """The header block with its checksum written by `form` (bytes printf
+    format), summed as unsigned or signed bytes."""
+    block = bytearray(block)
+    block[148:156] = b" " * 8
+    total = sum(b - 256 if signed and b > 127 else b for b in block)
+    block[148:156] = form % total
+    return bytes(block)
+
+
+class HeadersAndDamage(TempDirTest):
+    """Checksum fields as writers old and new write them; a header that
+    fails its checksum ends the walk with the damage's offset."""
+
+    def archive_of(self, headers):
+        """Three members of 1 block each; `headers` maps a member's index
+        to its header block."""
+        path = self.path("a.tar")
+        with open(path, "wb") as f:
+            for index in range(3):
+                data = b"data %d" % index
+                f.write(headers.get(index, raw_header(b"m%d.txt" % index, len(data))))
+                f.write(data + bytes(BLOCK - len(data)))
+            f.write(bytes(2 * BLOCK))
+        return path
+
+    def test_checksum_forms_and_damage(self):
+        high = raw_header("m1-caf\u00e9.txt".encode(), 6)
+        third = bytearray(raw_header(b"m2.txt", 6))
+        third[3] ^= 0x20
+        first = bytearray(raw_header(b"m0.txt", 6))
+        first[120] = ord("x")
+        all_three = ["m0.txt", "m1.txt", "m2.txt"]
+        cases = [
+            # (label, headers by index, names extracted, last line)
+            ("signed sum", {1: with_checksum(high, b"%06o\0 ", signed=True)},
+             ["m0.txt", "m1-caf\u00e9.txt", "m2.txt"], None),
+            ("seven digits and a NUL", {1: with_checksum(raw_header(b"m1.txt", 6), b"%07o\0")},
+             all_three, None),
+            ("leading blanks", {1: with_checksum(raw_header(b"m1.txt", 6), b"%7o\0")},
+             all_three, None),
+            ("a byte changed in the third header", {2: bytes(third)}, ["m0.txt", "m1.txt"],
+             b"ERROR: Damaged header at offset 2,048"),
+            ("the first header damaged", {0: bytes(first)}, [], b"ERROR: Not a tar archive"),
+        ]
+        for label, headers, names, last in cases:
+            with self.subTest(label):
+                archive = self.archive_of(headers)
+                out = self.path(label.replace(" ", "-"))
+                os.mkdir(out)
+                lines = walk_lines(self, archive, out)
+                expected = [file_line(out, name, 6) for name in names]
+                self.assertEqual(lines, expected + ([last] if last else []))
+                # By data: Wine spells names past ASCII its own way.
+                found = tree(out)
+                self.assertEqual(len(found), len(names))
+                self.assertEqual(sorted(found.values()),
+                                 sorted(b"data %d" % int(n[1]) for n in names))
+
+
+class NotATarArchive(TempDirTest):
+    """A compressed file, a program or random bytes: one line that says so,
+    and nothing is created."""
+
+    def test_files_that_are_not_tar_archives(self):
+        source = self.path("src")
+        make_tree(source, {"a.txt": member_data(2000, seed=1)})
+        plain = self.path("plain.tar")
+        subprocess.run(["tar", "-cf", plain, "-C", source, "a.txt"], check=True)
+        program = "/bin/ls"
+        cases = [
+            ("gzip", ["gzip", "-c"], b" (gzip compressed)"),
+            ("bzip2", ["bzip2", "-c"], b" (bzip2 compressed)"),
+            ("xz", ["xz", "-c"], b" (xz compressed)"),
+            ("zstd", ["zstd", "-q", "-c"], b" (zstd compressed)"),
+            ("program", None, b""),
+            ("random", None, b""),
+        ]
+        for label, compressor, kind in cases:
+            with self.subTest(label):
+                path = self.path(label + ".bin")
+                if compressor:
+                    with open(plain, "rb") as f, open(path, "wb") as out_file:
+                        subprocess.run(compressor, stdin=f, stdout=out_file, check=True)
+                elif label == "program":
+                    with open(program, "rb") as f, open(path, "wb") as out_file:
+                        out_file.write(f.read())
+                else:
+                    with open(path, "wb") as f:
+                        f.write(random.Random(7).randbytes(100000))
+                out = self.path(label + "-out")
+                os.mkdir(out)
+                self.assertEqual(walk_lines(self, path, out),
+                                 [b"ERROR: Not a tar archive" + kind])
+                self.assertEqual(os.listdir(out), [])
+
+
+if __name__ == "__main__":
+    main()
