@@ -174,8 +174,11 @@ class ProgramTest(harness.TempDirTest):
         drive = letter.upper() + ":"
         for outdir in (drive + "\\", drive + "/", drive):
             with self.subTest(outdir=outdir):
-                out = self.holvex(host_path(self.archive), outdir)
-                self.assertEqual(out, CRLF.join(BANNER + [
+                # Not its standard error: a new drive wakes Wine's own mount
+                # manager, whose reports may land there.
+                result = run("holvex", host_path(self.archive), outdir)
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.stdout, CRLF.join(BANNER + [
                     b"Create directory: " + drive.encode() + b"\\docs",
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
