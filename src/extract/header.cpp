@@ -59,15 +59,19 @@ bool checksum_matches(const Text& block) {
   if (block.size() != static_cast<size_t>(kBlockSize)) return false;
   const int64_t stored = checksum_field(block.substr(kChecksumOffset, kChecksumLength));
   if (stored < 0) return false;
-  int64_t unsigned_sum = 0;
-  int64_t signed_sum = 0;
+  // The bytes summed as unsigned bytes, the field counted as eight blanks.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
+  uint32_t sum = ' ' * kChecksumLength;
+  for (int32_t i = 0; i < kChecksumOffset; ++i) sum += bytes[i];
+  for (int32_t i = kChecksumOffset + kChecksumLength; i < kBlockSize; ++i) sum += bytes[i];
+  if (stored == int64_t{sum}) return true;
+  // Taken as signed bytes, each byte from 0x80 up counts 256 less.
+  int64_t signed_sum = sum;
   for (int32_t i = 0; i < kBlockSize; ++i) {
     const bool in_field = i >= kChecksumOffset && i < kChecksumOffset + kChecksumLength;
-    const char byte = in_field ? ' ' : block[i];
-    unsigned_sum += static_cast<unsigned char>(byte);
-    signed_sum += static_cast<signed char>(byte);
+    if (!in_field && bytes[i] >= 0x80) signed_sum -= 0x100;
   }
-  return stored == unsigned_sum || stored == signed_sum;
+  return stored == signed_sum;
 }
 
 Text trimmed_name(const Text& field) {
