@@ -95,12 +95,10 @@ void output_regular_file(const Member& member, const Text& outdir) {
     return;
   }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
-  // The root directory on POSIX leaves an empty parent, which the probe
-  // would take as "continue the last search"; probe the root itself instead.
-  // A parent that the file services hold open from the file before is known
+  // A root directory as the parent ("/", "g:\") is probed as itself. A
+  // parent that the file services hold open from the file before is known
   // to be there: most members follow one another in the same directory.
-  const Text probe = parent.empty() ? kSeparator : parent;
-  if (!parent_held(path) && find_entry(probe, kAttributeDirectory).empty()) {
+  if (!parent_held(path) && find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
     create_directory_path(parent);
   }
 
