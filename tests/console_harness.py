@@ -97,13 +97,19 @@ class PtySession:
     to the terminal is collected; the test types by writing bytes; the
     terminal's settings can be read at any time."""
 
-    def __init__(self, argv, rows=24, columns=80, stdout=None, cwd=None):
+    def __init__(self, argv, rows=24, columns=80, stdout=None, cwd=None, held=False):
+        """With `held`, the terminal's output is not read until
+        release_output: once its buffer is full, the program's writes wait
+        (or fail with EAGAIN on a terminal left non-blocking)."""
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.settings_before = termios.tcgetattr(self.slave)
         self._output = bytearray()
         self._changed = threading.Condition()
         self._hanging_up = False
+        self._reading = threading.Event()
+        if not held:
+            self._reading.set()
 
         def become_session_leader():
             os.setsid()
@@ -119,6 +125,8 @@ class PtySession:
 
     def _read(self):
         while not self._hanging_up:
+            if not self._reading.wait(0.05):
+                continue
             try:
                 # Woken now and then, so that hang_up can close the master.
                 if not select.select([self.master], [], [], 0.05)[0]:
@@ -131,6 +139,9 @@ class PtySession:
             with self._changed:
                 self._output += data
                 self._changed.notify_all()
+
+    def release_output(self):
+        self._reading.set()
 
     def output(self):
         with self._changed:
@@ -181,6 +192,7 @@ class PtySession:
         return self.output()
 
     def _let_go(self):
+        self._reading.set()
         if self.slave is not None:
             os.close(self.slave)
             self.slave = None
@@ -225,6 +237,49 @@ while True:
 
 def foreground_job(argv):
     return ["/usr/bin/python3", "-c", _FOREGROUND_JOB, *argv]
+
+
+# As _FOREGROUND_JOB, and once the job is stopped, a second job (an editor, say)
+# takes the terminal's foreground and puts it in a raw mode of its own; it
+# writes its process id to a file (the first argument) and runs until it is
+# ended. The first job may then be continued in the background; the session
+# leader ends with its exit status once both have ended.
+_EDITOR_AFTER_STOP = """
+import os, signal, sys, tty
+def take_terminal():
+    os.setpgid(0, 0)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(0, os.getpgrp())
+    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+child = os.fork()
+if child == 0:
+    take_terminal()
+    os.execv(sys.argv[2], sys.argv[2:])
+editor = None
+while True:
+    _, status = os.waitpid(child, os.WUNTRACED)
+    if os.WIFSTOPPED(status) and editor is None:
+        editor = os.fork()
+        if editor == 0:
+            take_terminal()
+            tty.setraw(0)
+            with open(sys.argv[1] + ".new", "w") as f:
+                f.write(str(os.getpid()))
+            os.rename(sys.argv[1] + ".new", sys.argv[1])
+            while True:
+                signal.pause()
+    if os.WIFEXITED(status) or os.WIFSIGNALED(status):
+        break
+with open(sys.argv[1] + ".ended", "w") as f:
+    f.write(str(status))
+if editor is not None:
+    os.waitpid(editor, 0)
+sys.exit(os.WEXITSTATUS(status) if os.WIFEXITED(status) else 128 + os.WTERMSIG(status))
+"""
+
+
+def job_then_editor(editor_file, argv):
+    return ["/usr/bin/python3", "-c", _EDITOR_AFTER_STOP, editor_file, *argv]
 
 
 def raw_settings_in_force(settings):

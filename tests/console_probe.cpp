@@ -18,6 +18,8 @@
 //   flush         flush_keys()     -> "flushed"
 //   row           cursor_row()     -> "row N"
 //   move:C,R      move_cursor(C, R) -> "moved"
+//   progress:TEXT show_progress_row(TEXT)     blank-row  clear_progress_row()
+//   progresses:N  show_progress_row("row I" and dots to 100 characters), I 1 to N
 //   mark:NAME     -> "mark NAME"
 //   await:PATH    waits until the file PATH exists -> "go"
 //   stop / start  console_stop() / console_start()
@@ -31,6 +33,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/progress_row.h"
 
 namespace {
 
@@ -111,6 +114,16 @@ void run_step(const std::string& step) {
     move_cursor(std::atoi(argument.substr(0, comma).c_str()),
                 std::atoi(argument.substr(comma + 1).c_str()));
     record("moved");
+  } else if (name == "progress") {
+    show_progress_row(argument);
+  } else if (name == "progresses") {
+    for (int i = 1; i <= count; ++i) {
+      Text row = "row " + std::to_string(i);
+      row.resize(100, '.');
+      show_progress_row(row);
+    }
+  } else if (name == "blank-row") {
+    clear_progress_row();
   } else if (name == "mark") {
     record("mark " + argument);
   } else if (name == "await") {

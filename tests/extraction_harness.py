@@ -11,10 +11,6 @@ import subprocess
 from harness import BANNER, CRLF, SEP, WINDOWS, host_path, lines, run
 
 SUPPORT_LINE = b"Contact me at https://holvex.example/support and I'll add support."
-# What an unhandled member's wait leaves in redirected output: the prompt,
-# then the 18 spaces that blank it on a console (cursor moves never reach a
-# redirected standard output).
-PROMPT_AND_BLANK = b" ==press any key==" + b" " * 18
 
 BLOCK = 512
 

@@ -9,6 +9,7 @@ terminal emulator, which answers cursor queries itself) shows the screen as
 a user sees it; the Windows build runs there under Wine, whose console works
 inside the pane."""
 
+import fcntl
 import os
 import signal
 import tarfile
@@ -16,7 +17,7 @@ import unittest
 
 import harness
 from console_harness import (SIGNALS_THAT_END, PtySession, TmuxTerminal, foreground_job,
-                             probe_command, process_state, raw_settings_in_force, records,
+                             job_then_editor, probe_command, process_state, raw_settings_in_force, records,
                              shell_line, touch, values, wait_done, wait_mark, wait_records,
                              wait_until)
 
@@ -25,6 +26,15 @@ ESC = b"\x1b"
 
 def scan(code):
     return bytes([0, code])
+
+
+def file_text(path):
+    """The text of a file, "" while there is none."""
+    try:
+        with open(path) as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
 
 
 posix_only = unittest.skipIf(harness.WINDOWS, "a pseudo-terminal of the test's own is POSIX")
@@ -86,6 +96,37 @@ class LineEditing(harness.TempDirTest):
                 self.assertEqual(pty.final_output(), echo)
                 pty.close()
                 os.unlink(self.result)
+
+    def test_a_terminal_left_non_blocking_loses_no_byte(self):
+        # Another program left the terminal non-blocking (the flag belongs to
+        # the open terminal, which the program shares). Far more lines and
+        # progress rows than the terminal holds are written while nobody
+        # reads them: each write waits for room, none gives up part-way.
+        go = self.path("go")
+        self.result = self.path("result.txt")
+        rows = 5000
+        pty = PtySession(probe_command(self.result, "mark:ready", "await:" + go, "say:lines", "end",
+                                       "progresses:%d" % rows, "blank-row", "say:end", "end",
+                                       "mark:written"), held=True)
+        self.addCleanup(pty.close)
+        wait_mark(self.result, "ready")
+        flags = fcntl.fcntl(pty.slave, fcntl.F_GETFL)
+        fcntl.fcntl(pty.slave, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+        touch(go)
+        wait_records(self.result, "go", 1)
+        # Until the terminal is full and the program waits for room (a
+        # program that gave up on a full terminal would be done by then).
+        wait_until(lambda: ("mark", "written") in records(self.result) or
+                   process_state(pty.process.pid) == "S", "the terminal to fill")
+        pty.release_output()
+        wait_done(self.result)
+
+        def row(number):
+            return b"\r" + (b"row %d" % number).ljust(100, b".")[:79] + b"\x1b[K\r"
+
+        self.assertEqual(pty.final_output(),
+                         b"lines\r\n" + b"".join(row(i) for i in range(1, rows + 1)) +
+                         b"\r\x1b[Kend\r\n")
 
     def test_output_goes_out_unchanged(self):
         # CR LF as written, a lone LF as written: no translation on the way.
@@ -347,6 +388,50 @@ class TerminalSettings(harness.TempDirTest):
         self.assertEqual(pty.finish(), 0)
         self.assertEqual(values(result, "key"), [b"x"])
         self.assertEqual(pty.settings(), pty.settings_before)
+
+
+    def test_continued_in_the_background(self):
+        # Stopped (SIGSTOP, which no handler sees), while another job took
+        # the terminal and set a raw mode of its own, then continued in the
+        # background: however the program ends, the other job's mode stays.
+        def ends(go, probe):
+            touch(go)
+
+        def terminated(go, probe):
+            os.kill(probe, signal.SIGTERM)
+
+        def stopped_again(go, probe):
+            os.kill(probe, signal.SIGTSTP)
+            wait_until(lambda: process_state(probe) == "T", "the program to stop again")
+            os.kill(probe, signal.SIGCONT)
+            touch(go)
+
+        # (case, how it ends, its exit status as a wait status)
+        cases = [("ends", ends, 0), ("SIGTERM", terminated, signal.SIGTERM),
+                 ("stopped again by SIGTSTP, continued, ends", stopped_again, 0)]
+        for case, end, status in cases:
+            with self.subTest(case):
+                result, go, editor_file = (self.path(case[:4] + name)
+                                           for name in ("-result", "-go", "-editor"))
+                pty = PtySession(job_then_editor(editor_file, probe_command(
+                    result, "mark:ready", "await:" + go)))
+                self.addCleanup(pty.close)
+                wait_mark(result, "ready")
+                probe = pty.job_pid()
+                self.assertTrue(raw_settings_in_force(pty.settings()))
+                os.kill(probe, signal.SIGSTOP)
+                editor = int(wait_until(lambda: file_text(editor_file), "the other job"))
+                others = pty.settings()
+                self.assertNotEqual(others, pty.settings_before)
+                os.kill(probe, signal.SIGCONT)
+                wait_until(lambda: process_state(probe) != "T", "the program to go on")
+                end(go, probe)
+                ended = wait_until(lambda: file_text(editor_file + ".ended"), "the program to end")
+                self.assertEqual(int(ended), status)
+                self.assertEqual(pty.settings(), others)
+                os.kill(editor, signal.SIGTERM)
+                pty.finish()
+                pty.close()
 
 
 @posix_only

@@ -5,13 +5,14 @@ failure exit's wait, the empty first answer, and the Esc abort."""
 
 import os
 import re
+import shlex
 import shutil
 import tarfile
 import tempfile
 import time
 
 import harness
-from console_harness import TmuxTerminal, shell_line
+from console_harness import TmuxTerminal, shell_line, wait_until
 from harness import BANNER, SEP, WINDOWS, host_path
 
 DATA = bytes(range(256)) * 4
@@ -21,6 +22,15 @@ DATA = bytes(range(256)) * 4
 # memory or disk; the time goes into reading and checking them.
 LONG_COPY_SIZE = 32 << 30
 PROGRESS_ROW = re.compile(r"\d+%  [\d,]+ bytes  [\d,]+\.\d MB/s  [\d:]+ left  archive \d+%$")
+
+
+def file_bytes(path):
+    """The bytes of a file, b"" while there is none."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
 
 
 class FreshConsoleTest(harness.TempDirTest):
@@ -241,6 +251,50 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(result.stdout,
                          b"".join(line + harness.CRLF for line in BANNER) +
                          b"".join(line.encode() + harness.CRLF for line in lines))
+
+    def test_redirected_output_never_waits_at_a_link(self):
+        # Started from a terminal with its output going to a file (its input
+        # the terminal, or nothing): nobody would see a key prompt, so the
+        # links' warning blocks end with their support line, no key is
+        # awaited, and every member's line starts a line of its own.
+        harness.python_tar(self.archive, [("sym", b"a.txt", tarfile.SYMTYPE),
+                                          ("a.txt", DATA, tarfile.REGTYPE),
+                                          ("hard", b"a.txt", tarfile.LNKTYPE),
+                                          ("b.txt", DATA, tarfile.REGTYPE)])
+        out = host_path(self.out).encode()
+
+        def warning(name, kind):
+            return [name + b" (0 bytes)", b"ERROR: Type problem!", b"Unhandled: %d" % kind,
+                    b"Contact me at https://holvex.example/support and I'll add support."]
+
+        expected = (BANNER + warning(b"sym", 2) + [out + SEP.encode() + b"a.txt (1,024 bytes)"] +
+                    warning(b"hard", 1) + [out + SEP.encode() + b"b.txt (1,024 bytes)"])
+        if WINDOWS:
+            # Wine gives the program a console of its own, whose cursor starts
+            # on row 1: the run ends with the fresh console's pause.
+            expected += [b"We're all done!", b"Press a key to exit"]
+        # Wine's console reads its keys from a terminal on standard input
+        # only: with nothing there, its final pause could never end.
+        for stdin in ("terminal",) if WINDOWS else ("terminal", "nothing"):
+            with self.subTest(stdin=stdin):
+                log = self.path("log-" + stdin)
+                redirect = " >" + shlex.quote(log) + (" </dev/null" if stdin == "nothing" else "")
+                # Lines before it: not a fresh console (POSIX).
+                script = "printf 'line\\nline\\n'; %s%s; echo EXIT=$?" % (
+                    shell_line(harness.command("holvex", host_path(self.archive),
+                                               host_path(self.out))), redirect)
+                terminal = TmuxTerminal(script, width=160, height=50)
+                self.addCleanup(terminal.close)
+                if WINDOWS:
+                    wait_until(lambda: b"Press a key to exit" in file_bytes(log),
+                               "the final pause in " + log)
+                    terminal.keys("Enter")
+                self.wait_for(terminal, "EXIT=0")
+                self.assertEqual(file_bytes(log), harness.CRLF.join(expected) + harness.CRLF)
+                self.assertFalse(any("press any key" in row for row in terminal.screen()))
+                for name in ("a.txt", "b.txt"):
+                    os.remove(os.path.join(self.out, name))
+                terminal.close()
 
     def test_usage_text_below_the_first_row(self):
         if WINDOWS:

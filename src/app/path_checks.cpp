@@ -16,15 +16,14 @@ bool check_paths(RunSettings& settings) {
   // An empty answer becomes the bare separator, which on POSIX would be the
   // root directory: it never looks right, on either platform.
   const bool outdir_given = !settings.outdir.empty();
-  if (right_part(settings.outdir, 1) != kSeparator) settings.outdir += kSeparator;
+  if (!outdir_given || !is_path_separator(settings.outdir.back())) settings.outdir += kSeparator;
   if (!outdir_given || !outdir_looks_right(settings.outdir)) {
     print_line("Output directory does not look right");
     return false;
   }
-  Text directory = substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1);
-  // The POSIX root "/" has nothing left once its separator is taken off; an
-  // empty probe would continue the last search, so probe the root instead.
-  if (directory.empty()) directory = kSeparator;
+  // A root directory ("/", "g:\") is probed as itself, whatever it holds.
+  const Text directory = directory_probe(
+      substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1));
   if (find_entry(directory, kAttributeDirectory).empty()) {
     print_line("Output directory not found ('" + printable(settings.outdir) + "')");
     return false;
@@ -34,6 +33,13 @@ bool check_paths(RunSettings& settings) {
   open_binary(settings.infile, kArchiveFile);
   if (at_end(kArchiveFile) != 0) {
     print_line("Input file cannot be opened ('" + printable(settings.infile) + "')");
+    return false;
+  }
+  // A device or a pipe (no positions) is no archive file: reading it could
+  // wait for ever, or end at once as an empty run.
+  if (get_position(kArchiveFile) == 0) {
+    close_file(kArchiveFile);
+    print_line("Input file not found ('" + printable(settings.infile) + "')");
     return false;
   }
   return true;

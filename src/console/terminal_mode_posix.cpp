@@ -59,8 +59,21 @@ void set_terminal(const termios& settings) {
   errno = saved_errno;
 }
 
-void restore_terminal() {
-  if (mode.raw_wanted && mode.keyboard >= 0) set_terminal(mode.saved);
+// The user's settings again, only while the terminal is still ours: once
+// another process group holds its foreground (the program was stopped and
+// continued in the background), the settings are that program's to keep.
+void give_back_terminal() {
+  const int saved_errno = errno;
+  if (mode.keyboard >= 0 && tcgetpgrp(mode.keyboard) == getpgrp()) set_terminal(mode.saved);
+  errno = saved_errno;
+}
+
+// Raw input given up for good. The flag goes first, so that a SIGCONT
+// arriving during the restore cannot switch raw input on again after it.
+void end_raw_input() {
+  if (!mode.raw_wanted) return;
+  mode.raw_wanted = 0;
+  give_back_terminal();
 }
 
 // Raw input again, when the program owns the terminal (in the foreground).
@@ -74,7 +87,7 @@ void resume_raw_input() {
 }
 
 void restore_at_exit() {
-  restore_terminal();
+  end_raw_input();
 }
 
 bool ends_the_process(int signal_number) {
@@ -90,8 +103,7 @@ bool ends_the_process(int signal_number) {
 // previous action, which is pending until this handler returns and then ends
 // the process as it would have without the mode.
 void on_ending_signal(int signal_number, siginfo_t*, void*) {
-  restore_terminal();
-  mode.raw_wanted = 0;
+  end_raw_input();
   if (signal_number > 0 && signal_number < NSIG) {
     sigaction(signal_number, &mode.previous_ending[signal_number], nullptr);
   }
@@ -100,7 +112,7 @@ void on_ending_signal(int signal_number, siginfo_t*, void*) {
 
 void on_stop_signal(int) {
   const int saved_errno = errno;
-  restore_terminal();
+  if (mode.raw_wanted) give_back_terminal();
   struct sigaction ours;
   struct sigaction stop_default {};
   stop_default.sa_handler = SIG_DFL;
@@ -184,8 +196,7 @@ void start_raw_input(volatile sig_atomic_t* resumed) {
 }
 
 void stop_raw_input() {
-  restore_terminal();
-  mode.raw_wanted = 0;
+  end_raw_input();
   remove_signal_handlers();
   mode.resumed = nullptr;
   mode.keyboard = -1;

@@ -2,6 +2,9 @@
 // its byte, no echo, no signals from keys), and the user's settings restored
 // on every way out: normal end, exit, a stop (and raw again on continuing),
 // and every signal whose default action ends the process, whoever sent it.
+// Both are done only while the program is in the terminal's foreground: a
+// program continued in the background leaves the settings of the one that
+// has the terminal now.
 #pragma once
 
 #include <signal.h>
@@ -17,5 +20,5 @@ bool take_terminal(int keyboard);
 // between came while the program was not looking.
 void start_raw_input(volatile sig_atomic_t* resumed);
 
-// Restores the user's settings and removes the handlers.
+// Restores the user's settings (in the foreground) and removes the handlers.
 void stop_raw_input();

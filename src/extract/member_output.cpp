@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/progress_row.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
 #include "extract/extraction_loop.h"
@@ -94,12 +95,10 @@ void output_regular_file(const Member& member, const Text& outdir) {
     return;
   }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
-  // The root directory on POSIX leaves an empty parent, which the probe
-  // would take as "continue the last search"; probe the root itself instead.
-  // A parent that the file services hold open from the file before is known
+  // A root directory as the parent ("/", "g:\") is probed as itself. A
+  // parent that the file services hold open from the file before is known
   // to be there: most members follow one another in the same directory.
-  const Text probe = parent.empty() ? kSeparator : parent;
-  if (!parent_held(path) && find_entry(probe, kAttributeDirectory).empty()) {
+  if (!parent_held(path) && find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
     create_directory_path(parent);
   }
 
@@ -141,6 +140,9 @@ void output_unhandled(const Member& member) {
   print_line("ERROR: Type problem!");
   print_line("Unhandled: " + number_text(member.type));
   print_line("Contact me at " + kSupportAddress + " and I'll add support.");
+  // The wait is for someone reading the prompt: with the output going to a
+  // file or pipe, nobody sees it, and the next line must start a line.
+  if (!output_is_screen()) return;
   print_text(" ==press any key==");
   wait_key();
   // Blank the prompt so the next line starts at the beginning of this row.

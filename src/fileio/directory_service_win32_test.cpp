@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <set>
+#include <utility>
 
 #include "fileio/directory_service.h"
 #include "fileio/test_files.h"
@@ -53,22 +54,40 @@ TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {
   }
 }
 
-TEST_F(DirectoryServiceWin32Test, ProbePathLongerThan256CharactersFindsNothing) {
-  const Text name = dir.at(Text(256 - dir.path().size() - 1, 'f'));
-  ASSERT_EQ(name.size(), 256u);
-  write_file(name, "x");
-  EXPECT_EQ(find_entry(name, 0), Text(256 - dir.path().size() - 1, 'f'));
-  // Cut to 256 characters it would find the file above: it is refused whole.
-  EXPECT_EQ(find_entry(name + "-more", 0), "");
+// Past the 256 characters that the narrow calls take, a probe still sees the
+// whole path, and a directory is made under its whole name: cut, either
+// would act on another path.
+TEST_F(DirectoryServiceWin32Test, LongPathsAreProbedAndMadeWhole) {
+  Text path = dir.path();
+  for (const size_t length : {255u, 256u, 300u, 1000u, 3000u}) {
+    SCOPED_TRACE(length);
+    while (path.size() + 201 < length) {
+      path += "\\" + Text(200, static_cast<char>('a' + path.size() % 26));
+      make_directory(path);
+    }
+    const Text leaf(length - path.size() - 1, static_cast<char>('0' + length % 10));
+    const Text name = path + "\\" + leaf;
+    make_directory(name);
+    EXPECT_EQ(find_entry(name, kAttributeDirectory), leaf);
+    EXPECT_EQ(find_entry(name, 0), "");
+    EXPECT_EQ(find_entry(name + "-more", kAttributeDirectory), "");
+    // Cut to 255 characters, the path names nothing that was made.
+    EXPECT_EQ(path_exists(name.substr(0, 255)), length == 255);
+  }
 }
 
-TEST_F(DirectoryServiceWin32Test, DirectoryPathLongerThan255CharactersIsNotMade) {
-  const Text name = dir.at(Text(255 - dir.path().size() - 1, 'd'));
-  ASSERT_EQ(name.size(), 255u);
-  make_directory(name + "xyz");
-  EXPECT_FALSE(path_exists(name));
-  make_directory(name);
-  EXPECT_TRUE(is_directory(name));
+// A device is no directory entry, also when its name has a directory or an
+// extension; a name that only begins like one is. A drive's root named as
+// itself is found, as a directory, whatever it holds.
+TEST_F(DirectoryServiceWin32Test, DevicesAreNoEntriesRootsAreThemselves) {
+  write_file(dir.at("NULyyy.txt"), "x");
+  const std::pair<Text, int32_t> probes[] = {{"COM1", 0},        {"NUL", kAttributeDirectory},
+                                             {"CON", 0},         {dir.at("nul.txt"), 0},
+                                             {"\\\\.\\COM1", 0}, {"Z:\\.", 0}};
+  for (const auto& [path, mask] : probes) EXPECT_EQ(find_entry(path, mask), "") << path;
+  EXPECT_EQ(find_entry(dir.at("NULyyy.txt"), 0), "NULyyy.txt");
+  EXPECT_EQ(find_entry("Z:\\.", kAttributeDirectory), "Z:\\");
+  EXPECT_EQ(find_entry(dir.path() + "/", 0), "NULyyy.txt");
 }
 
 TEST_F(DirectoryServiceWin32Test, BareDriveSearchesItsCurrentDirectory) {
@@ -87,6 +106,21 @@ TEST_F(DirectoryServiceWin32Test, FoundNameIsSpelledAsStored) {
   write_file(dir.at("a.tar"), "x");
   EXPECT_EQ(find_entry(dir.path() + "\\", 0), "a.tar");
   EXPECT_EQ(find_entry(dir.at("A.TAR"), 0), "a.tar");
+}
+
+// The program's bytes name the same file as they do for the narrow calls,
+// which read them in the ANSI code page: a name made by CreateFileA is found
+// under its own bytes.
+TEST_F(DirectoryServiceWin32Test, BytesNameWhatTheNarrowCallsName) {
+  const Text name = "caf\xE9 \xA7.tar";
+  HANDLE file = CreateFileA(dir.at(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_EQ(find_entry(dir.at(name), 0), name);
+  EXPECT_EQ(find_entry(dir.path() + "\\", 0), name);
+  make_directory(dir.at("d\xE9j\xE0"));
+  EXPECT_NE(GetFileAttributesA(dir.at("d\xE9j\xE0").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ inline constexpr int64_t kReadAheadLargest = 128 * 1024;
 // error does.
 void open_binary(const Text& name, int32_t number);
 // Creates `name`, or empties an existing file, for writing only (exclusive).
+// Only a disk file is ever opened so: a device, FIFO, socket or directory at
+// `name`, or on POSIX a file of the kernel's interfaces (/proc, /sys), is
+// left as it is and not opened.
 void open_output(const Text& name, int32_t number);
 
 // The next `n` bytes; shorter (possibly "") at the end of the file.

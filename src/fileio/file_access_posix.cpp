@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "fileio/file_table.h"
+#include "fileio/kernel_file_system_posix.h"
 #include "fileio/output_root.h"
 #include "fileio/system_files.h"
 
@@ -83,33 +84,40 @@ bool system_open_binary(const Text& name, FileRecord& record) {
 }
 
 // Opens an output file that already exists, without following a link below
-// the output directory. It is emptied only once it is held, and only when it
+// the output directory. Only a regular file on an ordinary file system is
+// ever opened for output: a device, FIFO, socket or directory at the path,
+// or a file of the kernel's interfaces (/proc, /sys), is left as it is. The
+// entry is looked at before the open, so that no device or FIFO is even
+// opened, and what was opened is checked again before a byte is written (the
+// entry may have been replaced in between); the open never waits for a
+// FIFO's reader. The file is emptied only once it is held, and only when it
 // is neither an open file (the archive) nor a file with other names (hard
 // links) whose content would change with it.
 bool open_existing_output(const ParentLevel& level, FileRecord& record) {
-  const int no_follow = level.place == PathPlace::below_root ? O_NOFOLLOW : 0;
-  const int fd = open_retrying(static_cast<int>(level.directory), level.leaf,
-                               O_WRONLY | O_NONBLOCK | no_follow);
-  if (fd < 0) return false;
+  const bool below_root = level.place == PathPlace::below_root;
+  const int directory = static_cast<int>(level.directory);
   struct stat status;
-  bool usable = ::fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
-  const bool disk_file = usable && S_ISREG(status.st_mode);
-  if (disk_file) {
-    usable = status.st_nlink <= 1 && !identity_open(identity_of(status));
+  if (::fstatat(directory, level.leaf.c_str(), &status, below_root ? AT_SYMLINK_NOFOLLOW : 0) !=
+      0) {
+    return false;
   }
+  if (!S_ISREG(status.st_mode)) {
+    errno = EPERM;
+    return false;
+  }
+  const int fd =
+      open_retrying(directory, level.leaf, O_WRONLY | O_NONBLOCK | (below_root ? O_NOFOLLOW : 0));
+  if (fd < 0) return false;
+  const bool usable = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                      status.st_nlink <= 1 && !identity_open(identity_of(status)) &&
+                      on_ordinary_file_system(fd);
   if (!usable || !lock_exclusively(fd)) {
     close_descriptor(fd);
     errno = EPERM;
     return false;
   }
   record.handle = fd;
-  record.disk_file = disk_file;
-  if (!disk_file) {
-    // Writes to a device or FIFO may wait, as they would for any program.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return true;
-  }
+  record.disk_file = true;
   record.identity = identity_of(status);
   record.length = status.st_size;
   // The old bytes past the written ones still go when the file is closed.
@@ -121,7 +129,8 @@ bool system_open_output(const Text& name, FileRecord& record) {
   const ParentLevel level = reach_parent(name);
   if (level.place == PathPlace::refused) return false;
   // Most output files are new: made here, they are empty regular files with
-  // one name, so nothing about them needs asking. O_EXCL never follows a
+  // one name, in a directory whose file system was looked at when it was
+  // reached, so nothing about them needs asking. O_EXCL never follows a
   // link, not even a dangling one.
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int fd =

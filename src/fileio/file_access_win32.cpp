@@ -1,8 +1,8 @@
-// The file services' system calls on Windows: CreateFileA with share mode 0
+// The file services' system calls on Windows: CreateFileW with share mode 0
 // (no other opener while the file is open), ReadFile and WriteFile at the
 // system's file pointer, SetFilePointer with its high part for 64-bit
-// positions, SetEndOfFile to empty and to end output files. Names longer than
-// 255 characters are refused, never cut.
+// positions, SetEndOfFile to empty and to end output files. Names reach the
+// system whole, however long (system_path).
 #include <windows.h>
 
 #include <algorithm>
@@ -11,16 +11,17 @@
 #include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
 #include "fileio/system_files.h"
+#include "fileio/system_path_win32.h"
 
 namespace {
-
-constexpr size_t kLongestName = 255;
 
 HANDLE handle_of(const FileRecord& record) {
   return reinterpret_cast<HANDLE>(record.handle);
 }
 
 HANDLE create_file(const Text& name, DWORD access, DWORD flags) {
+  const SystemPath target = system_path(name);
+  if (target.path.empty()) return INVALID_HANDLE_VALUE;
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
@@ -29,7 +30,7 @@ HANDLE create_file(const Text& name, DWORD access, DWORD flags) {
   // when the file already existed.
   return guarded_call(
       [&] {
-        return CreateFileA(name.c_str(), access, 0, &security, OPEN_ALWAYS,
+        return CreateFileW(target.path.c_str(), access, 0, &security, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | flags, nullptr);
       },
       last_error);
@@ -52,9 +53,7 @@ bool move_pointer(HANDLE handle, int64_t offset) {
 }  // namespace
 
 Text system_file_name(const Text& name) {
-  // A longer name is refused whole: cut, it would name another file, or a
-  // device.
-  return name.size() > kLongestName ? Text() : name;
+  return name;
 }
 
 bool system_open(const Text& name, FileRecord& record) {
@@ -70,6 +69,11 @@ bool system_open(const Text& name, FileRecord& record) {
 
   DWORD last_error = 0;
   const DWORD type = guarded_call([&] { return GetFileType(handle); }, last_error);
+  // Output goes only into a disk file: never into a device or a pipe.
+  if (output && type != FILE_TYPE_DISK) {
+    close_handle(handle);
+    return false;
+  }
   record.handle = reinterpret_cast<intptr_t>(handle);
   record.disk_file = type == FILE_TYPE_DISK;
   BY_HANDLE_FILE_INFORMATION information{};

@@ -3,10 +3,12 @@
 // openat(O_NOFOLLOW | O_DIRECTORY). Members come grouped by directory, so the
 // parent descriptor kept from one path to the next makes the level-by-level
 // walk cost nothing for most files. O_PATH descriptors need no read
-// permission on the directories they name.
+// permission on the directories they name. A parent directory on one of the
+// kernel's interface file systems (/proc, /sys) is refused.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "fileio/kernel_file_system_posix.h"
 #include "fileio/output_root.h"
 
 namespace {
@@ -120,6 +122,13 @@ ParentLevel reach_parent(const Text& path) {
   if (parent != state.parent || state.parent_fd < 0) {
     const int fd = open_below_root(state, parent);
     if (fd < 0) return level;
+    // Nothing is made in a directory of the kernel's interfaces (a new file
+    // there can be a setting: an EFI variable, a cgroup). Asked once for all
+    // the paths that follow in the same directory.
+    if (!on_ordinary_file_system(fd)) {
+      if (fd != state.root_fd) ::close(fd);
+      return level;
+    }
     state.forget_parent();
     state.parent = parent;
     state.parent_fd = fd;

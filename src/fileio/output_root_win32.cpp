@@ -3,32 +3,30 @@
 // (FILE_FLAG_OPEN_REPARSE_POINT), checked to be a directory and no reparse
 // point (symbolic link or junction), and held open without delete sharing,
 // so it can be neither renamed nor replaced by a link while files are made
-// in it. The held levels serve the next path with the same parent.
+// in it. The held levels serve the next path with the same parent. Paths are
+// compared and levels opened in their system form (system_path), so that
+// any spelling of the output directory ("/" or "\", trailing dots) and paths
+// of any length are held alike.
 #include <windows.h>
 
 #include <vector>
 
 #include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
+#include "fileio/system_path_win32.h"
 
 namespace {
 
-Text collapsed(const Text& path) {
-  Text result;
-  for (char c : path) {
-    if (c != '\\' || result.empty() || result.back() != '\\') result += c;
-  }
-  return result;
-}
-
 // The level opened as itself, or INVALID_HANDLE_VALUE when it is missing, is
-// no directory or is a reparse point.
-HANDLE hold_level(const Text& path) {
+// no directory or is a reparse point. The sharing check ignores a handle
+// that holds attribute access alone; traverse access counts, so without
+// delete sharing no one can rename or remove the level while it is held.
+HANDLE hold_level(const std::wstring& path) {
   DWORD last_error = 0;
   const HANDLE handle = guarded_call(
       [&] {
-        return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING,
+        return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       },
       last_error);
@@ -44,8 +42,8 @@ HANDLE hold_level(const Text& path) {
 }
 
 struct OutputRoot {
-  Text root;    // collapsed, ending in "\"
-  Text parent;  // the parent last reached, relative to the root
+  std::wstring root;    // in its system form, ending in "\"; "" for none
+  std::wstring parent;  // the parent last reached, relative to the root
   bool held = false;
   std::vector<HANDLE> levels;  // its levels below the root, held open
 
@@ -67,8 +65,9 @@ OutputRoot& output_root() {
 void set_output_root(const Text& outdir) {
   OutputRoot& state = output_root();
   state.release();
-  state.root = collapsed(outdir);
-  if (!state.root.empty() && state.root.back() != '\\') state.root += '\\';
+  const SystemPath target = system_path(outdir);
+  state.root = target.device ? std::wstring() : target.path;
+  if (!state.root.empty() && state.root.back() != L'\\') state.root += L'\\';
 }
 
 // Each file is reached afresh on Windows, so the parent is always probed.
@@ -80,19 +79,21 @@ ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;
   level.leaf = path;
-  if (state.root.empty() || !path.starts_with(state.root)) return level;
-  const Text rest = path.substr(state.root.size());
-  const size_t separator = rest.rfind('\\');
-  const Text parent = separator == Text::npos ? "" : rest.substr(0, separator);
+  if (state.root.empty()) return level;
+  const SystemPath target = system_path(path);
+  if (target.device || !target.path.starts_with(state.root)) return level;
+  const std::wstring rest = target.path.substr(state.root.size());
+  const size_t separator = rest.rfind(L'\\');
+  const std::wstring parent = separator == std::wstring::npos ? L"" : rest.substr(0, separator);
   level.place = PathPlace::refused;
   if (!state.held || parent != state.parent) {
     state.release();
     state.parent = parent;
-    Text prefix = state.root;
+    std::wstring prefix = state.root;
     size_t start = 0;
     while (start < parent.size()) {
-      size_t end = parent.find('\\', start);
-      if (end == Text::npos) end = parent.size();
+      size_t end = parent.find(L'\\', start);
+      if (end == std::wstring::npos) end = parent.size();
       prefix += parent.substr(start, end - start);
       const HANDLE handle = hold_level(prefix);
       if (handle == INVALID_HANDLE_VALUE) {
@@ -100,7 +101,7 @@ ParentLevel reach_parent(const Text& path) {
         return level;
       }
       state.levels.push_back(handle);
-      prefix += '\\';
+      prefix += L'\\';
       start = end + 1;
     }
     state.held = true;

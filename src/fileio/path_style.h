@@ -12,9 +12,25 @@ inline const Text kExampleArchive = "f:\\tar\\backup.tar";
 inline const Text kExampleOutdir = "g:\\restore\\";
 // Windows names also split at "\" and refuse ":" and device names.
 inline constexpr bool kWindowsNames = true;
-// A full reference on Windows holds a drive colon somewhere.
+// "/" is a separator on Windows as "\" is.
+inline bool is_path_separator(char c) {
+  return c == '\\' || c == '/';
+}
+// A full reference on Windows holds a drive colon somewhere. One that begins
+// with two separators ("\\.\", "\\?\", "\\server\share") leads into the
+// system's namespaces or onto a share, where a member path could land
+// somewhere else than below it.
 inline bool outdir_looks_right(const Text& outdir) {
-  return find_text(1, outdir, ":") != 0;
+  const bool two_separators =
+      outdir.size() >= 2 && is_path_separator(outdir[0]) && is_path_separator(outdir[1]);
+  return find_text(1, outdir, ":") != 0 && !two_separators;
+}
+// The path that the existence probe is given for a directory whose path has
+// lost its final separator. A bare drive ("g:") would search the drive's
+// current directory: "g:\." names its root itself.
+inline Text directory_probe(const Text& directory) {
+  const bool bare_drive = directory.size() == 2 && directory[1] == ':';
+  return bare_drive ? directory + "\\." : directory;
 }
 #else
 inline constexpr char kSeparatorChar = '/';
@@ -22,8 +38,17 @@ inline const Text kSeparator = "/";
 inline const Text kExampleArchive = "/tar/backup.tar";
 inline const Text kExampleOutdir = "/restore/";
 inline constexpr bool kWindowsNames = false;
+inline bool is_path_separator(char c) {
+  return c == '/';
+}
 // A full reference on POSIX is an absolute path.
 inline bool outdir_looks_right(const Text& outdir) {
   return first_code(outdir) == '/';
+}
+// The path that the existence probe is given for a directory whose path has
+// lost its final separator. The root "/" has nothing left, which would
+// continue the last search: the root is probed instead.
+inline Text directory_probe(const Text& directory) {
+  return directory.empty() ? kSeparator : directory;
 }
 #endif

@@ -13,8 +13,8 @@
 Text system_file_name(const Text& name);
 
 // Opens `name` exclusively for `record.kind`: a binary file for reading and
-// writing, else reading only; an output file for writing, emptied when it is
-// a disk file. Either is created when missing. An output file is never
+// writing, else reading only; an output file, which is only ever a disk
+// file, for writing, emptied. Either is created when missing. An output file is never
 // opened through a link below the output directory, and never emptied when
 // it has other names (hard links) or is a file already open. Fills in the
 // handle, the disk-file flag, the identity and (when known) the length;
