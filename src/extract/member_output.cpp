@@ -105,6 +105,7 @@ void output_regular_file(const Member& member, const Text& outdir) {
   print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
   open_output(path, kOutputFile);
   const bool opened = at_end(kOutputFile) == 0;
+  if (map != nullptr) mark_sparse(kOutputFile);
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
   CopyProgress progress;

@@ -287,6 +287,11 @@ void write_text(int32_t number, const Text& text) {
   }
 }
 
+void mark_sparse(int32_t number) {
+  const FileRecord* record = open_as(number, FileKind::output);
+  if (record != nullptr && record->disk_file) system_mark_sparse(*record);
+}
+
 bool read_failed(int32_t number) {
   const FileRecord* record = find_file(number);
   return record != nullptr && record->failed;

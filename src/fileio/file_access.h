@@ -60,6 +60,10 @@ struct CopyHook {
   void* context = nullptr;
 };
 
+// Keeps the parts of output file `number` that writes move past as holes
+// (a sparse file); no effect where the system does so for every file.
+void mark_sparse(int32_t number);
+
 // Copies a member's data: reads `block_count` 512-byte blocks from binary file
 // `from` and writes the first `size` bytes of them to output file `to`, as a
 // sequence of read_block / write_text calls would, but in large pieces. The

@@ -220,6 +220,9 @@ int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n) {
   return copied;
 }
 
+// A POSIX file system that can keep holes keeps every file's.
+void system_mark_sparse(const FileRecord&) {}
+
 bool system_seek(const FileRecord&, int64_t offset) {
   return offset >= 0;
 }

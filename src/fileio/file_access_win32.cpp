@@ -125,6 +125,16 @@ int64_t system_copy_range(FileRecord&, const FileRecord&, int64_t) {
   return 0;
 }
 
+// NTFS leaves a range moved past as a hole only in a file marked sparse; a
+// volume that cannot mark it writes zeros there, as before.
+void system_mark_sparse(const FileRecord& record) {
+  DWORD returned = 0;
+  guarded_ok([&] {
+    return DeviceIoControl(handle_of(record), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned,
+                           nullptr);
+  });
+}
+
 bool system_seek(const FileRecord& record, int64_t offset) {
   return move_pointer(handle_of(record), offset);
 }

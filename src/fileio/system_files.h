@@ -44,6 +44,10 @@ int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n);
 // Moves a disk file to `offset` (from 0); false when the system refuses.
 bool system_seek(const FileRecord& record, int64_t offset);
 
+// Has the system keep the parts of an output file that are moved past as
+// holes, taking no disk space, where it does so only when asked (Windows).
+void system_mark_sparse(const FileRecord& record);
+
 // Closes the file; an output disk file first ends at its current position.
 // False when the system reported an error for either.
 bool system_close(const FileRecord& record);
