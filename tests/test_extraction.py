@@ -922,6 +922,30 @@ class Failures(TempDirTest):
                     with open(os.path.join(out, "next.txt"), "rb") as f:
                         self.assertEqual(f.read(), after)
 
+    def test_a_full_disk(self):
+        # The output file system is full from the first byte: the member
+        # whose first bytes came from the read-ahead, then the rest, and the
+        # member after it are reported, and the walk goes on.
+        if WINDOWS or os.geteuid() != 0:
+            self.skipTest("a small file system is mounted for it (POSIX, as root)")
+        out = self.path("full")
+        os.mkdir(out)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1M", "tmpfs", out]).returncode:
+            self.skipTest("no tmpfs can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", out])
+        with open(os.path.join(out, "fill"), "wb") as f:
+            try:
+                f.write(bytes(2 << 20))
+            except OSError:
+                pass
+        archive = self.path("a.tar")
+        python_tar(archive, [("big.bin", member_data(10 << 20, seed=57), tarfile.REGTYPE),
+                             ("after.txt", member_data(5, seed=58), tarfile.REGTYPE)])
+        self.assertEqual(walk_lines(self, archive, out), [
+            file_line(out, "big.bin", 10 << 20),
+            b"ERROR: Incomplete file (0 of 10,485,760 bytes written)",
+            file_line(out, "after.txt", 5), b"ERROR: Incomplete file (0 of 5 bytes written)"])
+
     def test_a_file_locked_by_another_process_keeps_its_data(self):
         if WINDOWS:
             self.skipTest("Wine does not see a lock taken by a host process")

@@ -309,101 +309,123 @@ bool close_file(int32_t number) {
 
 namespace {
 
-// Reads `unread` bytes of binary file `from` and writes the first `size` of
-// them to output file `to`.
-int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHook hook) {
-  FileRecord* source = open_as(from, FileKind::binary);
-  if (source == nullptr) return 0;
-  FileRecord* target = open_as(to, FileKind::output);
-  int64_t unwritten = std::clamp<int64_t>(size, 0, unread);
-  // Made only as large as the pieces copied through memory need: a member
-  // copied inside the system after the few bytes the read-ahead holds needs
-  // hardly any.
-  std::vector<char> buffer;
-  const int64_t start = source->position;
+// One copy of data from a binary file to an output file, in the order a
+// piece of it takes its road: what the read-ahead holds first, then whole
+// pieces inside the system while it takes them, then pieces through memory;
+// zeros past the output's end become a hole, closed by the last byte.
+struct Copy {
+  FileRecord& source;
+  FileRecord* target;      // nullptr once the output takes no more
+  int64_t unread = 0;      // bytes of the source still to read
+  int64_t unwritten = 0;   // bytes of those still to write
+  int64_t written = 0;     // bytes known to be in the output
+  int64_t hole = 0;        // zeros passed over in the output since the last write
+  bool in_system = false;  // whole pieces may be copied inside the system
+  std::vector<char> buffer{};
 
-  int64_t written = 0;
-  // Bytes of zeros passed over in the output since the last write.
-  int64_t hole = 0;
-  // Whole pieces of data are copied inside the system where it can; the
-  // first refusal leaves the rest of the member to the copy through memory.
-  // Decompressed data is written from the stream's own buffers.
-  bool kernel_copy = target != nullptr && source->stream == nullptr;
-  while (unread > 0) {
-    int64_t asked = std::min(unread, kCopyPiece);
-    // What the read-ahead holds is taken from it first, on its own.
-    const int64_t held = held_ahead(*source);
-    if (held > 0) asked = std::min(asked, held);
-    if (kernel_copy && unwritten >= asked && held == 0) {
-      const int64_t whole = std::min(unwritten, unread) / asked * asked;
-      const int64_t copied = system_copy_range(*source, *target, std::min(whole, kKernelPiece));
-      if (copied > 0) {
-        source->position += copied;
-        target->position += copied;
-        grow_length(*target);
-        written += hole + copied;
-        hole = 0;
-        unread -= copied;
-        unwritten -= copied;
-        if (hook.report != nullptr && unread > 0) {
-          hook.report(hook.context, source->position - start);
-        }
-        continue;
-      }
-      kernel_copy = false;
+  // The next piece's size: no larger than what the read-ahead holds, so
+  // that what it holds is taken on its own.
+  int64_t piece() const {
+    const int64_t held = held_ahead(source);
+    return std::min({unread, kCopyPiece, held > 0 ? held : kCopyPiece});
+  }
+
+  // Copies a run of whole pieces inside the system; false when it cannot
+  // (the first refusal leaves the rest to the copy through memory).
+  bool system_piece() {
+    const int64_t asked = piece();
+    if (!in_system || target == nullptr || unwritten < asked || held_ahead(source) > 0) {
+      return false;
     }
-    const char* data = nullptr;
+    const int64_t whole = std::min(unwritten, unread) / asked * asked;
+    const int64_t copied = system_copy_range(source, *target, std::min(whole, kKernelPiece));
+    if (copied <= 0) {
+      in_system = false;
+      return false;
+    }
+    source.position += copied;
+    target->position += copied;
+    grow_length(*target);
+    written += hole + copied;
+    hole = 0;
+    unread -= copied;
+    unwritten -= copied;
+    return true;
+  }
+
+  // Reads a piece through memory (decompressed data from the stream's own
+  // buffer) and writes what of it belongs to the output. False at the end of
+  // the source or when a read failed: what follows a failure is never taken
+  // for data, and the position stays before it.
+  bool memory_piece() {
+    int64_t asked = piece();
+    const char* data = buffer.data();
     int64_t got;
-    if (source->stream != nullptr) {
+    if (source.stream != nullptr) {
+      got = stream_take(*source.stream, asked, &data);
       // A piece ends where the stream's buffer does.
-      got = stream_take(*source->stream, asked, &data);
       if (got > 0) {
         asked = got;
-        source->position += got;
+        source.position += got;
       }
     } else {
       if (static_cast<int64_t>(buffer.size()) < asked) buffer.resize(static_cast<size_t>(asked));
-      got = read_at_position(*source, buffer.data(), asked);
       data = buffer.data();
+      got = read_at_position(source, buffer.data(), asked);
     }
-    // A failed read moves nothing, as for read_block; what follows the
-    // failure is never taken for data.
     if (got < 0) {
-      source->failed = true;
-      break;
+      source.failed = true;
+      return false;
     }
-    source->end_flag = got < asked;
+    source.end_flag = got < asked;
     unread -= got;
-
     const int64_t wanted = std::min(got, unwritten);
     unwritten -= wanted;
-    if (target != nullptr && wanted > 0) {
-      if (past_the_end(*target) && all_zero(data, wanted)) {
-        // A piece of zeros becomes a hole: nothing lies in the output file
-        // from its position on, so the gap reads as zeros once a write
-        // extends the file past it; its bytes count as written from then on.
-        target->position += wanted;
-        hole += wanted;
-      } else {
-        const int64_t put = write_after_hole(*target, data, wanted, hole);
-        if (put > 0) written += hole + put;
-        hole = 0;
-        // Once the output takes no more (a full disk), the rest of the data
-        // is still read so that the archive stays on its block boundaries.
-        if (put < wanted) target = nullptr;
-      }
-    }
-    if (got < asked) break;
-    if (hook.report != nullptr && unread > 0) hook.report(hook.context, source->position - start);
+    if (target != nullptr && wanted > 0) put(data, wanted);
+    return got == asked;
   }
+
+  // Writes data to the output, or passes a piece of zeros over as a hole
+  // where nothing lies in the file from its position on: the gap reads as
+  // zeros once a write extends the file past it, and counts as written from
+  // then on. Once the output takes no more (a full disk), the rest is still
+  // read, so that the source stays on its block boundaries.
+  void put(const char* data, int64_t n) {
+    if (past_the_end(*target) && all_zero(data, n)) {
+      target->position += n;
+      hole += n;
+      return;
+    }
+    const int64_t put = write_after_hole(*target, data, n, hole);
+    if (put > 0) written += hole + put;
+    hole = 0;
+    if (put < n) target = nullptr;
+  }
+
   // A copy that ends in a hole: its last byte, written, gives the file its
   // length.
-  if (target != nullptr && hole > 0) {
+  void finish_hole() {
+    if (target == nullptr || hole == 0) return;
     const char zero = '\0';
     target->position -= 1;
     if (write_after_hole(*target, &zero, 1, hole - 1) == 1) written += hole;
   }
-  return written;
+};
+
+// Reads `unread` bytes of binary file `from` and writes the first `size` of
+// them to output file `to`, telling `hook` between pieces.
+int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHook hook) {
+  FileRecord* source = open_as(from, FileKind::binary);
+  if (source == nullptr) return 0;
+  Copy copy{*source, open_as(to, FileKind::output), unread, std::clamp<int64_t>(size, 0, unread)};
+  copy.in_system = copy.target != nullptr && source->stream == nullptr;
+  const int64_t start = source->position;
+  while (copy.unread > 0 && (copy.system_piece() || copy.memory_piece())) {
+    if (hook.report != nullptr && copy.unread > 0)
+      hook.report(hook.context, source->position - start);
+  }
+  copy.finish_hole();
+  return copy.written;
 }
 
 }  // namespace
