@@ -1,13 +1,15 @@
-// The console: line output, line input, key polling and waiting, the cursor
-// row and cursor moves. No operation ever fails visibly.
+// What the program writes to and reads from the person at the console:
+// lines out, lines and keys in, the cursor. Without a console every call
+// still returns at once, having read nothing.
 #pragma once
 
 #include <cstdint>
 
 #include "text/text.h"
 
-// Start-up set-up (raw keyboard, console output chosen) and tear-down (the
-// terminal restored where the platform needs it).
+// console_start puts the keyboard in raw mode and finds the screen (where the
+// cursor is asked for and moved); console_stop gives a terminal back its
+// settings.
 void console_start();
 void console_stop();
 

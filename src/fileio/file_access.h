@@ -1,9 +1,8 @@
-// Binary files named by small file numbers, with 64-bit positions counted
-// from 1. Every operation returns normally: a failure yields a neutral result
-// ("" from a read, -1 from at_end on a number that is not open, 0 from
-// get_position, no effect from writes, seeks and closes). A failed read or a
-// refused move of a binary file is remembered, so that a caller can tell it
-// from the end of the file (read_failed).
+// Files named by small numbers (the archive is 1, the file being written 2),
+// with 64-bit positions counted from 1. A call that fails leaves a result the
+// caller can go on with: a short or empty read, a write or move that did
+// nothing. The file remembers a failed read or a refused move, so that the
+// walk can tell a damaged archive from its end (read_failed).
 #pragma once
 
 #include <cstdint>

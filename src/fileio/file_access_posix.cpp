@@ -153,6 +153,20 @@ bool system_open_output(const Text& name, FileRecord& record) {
   return false;
 }
 
+// A stretch of a file known to hold data without a hole: found once for
+// the many pieces of a copy inside the system, since the search for the next
+// hole runs through the file. Only the archive is ever copied from.
+struct DataRun {
+  FileIdentity file;
+  int64_t from = 0;
+  int64_t end = 0;
+};
+
+DataRun& known_data() {
+  static DataRun run;
+  return run;
+}
+
 }  // namespace
 
 Text system_file_name(const Text& name) {
@@ -195,19 +209,20 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n) {
   return put;
 }
 
-int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n) {
+int64_t system_copy_range(const FileRecord& from, const FileRecord& to, int64_t n) {
   if (!from.disk_file || !to.disk_file || n <= 0) return 0;
   const int in = descriptor(from);
   // A hole in the archive is left to the copy through memory, which keeps it
-  // a hole in the output instead of writing its zeros. Where the next hole
-  // begins is asked once for many pieces: the search runs through the file.
-  if (from.position < from.data_from || from.position + n > from.data_end) {
+  // a hole in the output instead of writing its zeros.
+  DataRun& run = known_data();
+  const bool same_file = run.file.known && run.file.volume == from.identity.volume &&
+                         run.file.file_id == from.identity.file_id;
+  if (!same_file || from.position < run.from || from.position + n > run.end) {
     const off_t hole = ::lseek(in, from.position, SEEK_HOLE);
     if (hole < 0) return 0;
-    from.data_from = from.position;
-    from.data_end = hole;
+    run = DataRun{from.identity, from.position, hole};
   }
-  if (from.data_end - from.position < n) return 0;
+  if (run.end - from.position < n) return 0;
   off_t in_offset = from.position;
   off_t out_offset = to.position;
   int64_t copied = 0;

@@ -121,7 +121,7 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n) {
 }
 
 // Every copy goes through memory on Windows.
-int64_t system_copy_range(FileRecord&, const FileRecord&, int64_t) {
+int64_t system_copy_range(const FileRecord&, const FileRecord&, int64_t) {
   return 0;
 }
 

@@ -37,7 +37,11 @@ struct FileRecord {
   intptr_t handle = -1;
   bool disk_file = false;  // positions are meaningful only for disk files
   FileKind kind = FileKind::binary;
-  int64_t position = 0;   // offset of the next byte, counted from 0
+  // Offset of the next byte, counted from 0. Where reads and writes name no
+  // offset (Windows), the file's own pointer is here whenever the position
+  // lies outside what the read-ahead holds: a fill leaves it at the fill's
+  // end, and every other move or transfer keeps the two together.
+  int64_t position = 0;
   bool end_flag = false;  // set by a read that came back short
   FileIdentity identity;  // known for disk files
   // Bytes the file holds when known (an output file emptied or made by the
@@ -45,10 +49,6 @@ struct FileRecord {
   int64_t length = -1;
   bool failed = false;   // set by a failed read or a refused move
   ReadAhead read_ahead;  // binary disk files only
-  // Data known to run without a hole from `data_from` up to `data_end`
-  // (found once for many pieces of a copy inside the system); empty at first.
-  int64_t data_from = 0;
-  int64_t data_end = 0;
   // A compressed binary file's decompressed data (archive_stream.h); its
   // reads, moves and positions are those of the data, and its handle is the
   // stream's alone while the stream lives.

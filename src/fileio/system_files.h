@@ -39,7 +39,7 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n);
 // `n` when it stopped part-way: the caller copies the rest through memory,
 // where holes and failures are told apart. Positions are left to the caller;
 // what is known of the source's holes is kept in its record.
-int64_t system_copy_range(FileRecord& from, const FileRecord& to, int64_t n);
+int64_t system_copy_range(const FileRecord& from, const FileRecord& to, int64_t n);
 
 // Moves a disk file to `offset` (from 0); false when the system refuses.
 bool system_seek(const FileRecord& record, int64_t offset);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-// A byte string of explicit length: any byte, NUL included. Positions in a
-// Text are counted from 1 by the string operations; there is no character-set
-// conversion and no case folding anywhere.
+// A byte string of explicit length: any byte, NUL included. Names stay the
+// archive's own bytes, compared and written exactly as stored, whatever their
+// encoding. The string operations count positions from 1.
 using Text = std::string;
