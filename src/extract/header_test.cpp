@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,20 +28,6 @@ Text header_block(const Text& name, const Text& size_field, char type) {
   block.replace(257, 8,
                 "ustar\0"
                 "00"s);
-  return block;
-}
-
-// The block with its checksum field written as `form` writes the sum (a
-// printf format for the number): unsigned, or with bytes taken as signed.
-Text with_checksum(Text block, const char* form, bool signed_sum = false) {
-  block.replace(kChecksumOffset, kChecksumLength, Text(kChecksumLength, ' '));
-  int64_t sum = 0;
-  for (const char c : block) {
-    sum += signed_sum ? static_cast<signed char>(c) : static_cast<unsigned char>(c);
-  }
-  char field[kChecksumLength + 1] = {};
-  std::snprintf(field, sizeof field, form, static_cast<long long>(sum));
-  block.replace(kChecksumOffset, kChecksumLength, Text(field, kChecksumLength));
   return block;
 }
 
@@ -268,58 +253,6 @@ TEST(DecodeHeader, ShortBlocksDecodeAsFarAsTheyGo) {
   Text big = header_block("big", base256_field(0x80, 0x0102), '0');
   EXPECT_EQ(decode_header(big.substr(0, kSizeOffset + 11)).size, 0x01);
   EXPECT_EQ(decode_header(big.substr(0, kSizeOffset + 12)).size, 0x0102);
-}
-
-TEST(DecodeHeader, PrefixFieldJoinsTheNameUnderPosixMagicOnly) {
-  struct Case {
-    const char* label;
-    Text magic;
-    Text prefix;
-    Text name;
-    Text expected;
-  };
-  const Text long_prefix(kPrefixLength, 'p');
-  const std::vector<Case> cases = {
-      {"ustar prefix", "ustar\0"s, "usr/share/doc", "a.txt", "usr/share/doc/a.txt"},
-      {"full prefix field", "ustar\0"s, long_prefix, "n", long_prefix + "/n"},
-      {"empty prefix", "ustar\0"s, "", "a.txt", "a.txt"},
-      {"prefix trimmed like a name", "ustar\0"s, " dir \0"s, "a", "dir/a"},
-      {"GNU magic: other data there", "ustar  \0"s, "12345670123", "a.txt", "a.txt"},
-      {"no magic", Text(8, '\0'), "prefix", "a.txt", "a.txt"},
-  };
-  for (const Case& c : cases) {
-    Text block = header_block(c.name, "00000000000\0"s, '0');
-    block.replace(kMagicOffset, c.magic.size(), c.magic);
-    block.replace(kPrefixOffset, c.prefix.size(), c.prefix);
-    EXPECT_EQ(decode_header(block).name, c.expected) << c.label;
-  }
-}
-
-TEST(ChecksumMatches, WritersFormsAndDamage) {
-  Text high = header_block("caf\xC3\xA9-\xFF", "00000001750\0"s, '0');
-  struct Case {
-    const char* label;
-    Text block;
-    bool matches;
-  };
-  const Text block = header_block("docs/a.txt", "00000001750\0"s, '0');
-  Text changed = with_checksum(block, "%06llo");
-  changed[5] ^= 1;
-  const std::vector<Case> cases = {
-      {"six digits, NUL, blank (GNU tar)", with_checksum(block, "%06llo"), true},
-      {"seven digits and NUL", with_checksum(block, "%07llo"), true},
-      {"leading blanks", with_checksum(block, "%7llo"), true},
-      {"eight digits", with_checksum(block, "%08llo"), true},
-      {"signed sum of high bytes", with_checksum(high, "%06llo", true), true},
-      {"unsigned sum of high bytes", with_checksum(high, "%06llo"), true},
-      {"a byte changed", changed, false},
-      {"sum off by one", with_checksum(block + "", "%06llo").replace(5, 1, "b"), false},
-      {"no digits", header_block("a", "0\0"s, '0').replace(148, 8, Text(8, ' ')), false},
-      {"a letter after the digits", with_checksum(block, "%06llo").replace(154, 1, "x"), false},
-      {"short block", with_checksum(block, "%06llo").substr(0, 511), false},
-      {"all zeros", Text(kBlockSize, '\0'), false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(checksum_matches(c.block), c.matches) << c.label;
 }
 
 TEST(BlockCount, RoundsUpToWholeBlocks) {

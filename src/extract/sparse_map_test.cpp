@@ -45,54 +45,6 @@ TEST(SparseMap, ListedPieces) {
   }
 }
 
-TEST(SparseMap, MapAtTheStartOfTheData) {
-  const std::vector<MapCase> cases = {
-      {"GNU tar 1.0", "2\n5242880\n8192\n10485760\n0\n", false, {{5242880, 8192}, {10485760, 0}}},
-      {"no pieces", "0\n", false, {}},
-      {"leading zeros", "01\n" + Text(30, '0') + "5\n00\n", false, {{5, 0}}},
-      {"a letter", "1\n5x\n3\n", true, {}},
-      {"an empty line", "1\n\n3\n", true, {}},
-      {"past 2^62", "1\n4611686018427387905\n0\n", true, {}},
-  };
-  for (const MapCase& c : cases) {
-    // Fed in blocks of every size, the map reads the same.
-    for (size_t block = 1; block <= c.text.size(); block += 3) {
-      SparseMap map;
-      DataMapReader reader;
-      for (size_t at = 0; at < c.text.size(); at += block) {
-        read_map_block(reader, map, c.text.substr(at, block));
-      }
-      EXPECT_TRUE(reader.done) << c.label;
-      EXPECT_EQ(map.bad, c.bad) << c.label;
-      if (!c.bad) {
-        EXPECT_EQ(pieces_of(map), c.pieces) << c.label << " block " << block;
-      }
-    }
-  }
-  // The padding after a complete map is not read; a map cut short is not done.
-  SparseMap map;
-  DataMapReader reader;
-  read_map_block(reader, map, "1\n0\n5\n\0\0junk"s);
-  EXPECT_TRUE(reader.done && !map.bad);
-  SparseMap cut_map;
-  DataMapReader cut;
-  read_map_block(cut, cut_map, "2\n0\n5\n");
-  EXPECT_FALSE(cut.done);
-}
-
-TEST(SparseMap, HeaderEntries) {
-  // Old GNU entries: octal offset and size fields of 12 bytes, up to the
-  // first empty pair.
-  const Text entries =
-      "00024000000\0"s + "00000020000\0"s + "00050000000\0"s + "00000000000\0"s + Text(48, '\0');
-  SparseMap map;
-  add_header_pieces(map, entries);
-  EXPECT_FALSE(map.bad);
-  EXPECT_EQ(pieces_of(map), (Pieces{{5242880, 8192}, {10485760, 0}}));
-  add_header_pieces(map, "0000000001x\0"s + "\xff"s + Text(11, '\xff'));
-  EXPECT_TRUE(map.bad);
-}
-
 TEST(SparseMap, FitsItsStoredData) {
   struct Case {
     const char* label;
