@@ -96,9 +96,10 @@ void output_regular_file(const Member& member, const Text& outdir) {
   }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
   // A root directory as the parent ("/", "g:\") is probed as itself. A
-  // parent that the file services hold open from the file before is known
-  // to be there: most members follow one another in the same directory.
-  if (!parent_held(path) && find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
+  // parent that the file services hold open from the file before, or can
+  // reach and hold for this file's open, is known to be there.
+  if (!parent_held(path) && !hold_parent(path) &&
+      find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
     create_directory_path(parent);
   }
 

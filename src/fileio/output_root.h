@@ -35,3 +35,9 @@ ParentLevel reach_parent(const Text& path);
 // file reached below the output directory: it is known to be there, so the
 // caller need not probe for it. Always false where no level is kept open.
 bool parent_held(const Text& path);
+
+// Reaches the directory holding `path` below the output directory, as the
+// file's open will, and keeps it open for that open: true when it is there
+// (no probe for it is needed then). False where no level is kept open, for a
+// path elsewhere, and when a level is missing or refused.
+bool hold_parent(const Text& path);

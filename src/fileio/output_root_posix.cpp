@@ -105,6 +105,10 @@ bool parent_held(const Text& path) {
   return (slash == Text::npos ? Text() : rest.substr(0, slash)) == state.parent;
 }
 
+bool hold_parent(const Text& path) {
+  return reach_parent(path).place == PathPlace::below_root;
+}
+
 ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;

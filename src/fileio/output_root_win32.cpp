@@ -75,6 +75,10 @@ bool parent_held(const Text&) {
   return false;
 }
 
+bool hold_parent(const Text&) {
+  return false;
+}
+
 ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;
