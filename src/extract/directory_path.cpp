@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "console/print_line.h"
 #include "fileio/directory_service.h"
+#include "fileio/output_root.h"
 #include "fileio/path_style.h"
 #include "text/string_ops.h"
 
@@ -17,6 +18,8 @@ void create_directory_path(const Text& path) {
     const Text level = substring(prefix, 1, static_cast<int32_t>(prefix.size()) - 1);
     // Any entry of that name counts as present, a plain file included; a
     // deeper level under a file then fails to be created, silently.
-    if (find_entry(level, kAttributeDirectory).empty()) make_directory(level);
+    if (!directory_known(level) && find_entry(level, kAttributeDirectory).empty()) {
+      make_directory(level);
+    }
   }
 }

@@ -41,3 +41,9 @@ bool parent_held(const Text& path);
 // (no probe for it is needed then). False where no level is kept open, for a
 // path elsewhere, and when a level is missing or refused.
 bool hold_parent(const Text& path);
+
+// True when the directory `path` (no final separator) is known to be there
+// without a probe: the output directory or a level above it, or a level of
+// the directory kept open from the last file reached. Always false where no
+// level is kept open.
+bool directory_known(const Text& path);

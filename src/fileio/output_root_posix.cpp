@@ -105,6 +105,18 @@ bool parent_held(const Text& path) {
   return (slash == Text::npos ? Text() : rest.substr(0, slash)) == state.parent;
 }
 
+bool directory_known(const Text& path) {
+  const OutputRoot& state = output_root();
+  if (state.root_fd < 0 || path.empty()) return false;
+  // At or above the output directory: it was opened when it was set.
+  if (state.root.starts_with(path) && state.root[path.size()] == '/') return true;
+  if (state.parent_fd < 0 || !path.starts_with(state.root)) return false;
+  // The kept parent and every level above it were opened one by one.
+  const Text rest = path.substr(state.root.size());
+  return state.parent.starts_with(rest) &&
+         (rest.size() == state.parent.size() || state.parent[rest.size()] == '/');
+}
+
 bool hold_parent(const Text& path) {
   return reach_parent(path).place == PathPlace::below_root;
 }

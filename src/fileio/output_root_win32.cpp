@@ -75,6 +75,10 @@ bool parent_held(const Text&) {
   return false;
 }
 
+bool directory_known(const Text&) {
+  return false;
+}
+
 bool hold_parent(const Text&) {
   return false;
 }
