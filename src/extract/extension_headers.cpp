@@ -1,6 +1,7 @@
 #include "extract/extension_headers.h"
 
 #include "extract/extraction_loop.h"
+#include "extract/member_output.h"
 #include "fileio/file_access.h"
 
 namespace {
@@ -14,11 +15,6 @@ constexpr int32_t kHeaderExtendedOffset = 482;
 constexpr int32_t kRealSizeOffset = 483;
 constexpr int32_t kRealSizeLength = 12;
 constexpr int32_t kBlockMapLength = 21 * 24;
-
-// Moves the archive past `header`'s data without reading it.
-void pass_data(const Member& header) {
-  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * header.block_count);
-}
 
 // The member's data blocks, read whole; the first `size` bytes are the data.
 Text read_data(const Member& header) {
@@ -55,7 +51,7 @@ bool is_extension_header(const Member& header) {
 
 ExtensionRead read_extension(const Member& header, Extensions& pending) {
   if (header.type_flag != kTypeFlagPaxHeader && header.type_flag != kTypeFlagLongName) {
-    pass_data(header);
+    pass_blocks(header.block_count);
     return ExtensionRead::taken;
   }
   if (header.size > kMaxExtendedHeaderSize) return ExtensionRead::too_large;

@@ -24,7 +24,7 @@ bool begins_with(const Text& name, const Text& prefix) {
 // writes the line that names the member. When the move is refused, the walk
 // ends right after it with the archive's read error.
 void pass_over(const Member& member, const Text& label) {
-  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
+  pass_blocks(member.block_count);
   print_line(label + printable(member.name));
 }
 
@@ -96,7 +96,7 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     if (member.type_flag == kTypeFlagSparse) read_header_map(block, member);
     if (member.type_flag == kTypeFlagVolume) {
       // A volume label names the archive, not a member.
-      set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * member.block_count);
+      pass_blocks(member.block_count);
       continue;
     }
     if (!start_at.empty()) {

@@ -26,11 +26,6 @@ void output_directory(const Member& member, const Text& outdir) {
   create_directory_path(map_member_path(outdir, member.name, true));
 }
 
-// Moves the archive past `blocks` data blocks without reading them.
-void pass_blocks(int64_t blocks) {
-  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
-}
-
 // Reads the map at the start of a sparse member's data into `map`; returns
 // the number of blocks it took, at most `blocks`. A map that does not end
 // within them is bad.
@@ -162,6 +157,10 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory) {
   while (find_text(1, path, doubled) != 0) path = replace_all(path, doubled, kSeparator);
   if (directory && right_part(path, 1) == kSeparator) path = without_last_byte(path);
   return path;
+}
+
+void pass_blocks(int64_t blocks) {
+  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
 }
 
 void output_member(const Member& member, const Text& outdir) {

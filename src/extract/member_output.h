@@ -15,3 +15,7 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory);
 // file is copied (a sparse one piece by piece, with holes between), a
 // directory made. The archive is left after the member's data.
 void output_member(const Member& member, const Text& outdir);
+
+// Moves the archive past `blocks` data blocks without reading them (a large
+// move costs no read). When the move is refused, the archive's read fails.
+void pass_blocks(int64_t blocks);
