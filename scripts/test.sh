@@ -22,6 +22,15 @@ step check_format
 
 # Start Wine's prefix once before any test, so no test pays for it.
 step wineboot -i
+# One Wine server for every test, kept until the end: by default it exits a
+# few seconds after its last program, and a program started just then lost
+# it ("recvmsg: Connection reset by peer").
+keep_wine_server() {
+  wineserver -k 2>/dev/null
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+step keep_wine_server
 for preset in posix posix-asan windows; do
   step cmake --preset "$preset"
   step cmake --build --preset "$preset"
