@@ -20,17 +20,21 @@ step() {
 check_format() { clang-format --dry-run --Werror src/*/*.cpp src/*/*.h tests/*.cpp fuzz/*.cpp; }
 step check_format
 
-# Start Wine's prefix once before any test, so no test pays for it.
-step wineboot -i
-# One Wine server for every test, kept until the end: by default it exits a
-# few seconds after its last program, and a program started just then lost
-# it ("recvmsg: Connection reset by peer").
-keep_wine_server() {
+# Wine, once before any test: the prefix made or brought up to date (and that
+# finished), then one server kept until the end. By default the server exits a
+# few seconds after its last program, and a program started just then lost it
+# ("recvmsg: Connection reset by peer"). Wine's own services start with the
+# first program and live as long as the server: started here, on /dev/null,
+# they cannot hold a test's output pipes open (its read would never end).
+start_wine() {
   wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
   wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
 }
-step keep_wine_server
+step start_wine
 for preset in posix posix-asan windows; do
   step cmake --preset "$preset"
   step cmake --build --preset "$preset"
