@@ -14,8 +14,8 @@ Text system_file_name(const Text& name);
 
 // Opens `name` exclusively for `record.kind`: a binary file for reading and
 // writing, else reading only; an output file, which is only ever a disk
-// file, for writing, emptied. Either is created when missing. An output file is never
-// opened through a link below the output directory, and never emptied when
+// file, for writing, emptied. Either is created when missing. An output file
+// is never opened through a link below the output directory, nor emptied when
 // it has other names (hard links) or is a file already open. Fills in the
 // handle, the disk-file flag, the identity and (when known) the length;
 // false when no file was opened.
@@ -38,7 +38,7 @@ int64_t system_write(const FileRecord& record, const char* data, int64_t n);
 // Returns the number copied; 0 when it could not even start, and fewer than
 // `n` when it stopped part-way: the caller copies the rest through memory,
 // where holes and failures are told apart. Positions are left to the caller;
-// what is known of the source's holes is kept in its record.
+// where the source's next hole lies is kept by the file services between calls.
 int64_t system_copy_range(const FileRecord& from, const FileRecord& to, int64_t n);
 
 // Moves a disk file to `offset` (from 0); false when the system refuses.
