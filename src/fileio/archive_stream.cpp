@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "fileio/archive_source.h"
 #include "fileio/system_files.h"
 
 namespace {
@@ -42,6 +43,7 @@ struct ArchiveStream {
   int64_t released_count = 0;             // chunks the reader is done with
   bool finished = false;                  // no chunk comes after those filled
   bool failed = false;                    // ... because the data cannot be read
+  uint64_t memory_needed = 0;             // ... because decoding it needs this much memory
   bool stopping = false;                  // the reader has gone
   int64_t file_bytes_at_end = 0;          // the file bytes decoded, once finished
   std::thread worker;
@@ -71,9 +73,10 @@ struct Decoding {
   std::vector<unsigned char> input;
   int64_t in_pos = 0;
   int64_t in_len = 0;
-  bool input_ended = false;  // the file has no bytes past `input`
-  bool between = false;      // a stream ended at `in_pos`
-  int64_t file_bytes = 0;    // bytes the decoder has taken
+  bool input_ended = false;    // the file has no bytes past `input`
+  bool between = false;        // a stream ended at `in_pos`
+  int64_t file_bytes = 0;      // bytes the decoder has taken
+  uint64_t memory_needed = 0;  // what a stream refused for its memory needs
 };
 
 enum class Fill { more, ended, bad };
@@ -110,6 +113,10 @@ Fill fill_chunk(ArchiveStream& stream, Decoding& decoding, Chunk& chunk) {
     decoding.file_bytes += static_cast<int64_t>(step.consumed);
     chunk.filled += static_cast<int64_t>(step.produced);
     if (step.status == DecodeStatus::bad) return Fill::bad;
+    if (step.status == DecodeStatus::too_large) {
+      decoding.memory_needed = step.memory_needed;
+      return Fill::bad;
+    }
     if (step.status == DecodeStatus::stream_end) {
       decoding.between = true;
       continue;
@@ -124,10 +131,14 @@ Fill fill_chunk(ArchiveStream& stream, Decoding& decoding, Chunk& chunk) {
   return Fill::more;
 }
 
-void decompress(ArchiveStream& stream) {
+void decompress(ArchiveStream& stream, Text head) {
   Decoding decoding;
   decoding.state = stream.kind->open();
   decoding.input.resize(static_cast<size_t>(kInputSize));
+  // The bytes already read to tell the format (from a pipe, which cannot
+  // give them again) are the first input.
+  std::copy(head.begin(), head.end(), decoding.input.begin());
+  decoding.in_len = static_cast<int64_t>(head.size());
   Fill outcome = decoding.state == nullptr ? Fill::bad : Fill::more;
   while (outcome == Fill::more) {
     {
@@ -148,6 +159,7 @@ void decompress(ArchiveStream& stream) {
       if (chunk.filled > 0) ++stream.filled_count;
       stream.finished = outcome != Fill::more;
       stream.failed = outcome == Fill::bad;
+      stream.memory_needed = decoding.memory_needed;
       stream.file_bytes_at_end = decoding.file_bytes;
     }
     stream.filled_signal.notify_one();
@@ -183,16 +195,18 @@ const Chunk& held_chunk(const ArchiveStream& stream) {
 
 }  // namespace
 
-std::shared_ptr<ArchiveStream> start_stream(const FileRecord& file, const DecoderKind& kind) {
+std::shared_ptr<ArchiveStream> start_stream(const FileRecord& file, const DecoderKind& kind,
+                                            const Text& head) {
   auto stream = std::make_shared<ArchiveStream>();
   stream->file.handle = file.handle;
   stream->file.disk_file = file.disk_file;
+  stream->file.pipe = file.pipe;
   stream->file.kind = file.kind;
-  stream->file.position = 0;
+  stream->file.position = static_cast<int64_t>(head.size());
   stream->kind = &kind;
   stream->ring.resize(kStreamChunks);
   try {
-    stream->worker = std::thread(decompress, std::ref(*stream));
+    stream->worker = std::thread(decompress, std::ref(*stream), head);
   } catch (const std::system_error&) {
     stream->finished = true;
     stream->failed = true;
@@ -236,3 +250,59 @@ int64_t stream_file_bytes(const ArchiveStream& stream) {
   return chunk.file_from +
          static_cast<int64_t>(share * static_cast<double>(chunk.file_to - chunk.file_from));
 }
+
+uint64_t stream_memory_needed(ArchiveStream& stream) {
+  std::lock_guard<std::mutex> lock(stream.mutex);
+  return stream.memory_needed;
+}
+
+namespace {
+
+int64_t read_stream(FileRecord& record, char* to, int64_t n) {
+  const int64_t got = stream_read(*record.stream, to, n);
+  if (got > 0) record.position += got;
+  return got;
+}
+
+int64_t take_stream(FileRecord& record, int64_t n, std::vector<char>&, const char** data) {
+  const int64_t got = stream_take(*record.stream, n, data);
+  if (got > 0) record.position += got;
+  return got;
+}
+
+int64_t held_stream(const FileRecord&) {
+  return 0;
+}
+
+// The data taken back cannot be read again, so a move backwards is refused.
+// Past the end of the data the position is set all the same, as on a disk
+// file; the offset where the data ended is returned.
+int64_t move_stream(FileRecord& record, int64_t offset) {
+  if (offset < record.position) return -1;
+  int64_t reached = record.position;
+  while (reached < offset) {
+    const char* data = nullptr;
+    const int64_t taken = stream_take(*record.stream, offset - reached, &data);
+    if (taken < 0) {
+      record.position = reached;
+      return -1;
+    }
+    if (taken == 0) break;
+    reached += taken;
+  }
+  record.position = offset;
+  return reached;
+}
+
+int64_t copy_stream(FileRecord&, FileRecord&, int64_t) {
+  return 0;
+}
+
+int64_t stream_source_file_bytes(const FileRecord& record) {
+  return stream_file_bytes(*record.stream);
+}
+
+}  // namespace
+
+const SourceKind kStreamSource = {read_stream, take_stream, held_stream,
+                                  move_stream, copy_stream, stream_source_file_bytes};

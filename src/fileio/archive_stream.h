@@ -1,6 +1,7 @@
-// A compressed archive read as it streams: a second thread reads the file
-// and decompresses it into a bounded ring of buffers, and the file services
-// take the archive's bytes from there in order. Nothing can be passed over
+// An archive read as it streams (a compressed file, or any archive on a
+// pipe): a second thread reads the file and decodes it into a bounded ring
+// of buffers, and the file services take the archive's bytes from there in
+// order. Nothing can be passed over
 // without decompressing it, nothing taken can be read again, and a corrupt
 // or cut stream (or garbage after its end) is a failed read, never the end
 // of the data.
@@ -11,6 +12,7 @@
 
 #include "fileio/decoder.h"
 #include "fileio/file_table.h"
+#include "text/text.h"
 
 // The ring: kStreamChunks buffers of kStreamChunkSize bytes, so memory stays
 // the same whatever the archive.
@@ -19,10 +21,12 @@ inline constexpr int kStreamChunks = 8;
 
 struct ArchiveStream;
 
-// Starts decompressing `file` (a binary disk file read from its start, its
-// handle used by the stream's thread alone from now on) with `kind`. A stream
-// whose decoder or thread cannot be made fails at its first read.
-std::shared_ptr<ArchiveStream> start_stream(const FileRecord& file, const DecoderKind& kind);
+// Starts decoding `file` (a binary file whose first bytes, `head`, have been
+// read already; its handle is used by the stream's thread alone from now on)
+// with `kind`. A stream whose decoder or thread cannot be made fails at its
+// first read.
+std::shared_ptr<ArchiveStream> start_stream(const FileRecord& file, const DecoderKind& kind,
+                                            const Text& head);
 
 // The next decompressed bytes, up to `n`: fewer only at the end of the data;
 // -1 when the data cannot be read (what came before the failure is taken, so
@@ -37,3 +41,7 @@ int64_t stream_take(ArchiveStream& stream, int64_t n, const char** data);
 // Bytes of the file itself behind the data taken so far (the compressed
 // bytes read, as near as the decoder tells).
 int64_t stream_file_bytes(const ArchiveStream& stream);
+
+// When the data failed because decoding it would need more memory than the
+// decoders may take: what it needs, in bytes; 0 otherwise.
+uint64_t stream_memory_needed(ArchiveStream& stream);

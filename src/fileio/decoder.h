@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "fileio/compression_format.h"
 
@@ -13,12 +14,19 @@ enum class DecodeStatus {
   going,       // more input or more room for output is wanted
   stream_end,  // a whole stream ended: the input may end here
   bad,         // the data is not valid (corrupt, or garbage where a stream should begin)
+  too_large,   // decoding the stream would need more memory than kDecoderMemoryLimit
 };
+
+// The most memory a decoder may take for its window or dictionary: every
+// stream made by xz up to -9e and zstd up to --long=28 fits. A stream that
+// declares more is refused when it is met, before any of it is allocated.
+inline constexpr uint64_t kDecoderMemoryLimit = uint64_t{256} << 20;
 
 struct DecodeStep {
   size_t consumed = 0;
   size_t produced = 0;
   DecodeStatus status = DecodeStatus::going;
+  uint64_t memory_needed = 0;  // for too_large: what the stream declares it needs
 };
 
 struct DecoderKind {
@@ -46,3 +54,5 @@ extern const DecoderKind kGzipDecoder;
 extern const DecoderKind kZstdDecoder;
 extern const DecoderKind kXzDecoder;
 extern const DecoderKind kBzip2Decoder;
+// Bytes that are not compressed (an archive on a pipe): passed on unchanged.
+extern const DecoderKind kPlainDecoder;

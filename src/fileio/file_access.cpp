@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "fileio/archive_source.h"
 #include "fileio/archive_stream.h"
 #include "fileio/compression_format.h"
 #include "fileio/decoder.h"
@@ -25,84 +26,6 @@ constexpr int64_t kCopyPiece = 1 << 20;
 // used for it); between pieces the copy reports its progress.
 constexpr int64_t kKernelPiece = int64_t{64} << 20;
 
-// Reads of a binary disk file go through a read-ahead buffer, so that the
-// headers and small members of an archive cost one system read for many.
-// Its fills start small after every jump of the position past what it holds
-// (a member passed over is never read beyond the first small fill) and
-// double while the file is read in order, up to kReadAheadLargest.
-constexpr int64_t kReadAheadSmallest = kReadAheadFirst;
-
-// Holds nothing more: the next read goes to the file.
-void drop_read_ahead(ReadAhead& ahead) {
-  ahead.start = -1;
-  ahead.filled = 0;
-  ahead.at_end = false;
-  ahead.next_size = kReadAheadSmallest;
-}
-
-// Reads up to `n` bytes at the record's position into `to` and moves the
-// position past them: from the read-ahead, which is filled again for small
-// reads, or straight from the file for large ones and for files that are not
-// disk files. Returns the number read (fewer than `n` only at the end of the
-// file), or -1 when a system read failed: then the position has not moved.
-// A fill that fails is tried again as a read of the wanted bytes alone, so a
-// failure past them never stops a read that can be served.
-int64_t read_at_position(FileRecord& record, char* to, int64_t n) {
-  if (record.stream != nullptr) {
-    const int64_t got = stream_read(*record.stream, to, n);
-    if (got > 0) record.position += got;
-    return got;
-  }
-  ReadAhead& ahead = record.read_ahead;
-  const int64_t first = record.position;
-  int64_t got = 0;
-  while (got < n) {
-    const int64_t offset = record.position - ahead.start;
-    if (ahead.start >= 0 && offset >= 0 && offset < ahead.filled) {
-      const int64_t taken = std::min(n - got, ahead.filled - offset);
-      std::copy_n(ahead.bytes.data() + offset, taken, to + got);
-      got += taken;
-      record.position += taken;
-      continue;
-    }
-    if (ahead.start >= 0 && offset == ahead.filled && ahead.at_end) break;
-    const int64_t wanted = n - got;
-    int64_t read = -1;
-    if (record.disk_file && wanted < kReadAheadLargest) {
-      if (ahead.next_size < kReadAheadSmallest) ahead.next_size = kReadAheadSmallest;
-      ahead.bytes.resize(static_cast<size_t>(kReadAheadLargest));
-      // A fill takes at least the bytes wanted, and then a little more,
-      // which holds the next header when they end a member.
-      const int64_t size = wanted <= ahead.next_size
-                               ? ahead.next_size
-                               : std::min(wanted + kReadAheadSmallest, kReadAheadLargest);
-      read = system_read(record, ahead.bytes.data(), size);
-      if (read >= 0) {
-        ahead.start = record.position;
-        ahead.filled = read;
-        ahead.at_end = read < size;
-        ahead.next_size = std::min(2 * size, kReadAheadLargest);
-        continue;
-      }
-      // The failed fill may have moved the file's own position (Windows).
-      if (!system_seek(record, record.position)) {
-        record.position = first;
-        return -1;
-      }
-    }
-    drop_read_ahead(ahead);
-    read = system_read(record, to + got, wanted);
-    if (read < 0) {
-      record.position = first;
-      return -1;
-    }
-    got += read;
-    record.position += read;
-    if (read < wanted) break;
-  }
-  return got;
-}
-
 // Names that can never be opened: empty, wildcards, or a NUL byte (which
 // the platform would take as the end of a shorter name).
 bool openable_name(const Text& name) {
@@ -112,16 +35,29 @@ bool openable_name(const Text& name) {
 // The bytes a compressed format is told by.
 constexpr int64_t kSignatureBytes = 16;
 
-// Starts decompressing a binary disk file whose first bytes show a format
-// this build reads. False when the file cannot be put back at its start.
-bool read_compressed(FileRecord& record) {
+// Chooses where a binary file's bytes come from. A disk file whose first
+// bytes show a format this build reads, and every pipe (whose bytes can be
+// read only once, in order), are read through a stream, decoded on a second
+// thread; any other disk file is read where its bytes lie. A device gets no
+// source: it has no positions and is no archive. False when the file cannot
+// be put back at its start.
+bool choose_source(FileRecord& record) {
+  if (!record.disk_file && !record.pipe) return true;
   char head[kSignatureBytes];
   const int64_t got = system_read(record, head, kSignatureBytes);
-  if (got <= 0) return true;
+  const Text first(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
+  const DecoderKind* kind = decoder_kind(compression_of(first));
+  if (kind == nullptr && record.pipe) kind = &kPlainDecoder;
+  if (kind != nullptr) {
+    record.stream = start_stream(record, *kind, first);
+    record.source = &kStreamSource;
+    // The file's own size says nothing of the decoded data's.
+    record.length = -1;
+    return true;
+  }
   // The read may have moved the file's own position (Windows).
   if (!system_seek(record, 0)) return false;
-  const DecoderKind* kind = decoder_kind(compression_of(Text(head, static_cast<size_t>(got))));
-  if (kind != nullptr) record.stream = start_stream(record, *kind);
+  record.source = &kPlainSource;
   return true;
 }
 
@@ -132,7 +68,7 @@ void open_file(const Text& name, int32_t number, FileKind kind) {
   FileRecord record;
   record.kind = kind;
   if (!system_open(usable, record)) return;
-  if (kind == FileKind::binary && record.disk_file && !read_compressed(record)) {
+  if (kind == FileKind::binary && !choose_source(record)) {
     system_close(record);
     return;
   }
@@ -153,13 +89,6 @@ FileRecord* open_as(int32_t number, FileKind kind) {
 // output file emptied by its open and written up to here).
 bool past_the_end(const FileRecord& record) {
   return record.length >= 0 && record.position >= record.length;
-}
-
-// The bytes from the record's position on that the read-ahead holds.
-int64_t held_ahead(const FileRecord& record) {
-  const ReadAhead& ahead = record.read_ahead;
-  const int64_t offset = record.position - ahead.start;
-  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled ? ahead.filled - offset : 0;
 }
 
 bool all_zero(const char* data, int64_t n) {
@@ -185,29 +114,6 @@ int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_
   return put;
 }
 
-// Moves a compressed file's data forwards by reading it: the data taken
-// back cannot be read again, so a move backwards is refused. Past the end
-// of the data the position is set all the same, as on a disk file.
-void move_stream(FileRecord& record, int64_t offset) {
-  if (offset < record.position) {
-    record.failed = true;
-    return;
-  }
-  int64_t reached = record.position;
-  while (reached < offset) {
-    const char* data = nullptr;
-    const int64_t taken = stream_take(*record.stream, offset - reached, &data);
-    if (taken < 0) {
-      record.failed = true;
-      return;
-    }
-    if (taken == 0) break;
-    reached += taken;
-  }
-  record.position = offset;
-  record.end_flag = false;
-}
-
 }  // namespace
 
 void open_binary(const Text& name, int32_t number) {
@@ -220,9 +126,9 @@ void open_output(const Text& name, int32_t number) {
 
 Text read_block(int32_t number, int32_t n) {
   FileRecord* record = open_as(number, FileKind::binary);
-  if (record == nullptr || n < 0) return "";
+  if (record == nullptr || record->source == nullptr || n < 0) return "";
   Text block(static_cast<size_t>(n), '\0');
-  const int64_t got = read_at_position(*record, block.data(), n);
+  const int64_t got = record->source->read(*record, block.data(), n);
   if (got < 0) {
     record->failed = true;
     return "";
@@ -239,37 +145,56 @@ int32_t at_end(int32_t number) {
   return record->end_flag ? -1 : 0;
 }
 
+// Whether positions mean anything for the file: a binary file with a
+// source, an output disk file.
+bool positioned(const FileRecord& record) {
+  return record.kind == FileKind::binary ? record.source != nullptr : record.disk_file;
+}
+
 int64_t get_position(int32_t number) {
   const FileRecord* record = find_file(number);
-  if (record == nullptr || !record->disk_file) return 0;
+  if (record == nullptr || !positioned(*record)) return 0;
   return record->position + 1;
 }
 
 void set_position(int32_t number, int64_t position) {
   FileRecord* record = find_file(number);
-  if (record == nullptr || !record->disk_file) return;
+  if (record == nullptr || !positioned(*record)) return;
   // Below position 1 the seek is refused and nothing changes.
   if (position < 1) return;
-  if (record->stream != nullptr) {
-    move_stream(*record, position - 1);
-    return;
-  }
-  // Within what was read ahead (or right after it, where the file's own
-  // position already is) the move needs no system call.
-  ReadAhead& ahead = record->read_ahead;
-  const int64_t offset = position - 1 - ahead.start;
-  if (ahead.start >= 0 && offset >= 0 && offset <= ahead.filled) {
+  if (record->source == nullptr) {
+    if (!system_seek(*record, position - 1)) {
+      record->failed = true;
+      return;
+    }
     record->position = position - 1;
-    record->end_flag = false;
-    return;
-  }
-  drop_read_ahead(ahead);
-  if (!system_seek(*record, position - 1)) {
+  } else if (record->source->move(*record, position - 1) < 0) {
     record->failed = true;
     return;
   }
-  record->position = position - 1;
   record->end_flag = false;
+}
+
+int64_t move_forward(int32_t number, int64_t position) {
+  FileRecord* record = open_as(number, FileKind::binary);
+  if (record == nullptr || record->source == nullptr || record->failed) return 0;
+  if (position - 1 < record->position) return record->position + 1;
+  // A disk file's size is asked again only when the move goes past the size
+  // known at its open (it may have grown since); a stream finds its end as
+  // it reads.
+  int64_t target = position - 1;
+  if (record->length >= 0 && target > record->length) {
+    record->length = std::max<int64_t>(file_size(number), 0);
+    target = std::max(record->position, std::min(target, record->length));
+  }
+  const int64_t reached = record->source->move(*record, target);
+  if (reached < 0) {
+    record->failed = true;
+    return 0;
+  }
+  record->end_flag = reached < position - 1;
+  if (record->end_flag) record->position = reached;
+  return record->position + 1;
 }
 
 void write_text(int32_t number, const Text& text) {
@@ -295,6 +220,12 @@ void mark_sparse(int32_t number) {
 bool read_failed(int32_t number) {
   const FileRecord* record = find_file(number);
   return record != nullptr && record->failed;
+}
+
+int64_t memory_needed(int32_t number) {
+  const FileRecord* record = find_file(number);
+  if (record == nullptr || record->stream == nullptr) return 0;
+  return static_cast<int64_t>(stream_memory_needed(*record->stream));
 }
 
 bool close_file(int32_t number) {
@@ -326,7 +257,7 @@ struct Copy {
   // The next piece's size: no larger than what the read-ahead holds, so
   // that what it holds is taken on its own.
   int64_t piece() const {
-    const int64_t held = held_ahead(source);
+    const int64_t held = source.source->held(source);
     return std::min({unread, kCopyPiece, held > 0 ? held : kCopyPiece});
   }
 
@@ -334,11 +265,12 @@ struct Copy {
   // (the first refusal leaves the rest to the copy through memory).
   bool system_piece() {
     const int64_t asked = piece();
-    if (!in_system || target == nullptr || unwritten < asked || held_ahead(source) > 0) {
+    if (!in_system || target == nullptr || unwritten < asked || source.source->held(source) > 0) {
       return false;
     }
     const int64_t whole = std::min(unwritten, unread) / asked * asked;
-    const int64_t copied = system_copy_range(source, *target, std::min(whole, kKernelPiece));
+    const int64_t copied =
+        source.source->copy_inside(source, *target, std::min(whole, kKernelPiece));
     if (copied <= 0) {
       in_system = false;
       return false;
@@ -353,36 +285,24 @@ struct Copy {
     return true;
   }
 
-  // Reads a piece through memory (decompressed data from the stream's own
-  // buffer) and writes what of it belongs to the output. False at the end of
-  // the source or when a read failed: what follows a failure is never taken
-  // for data, and the position stays before it.
+  // Reads a piece through memory (a stream's data from its own buffer, a
+  // piece ending where that buffer does) and writes what of it belongs to
+  // the output. False at the end of the source or when a read failed: what
+  // follows a failure is never taken for data, and the position stays before
+  // it.
   bool memory_piece() {
-    int64_t asked = piece();
-    const char* data = buffer.data();
-    int64_t got;
-    if (source.stream != nullptr) {
-      got = stream_take(*source.stream, asked, &data);
-      // A piece ends where the stream's buffer does.
-      if (got > 0) {
-        asked = got;
-        source.position += got;
-      }
-    } else {
-      if (static_cast<int64_t>(buffer.size()) < asked) buffer.resize(static_cast<size_t>(asked));
-      data = buffer.data();
-      got = read_at_position(source, buffer.data(), asked);
-    }
+    const char* data = nullptr;
+    const int64_t got = source.source->take(source, piece(), buffer, &data);
     if (got < 0) {
       source.failed = true;
       return false;
     }
-    source.end_flag = got < asked;
+    source.end_flag = got == 0;
     unread -= got;
     const int64_t wanted = std::min(got, unwritten);
     unwritten -= wanted;
     if (target != nullptr && wanted > 0) put(data, wanted);
-    return got == asked;
+    return got > 0;
   }
 
   // Writes data to the output, or passes a piece of zeros over as a hole
@@ -416,9 +336,9 @@ struct Copy {
 // them to output file `to`, telling `hook` between pieces.
 int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHook hook) {
   FileRecord* source = open_as(from, FileKind::binary);
-  if (source == nullptr) return 0;
+  if (source == nullptr || source->source == nullptr) return 0;
   Copy copy{*source, open_as(to, FileKind::output), unread, std::clamp<int64_t>(size, 0, unread)};
-  copy.in_system = copy.target != nullptr && source->stream == nullptr;
+  copy.in_system = copy.target != nullptr;
   const int64_t start = source->position;
   while (copy.unread > 0 && (copy.system_piece() || copy.memory_piece())) {
     if (hook.report != nullptr && copy.unread > 0)
@@ -443,6 +363,6 @@ int64_t copy_bytes(int32_t from, int32_t to, int64_t count, CopyHook hook) {
 
 int64_t file_bytes_read(int32_t number) {
   const FileRecord* record = find_file(number);
-  if (record == nullptr) return 0;
-  return record->stream != nullptr ? stream_file_bytes(*record->stream) : record->position;
+  if (record == nullptr || record->source == nullptr) return 0;
+  return record->source->file_bytes(*record);
 }

@@ -12,18 +12,19 @@
 // The first fill of the read-ahead of a binary disk file (after its open
 // and after every jump past what it holds), and the largest fill, reached by
 // doubling while the file is read in order. Reads of the largest size or more
-// go to the file directly.
+// go to the file directly (plain_source.cpp).
 inline constexpr int64_t kReadAheadFirst = 4096;
 inline constexpr int64_t kReadAheadLargest = 128 * 1024;
 
-// Opens `name` for reading and writing, else for reading only; creates an
-// empty file when none exists. Exclusive: fails while another opener holds it.
-// A disk file whose first bytes show a compressed format this build reads
-// (compression_format.h) is read as its decompressed data: reads, positions
-// and the end flag are those of the data; a move backwards is refused, and a
-// move forwards reads the data up to there. Data that cannot be decompressed
-// (corrupt, cut short, garbage after its end) fails the read, as an I/O
-// error does.
+// Opens an existing file `name` for reading only; nothing is ever created.
+// Shared with other readers, never with a writer: fails while the file is
+// held for writing. A disk file whose first bytes show a compressed format
+// this build reads (compression_format.h), and a pipe or FIFO, are read as
+// a stream of their (decompressed) data: reads, positions and the end flag
+// are those of the data; a move backwards is refused, and a move forwards
+// reads the data up to there. Data that cannot be decompressed (corrupt, cut
+// short, garbage after its end) fails the read, as an I/O error does. A
+// device opens with no positions (get_position gives 0) and reads nothing.
 void open_binary(const Text& name, int32_t number);
 // Creates `name`, or empties an existing file, for writing only (exclusive).
 // Only a disk file is ever opened so: a device, FIFO, socket or directory at
@@ -40,10 +41,20 @@ int64_t get_position(int32_t number);
 // Moves a disk file to `position` (from 1) and clears its end flag. A
 // position the system refuses changes nothing and marks the file failed.
 void set_position(int32_t number, int64_t position);
+// Moves binary file `number` forwards to `position` (from 1), no further than
+// its data goes: returns the position reached, before `position` only when
+// the data ends there (the end flag is then set). A position behind the
+// current one changes nothing. 0 when the move failed (the file is marked
+// failed) or the number is not open.
+int64_t move_forward(int32_t number, int64_t position);
 // True once a read of the file failed (an I/O error, not the end of the
 // file) or a move was refused; it stays so until the file is closed. False
 // for a number that is not open.
 bool read_failed(int32_t number);
+// When a read failed because decoding the file's data would need more
+// memory than the decoders may take (decoder.h): the bytes it needs. 0
+// otherwise.
+int64_t memory_needed(int32_t number);
 // Writes the text's bytes unchanged to an output file.
 void write_text(int32_t number, const Text& text);
 // Closes the file (an output file ends at its current position). False when

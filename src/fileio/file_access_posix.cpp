@@ -1,11 +1,13 @@
-// The file services' system calls on POSIX. Exclusive access is a
-// non-blocking exclusive advisory lock (flock) taken right after the open; a
-// file that another opener holds locked is not opened. Output files are
+// The file services' system calls on POSIX. An output file is held with a
+// non-blocking exclusive advisory lock (flock) taken right after the open,
+// the archive with a shared one: readers share, and a file that another
+// opener holds locked for writing is not opened. Output files are
 // opened from their parent directory as the output root reaches it, so no
 // link below the output directory is ever followed. Reads and writes of
 // disk (regular) files go to the record's position with pread and pwrite, so
 // a seek is bookkeeping only and needs no call.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,14 +48,18 @@ FileIdentity identity_of(const struct stat& status) {
   return identity;
 }
 
-// False only when another opener holds the file; a file system that cannot
-// lock at all does not stop the open.
-bool lock_exclusively(int fd) {
+// False only when another opener holds the file in a way that excludes this
+// lock; a file system that cannot lock at all does not stop the open.
+bool lock(int fd, int kind) {
   int result;
   do {
-    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    result = ::flock(fd, kind | LOCK_NB);
   } while (result != 0 && errno == EINTR);
   return result == 0 || errno != EWOULDBLOCK;
+}
+
+bool lock_exclusively(int fd) {
+  return lock(fd, LOCK_EX);
 }
 
 // False when the close reports an error: a write that the file system
@@ -63,15 +69,16 @@ bool close_descriptor(int fd) {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
+// The archive: read only, never created, never opened for writing (so a
+// watcher sees no write and a file that vanished is not made anew).
 bool system_open_binary(const Text& name, FileRecord& record) {
-  // Never block on a FIFO without a peer.
-  int fd = open_retrying(AT_FDCWD, name, O_RDWR | O_CREAT | O_NONBLOCK);
-  if (fd < 0) fd = open_retrying(AT_FDCWD, name, O_RDONLY | O_CREAT | O_NONBLOCK);
+  // Never block on a FIFO without a writer: its reads wait for data instead.
+  const int fd = open_retrying(AT_FDCWD, name, O_RDONLY | O_NONBLOCK);
   if (fd < 0) return false;
 
   struct stat status;
   // A directory opens for reading on POSIX but can never be read as a file.
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || !lock_exclusively(fd)) {
+  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || !lock(fd, LOCK_SH)) {
     close_descriptor(fd);
     return false;
   }
@@ -79,7 +86,11 @@ bool system_open_binary(const Text& name, FileRecord& record) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   record.handle = fd;
   record.disk_file = S_ISREG(status.st_mode);
-  if (record.disk_file) record.identity = identity_of(status);
+  record.pipe = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
+  if (record.disk_file) {
+    record.identity = identity_of(status);
+    record.length = static_cast<int64_t>(status.st_size);
+  }
   return true;
 }
 
@@ -178,12 +189,25 @@ bool system_open(const Text& name, FileRecord& record) {
                                          : system_open_binary(name, record);
 }
 
+// Waits until a pipe has data or has lost its writer. A FIFO read before any
+// writer has opened it would otherwise end at once, as if the writer had
+// come and gone.
+bool wait_for_pipe(int fd) {
+  pollfd wanted{fd, POLLIN, 0};
+  int result;
+  do {
+    result = ::poll(&wanted, 1, -1);
+  } while (result < 0 && errno == EINTR);
+  return result > 0;
+}
+
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
   const int fd = descriptor(record);
   // No byte can lie past the largest offset; asking for them would be refused.
   if (record.disk_file) n = std::min(n, std::numeric_limits<int64_t>::max() - record.position);
   int64_t got = 0;
   while (got < n) {
+    if (record.pipe && !wait_for_pipe(fd)) return -1;
     const ssize_t k = record.disk_file ? ::pread(fd, buffer + got, n - got, record.position + got)
                                        : ::read(fd, buffer + got, n - got);
     if (k < 0 && errno == EINTR) continue;

@@ -1,5 +1,6 @@
-// The file services' system calls on Windows: CreateFileW with share mode 0
-// (no other opener while the file is open), ReadFile and WriteFile at the
+// The file services' system calls on Windows: CreateFileW, for an output
+// file with share mode 0 (no other opener while it is open), for the archive
+// for reading only and shared with readers; ReadFile and WriteFile at the
 // system's file pointer, SetFilePointer with its high part for 64-bit
 // positions, SetEndOfFile to empty and to end output files. Names reach the
 // system whole, however long (system_path).
@@ -19,7 +20,7 @@ HANDLE handle_of(const FileRecord& record) {
   return reinterpret_cast<HANDLE>(record.handle);
 }
 
-HANDLE create_file(const Text& name, DWORD access, DWORD flags) {
+HANDLE create_file(const Text& name, DWORD access, DWORD share, DWORD creation, DWORD flags) {
   const SystemPath target = system_path(name);
   if (target.path.empty()) return INVALID_HANDLE_VALUE;
   SECURITY_ATTRIBUTES security{};
@@ -30,10 +31,19 @@ HANDLE create_file(const Text& name, DWORD access, DWORD flags) {
   // when the file already existed.
   return guarded_call(
       [&] {
-        return CreateFileW(target.path.c_str(), access, 0, &security, OPEN_ALWAYS,
+        return CreateFileW(target.path.c_str(), access, share, &security, creation,
                            FILE_ATTRIBUTE_NORMAL | flags, nullptr);
       },
       last_error);
+}
+
+// The archive is opened for reading only and never created. Other readers
+// may share it (a second Holvex on another part of it) and so may a rename
+// or delete, which on POSIX never stops a reader either; a writer may not,
+// neither before nor while it is read, so its bytes cannot change under the
+// walk.
+HANDLE open_archive(const Text& name) {
+  return create_file(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
 }
 
 void close_handle(HANDLE handle) {
@@ -63,8 +73,8 @@ bool system_open(const Text& name, FileRecord& record) {
   const ParentLevel level = output ? reach_parent(name) : ParentLevel{};
   if (level.place == PathPlace::refused) return false;
   const DWORD flags = level.place == PathPlace::below_root ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-  HANDLE handle = create_file(name, output ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE, flags);
-  if (handle == INVALID_HANDLE_VALUE && !output) handle = create_file(name, GENERIC_READ, 0);
+  HANDLE handle =
+      output ? create_file(name, GENERIC_WRITE, 0, OPEN_ALWAYS, flags) : open_archive(name);
   if (handle == INVALID_HANDLE_VALUE) return false;
 
   DWORD last_error = 0;
@@ -76,6 +86,7 @@ bool system_open(const Text& name, FileRecord& record) {
   }
   record.handle = reinterpret_cast<intptr_t>(handle);
   record.disk_file = type == FILE_TYPE_DISK;
+  record.pipe = type == FILE_TYPE_PIPE;
   BY_HANDLE_FILE_INFORMATION information{};
   if (record.disk_file &&
       guarded_ok([&] { return GetFileInformationByHandle(handle, &information); })) {
@@ -85,6 +96,10 @@ bool system_open(const Text& name, FileRecord& record) {
         (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   }
   if (!output) {
+    if (record.disk_file) {
+      record.length = static_cast<int64_t>(
+          (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+    }
     move_pointer(handle, 0);
     return true;
   }
@@ -102,7 +117,26 @@ bool system_open(const Text& name, FileRecord& record) {
   return true;
 }
 
+// A pipe gives what its writer has written so far: it is read until `n`
+// bytes have come or the writer has gone (a broken pipe is its end).
+int64_t read_pipe(const FileRecord& record, char* buffer, int64_t n) {
+  int64_t got = 0;
+  while (got < n) {
+    const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n - got, MAXDWORD));
+    DWORD piece = 0;
+    DWORD last_error = 0;
+    const BOOL ok = guarded_call(
+        [&] { return ReadFile(handle_of(record), buffer + got, asked, &piece, nullptr); },
+        last_error);
+    if (!ok) return last_error == ERROR_BROKEN_PIPE ? got : -1;
+    if (piece == 0) break;
+    got += piece;
+  }
+  return got;
+}
+
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
+  if (record.pipe) return read_pipe(record, buffer, n);
   const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n, MAXDWORD));
   DWORD got = 0;
   if (!guarded_ok([&] { return ReadFile(handle_of(record), buffer, asked, &got, nullptr); })) {

@@ -10,6 +10,7 @@
 enum class FileKind { binary, output };
 
 struct ArchiveStream;
+struct SourceKind;
 
 // Which file an open handle reaches, whatever name it was opened by: the
 // device and inode on POSIX, the volume serial number and file index on
@@ -35,8 +36,13 @@ struct ReadAhead {
 
 struct FileRecord {
   intptr_t handle = -1;
-  bool disk_file = false;  // positions are meaningful only for disk files
+  bool disk_file = false;  // a regular file, which has positions
+  bool pipe = false;       // a pipe, FIFO or socket: read in order, never positioned
   FileKind kind = FileKind::binary;
+  // Where a binary file's bytes come from (archive_source.h): the disk file
+  // itself or its stream. Positions are meaningful for a binary file with a
+  // source and for an output disk file.
+  const SourceKind* source = nullptr;
   // Offset of the next byte, counted from 0. Where reads and writes name no
   // offset (Windows), the file's own pointer is here whenever the position
   // lies outside what the read-ahead holds: a fill leaves it at the fill's
@@ -45,11 +51,12 @@ struct FileRecord {
   bool end_flag = false;  // set by a read that came back short
   FileIdentity identity;  // known for disk files
   // Bytes the file holds when known (an output file emptied or made by the
-  // open, grown by its writes), else -1.
+  // open, grown by its writes; a binary disk file's size when last asked),
+  // else -1.
   int64_t length = -1;
   bool failed = false;   // set by a failed read or a refused move
   ReadAhead read_ahead;  // binary disk files only
-  // A compressed binary file's decompressed data (archive_stream.h); its
+  // The decoded data of a compressed file or a pipe (archive_stream.h); its
   // reads, moves and positions are those of the data, and its handle is the
   // stream's alone while the stream lives.
   std::shared_ptr<ArchiveStream> stream;
