@@ -1,6 +1,7 @@
 // xz streams through liblzma, which takes streams in a row and the stream
 // padding between them by itself (LZMA_CONCATENATED): the end is known only
-// once it is told that no input follows.
+// once it is told that no input follows. A stream whose dictionary would take
+// more than the decoders' memory limit is refused as its header is read.
 #include <lzma.h>
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 namespace {
 
 bool start_xz(lzma_stream* stream) {
-  return lzma_stream_decoder(stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+  return lzma_stream_decoder(stream, kDecoderMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
 }
 
 void* open_xz() {
@@ -39,6 +40,9 @@ DecodeStep step_xz(void* state, const unsigned char* in, size_t in_size, unsigne
   step.produced = out_size - stream->avail_out;
   if (result == LZMA_STREAM_END) {
     step.status = DecodeStatus::stream_end;
+  } else if (result == LZMA_MEMLIMIT_ERROR) {
+    step.status = DecodeStatus::too_large;
+    step.memory_needed = lzma_memusage(stream);
   } else if (result != LZMA_OK && result != LZMA_BUF_ERROR) {
     step.status = DecodeStatus::bad;
   } else if (result == LZMA_BUF_ERROR && input_ends) {
