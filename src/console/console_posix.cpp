@@ -255,11 +255,24 @@ size_t read_redirected(void*, unsigned char* buffer, size_t max) {
   }
 }
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file opened later (the archive, an output file) takes its number and
+// receives the lines meant for standard output, or is read as input.
+void fill_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is this one: those below it are open.
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
 }  // namespace
 
 void console_start() {
   if (console.started) return;
   console.started = true;
+  fill_standard_descriptors();
   console.output_is_terminal = isatty(STDOUT_FILENO) == 1;
   if (console.output_is_terminal) {
     console.output = STDOUT_FILENO;
