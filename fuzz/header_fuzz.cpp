@@ -66,13 +66,13 @@ void check_size_field(const Text& field) {
   check(size == (good ? expected : 0), "size field: value");
 }
 
-// A field's bytes without NULs and spaces at its ends, by a second road:
-// the first and last bytes that are neither.
-Text reference_trim(const std::string_view field) {
-  const size_t first = field.find_first_not_of(std::string_view("\0 ", 2));
+// A name field's text by a second road: the bytes before its first NUL,
+// then the first and last bytes that are not spaces.
+Text reference_name(std::string_view field) {
+  field = field.substr(0, field.find('\0'));
+  const size_t first = field.find_first_not_of(' ');
   if (first == std::string_view::npos) return "";
-  const size_t last = field.find_last_not_of(std::string_view("\0 ", 2));
-  return Text(field.substr(first, last - first + 1));
+  return Text(field.substr(first, field.find_last_not_of(' ') - first + 1));
 }
 
 // The field of `length` bytes at `offset`, as much of it as the block holds.
@@ -107,14 +107,14 @@ bool reference_checksum(const Text& block) {
 
 void check_header(const Text& block) {
   check(checksum_matches(block) == reference_checksum(block), "checksum");
-  if (is_empty_header(block)) {
-    check(block.empty() || block[0] == '\0', "empty header test");
+  if (is_zero_block(block)) {
+    check(block == Text(kBlockSize, '\0'), "zero block test");
     return;
   }
   const Member member = decode_header(block);
   // The name field, after the prefix field and "/" in a POSIX ustar header.
-  Text name = reference_trim(field_at(block, kNameOffset, kNameLength));
-  const Text prefix = reference_trim(field_at(block, kPrefixOffset, kPrefixLength));
+  Text name = reference_name(field_at(block, kNameOffset, kNameLength));
+  const Text prefix = reference_name(field_at(block, kPrefixOffset, kPrefixLength));
   if (field_at(block, kMagicOffset, 6) == std::string_view("ustar\0", 6) && !prefix.empty()) {
     name = prefix + "/" + name;
   }

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     const std::streamsize got = archive.gcount();
     if (got <= 0) break;
     const Text block(buffer, static_cast<size_t>(got));
-    if (is_empty_header(block)) continue;
+    if (is_zero_block(block)) continue;
 
     const Member member = decode_header(block);
     write_text(member.name);

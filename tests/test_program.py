@@ -119,7 +119,7 @@ class ProgramTest(harness.TempDirTest):
             ("input not found", [missing_in, host_path(self.out)],
              b"Input file not found ('" + missing_in.encode() + b"')"),
             ("directory as input", [host_path(self.out), host_path(self.out)],
-             b"Input file not found ('" + host_path(self.out).encode() + b"')"),
+             b"Input file is not a file or a pipe ('" + host_path(self.out).encode() + b"')"),
             ("relative outdir", [host_path(self.archive), relative],
              b"Output directory does not look right"),
             ("outdir missing, no separator", [host_path(self.archive), missing_out],

@@ -8,10 +8,28 @@
 #include "fileio/path_style.h"
 #include "text/string_ops.h"
 
+namespace {
+
+void input_not_readable(const RunSettings& settings) {
+  print_line("Input file is not a file or a pipe ('" + printable(settings.infile) + "')");
+}
+
+}  // namespace
+
 bool check_paths(RunSettings& settings) {
+  // A plain file is the usual archive. Anything else that is there (a
+  // directory; on POSIX also a pipe, FIFO, socket or device; on Windows a
+  // hidden or system file) is not "not found": a directory is refused here,
+  // the rest is opened below, where a pipe is read as a stream.
   if (find_entry(settings.infile, 0).empty()) {
-    print_line("Input file not found ('" + printable(settings.infile) + "')");
-    return false;
+    if (!find_entry(settings.infile, kAttributeDirectory).empty()) {
+      input_not_readable(settings);
+      return false;
+    }
+    if (find_entry(settings.infile, kAttributeHidden | kAttributeSystem).empty()) {
+      print_line("Input file not found ('" + printable(settings.infile) + "')");
+      return false;
+    }
   }
   // An empty answer becomes the bare separator, which on POSIX would be the
   // root directory: it never looks right, on either platform.
@@ -29,17 +47,17 @@ bool check_paths(RunSettings& settings) {
     return false;
   }
   // The file is there but may still refuse to open: another program holds
-  // it with exclusive access, or it may not be read.
+  // it for writing, it may not be read, or it has gone since it was found.
   open_binary(settings.infile, kArchiveFile);
   if (at_end(kArchiveFile) != 0) {
     print_line("Input file cannot be opened ('" + printable(settings.infile) + "')");
     return false;
   }
-  // A device or a pipe (no positions) is no archive file: reading it could
+  // A device or a terminal (no positions) is no archive: reading it could
   // wait for ever, or end at once as an empty run.
   if (get_position(kArchiveFile) == 0) {
     close_file(kArchiveFile);
-    print_line("Input file not found ('" + printable(settings.infile) + "')");
+    input_not_readable(settings);
     return false;
   }
   return true;

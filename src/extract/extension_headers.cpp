@@ -1,26 +1,6 @@
 #include "extract/extension_headers.h"
 
-#include "extract/extraction_loop.h"
-#include "extract/member_output.h"
-#include "fileio/file_access.h"
-
 namespace {
-
-// The old GNU sparse header: four map entries at offset 386, a flag saying
-// that extension blocks follow, and the file's real size. Each extension
-// block holds 21 entries and the same flag after them.
-constexpr int32_t kHeaderMapOffset = 386;
-constexpr int32_t kHeaderMapLength = 4 * 24;
-constexpr int32_t kHeaderExtendedOffset = 482;
-constexpr int32_t kRealSizeOffset = 483;
-constexpr int32_t kRealSizeLength = 12;
-constexpr int32_t kBlockMapLength = 21 * 24;
-
-// The member's data blocks, read whole; the first `size` bytes are the data.
-Text read_data(const Member& header) {
-  const Text data = read_block(kArchiveFile, static_cast<int32_t>(header.block_count * kBlockSize));
-  return data.substr(0, static_cast<size_t>(header.size));
-}
 
 void merge_records(PaxRecords& into, PaxRecords&& records) {
   if (records.size.kind == PaxSizeKind::found) into.size = records.size;
@@ -49,34 +29,37 @@ bool is_extension_header(const Member& header) {
   }
 }
 
-ExtensionRead read_extension(const Member& header, Extensions& pending) {
-  if (header.type_flag != kTypeFlagPaxHeader && header.type_flag != kTypeFlagLongName) {
-    pass_blocks(header.block_count);
-    return ExtensionRead::taken;
-  }
-  if (header.size > kMaxExtendedHeaderSize) return ExtensionRead::too_large;
-  const Text data = read_data(header);
-  // Cut short by the end of the archive: the walk ends there.
-  if (static_cast<int64_t>(data.size()) < header.size) return ExtensionRead::taken;
+bool extension_data_used(const Member& header) {
+  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagLongName;
+}
+
+bool take_extension(const Member& header, Text&& data, Extensions& pending) {
   if (header.type_flag == kTypeFlagLongName) {
+    // Cut where it ends, in place: a long name may be megabytes.
+    const size_t nul = data.find('\0');
+    if (nul != Text::npos) data.resize(nul);
     pending.has_long_name = true;
-    pending.long_name = data.substr(0, data.find('\0'));
-    return ExtensionRead::taken;
+    pending.long_name = std::move(data);
+    return true;
   }
   PaxRecords records = read_pax_records(data);
-  if (records.size.kind == PaxSizeKind::bad) return ExtensionRead::bad_size;
+  if (records.size.kind == PaxSizeKind::bad) return false;
   merge_records(pending.records, std::move(records));
-  return ExtensionRead::taken;
+  return true;
 }
 
 void apply_extensions(Member& member, Extensions& pending) {
   PaxRecords& records = pending.records;
   if (records.sparse.sparse && records.has_sparse_name) {
-    member.name = trimmed_name(records.sparse_name);
+    member.name = std::move(records.sparse_name);
   } else if (records.has_path) {
-    member.name = trimmed_name(records.path);
+    member.name = std::move(records.path);
   } else if (pending.has_long_name) {
-    member.name = trimmed_name(pending.long_name);
+    // Trimmed in place, as the name field is: a long name may be megabytes.
+    Text& name = pending.long_name;
+    name.erase(name.find_last_not_of(' ') + 1);
+    name.erase(0, name.find_first_not_of(' '));
+    member.name = std::move(name);
   }
   if (records.size.kind == PaxSizeKind::found) {
     // The record counts whatever the member's own size field holds (0 past
@@ -88,25 +71,4 @@ void apply_extensions(Member& member, Extensions& pending) {
   }
   if (records.sparse.sparse) member.sparse = std::move(records.sparse);
   pending = Extensions{};
-}
-
-void read_header_map(const Text& block, Member& member) {
-  SparseMap& map = member.sparse;
-  map.sparse = true;
-  bool bad = false;
-  map.real_size = decode_size_field(block.substr(kRealSizeOffset, kRealSizeLength), bad);
-  if (bad) map.bad = true;
-  add_header_pieces(map, block.substr(kHeaderMapOffset, kHeaderMapLength));
-  bool extended = block[kHeaderExtendedOffset] != '\0';
-  // The extension blocks are read to the last one even when the map is bad,
-  // so that the walk goes on at the member's data.
-  while (extended) {
-    const Text extension = read_block(kArchiveFile, kBlockSize);
-    if (extension.size() < static_cast<size_t>(kBlockSize)) {
-      map.bad = true;
-      return;
-    }
-    if (!map.bad) add_header_pieces(map, extension.substr(0, kBlockMapLength));
-    extended = extension[kBlockMapLength] != '\0';
-  }
 }

@@ -1,7 +1,7 @@
 // Extension headers: the headers that tar writers put before a member to say
 // what its own header cannot hold (a long name, a size of 8 GiB and more, a
-// sparse file's map). They are not members: their data is read here and
-// given to the member after them.
+// sparse file's map). They are not members: the archive reader reads their
+// data, and what it says is kept here and given to the member after them.
 #pragma once
 
 #include "extract/header.h"
@@ -19,23 +19,20 @@ struct Extensions {
 // True for the pax ("x", "g") and GNU long-name ("L", "K") headers.
 bool is_extension_header(const Member& header);
 
-enum class ExtensionRead {
-  taken,      // its data has been read (or passed over, when nothing in it is used)
-  bad_size,   // an "x" header whose size record cannot be a size
-  too_large,  // data past kMaxExtendedHeaderSize: not read
-};
+// True for the extension headers whose data is used: pax records for the
+// next member ("x") and GNU long names ("L"). A global header's records ("g")
+// and long link names ("K") are passed over: no link is made and no record
+// of them is used.
+bool extension_data_used(const Member& header);
 
-// Reads the data of `header`, an extension header, from the archive (right
-// after the header) and keeps what the next member needs in `pending`.
-// Records of a global header ("g") and long link names ("K") are passed
-// over: no link is made and no record of them is used.
-ExtensionRead read_extension(const Member& header, Extensions& pending);
+// Keeps what the next member needs of `data`, the data of `header` (an "x"
+// or "L" header), in `pending`. False when an "x" header's size record
+// cannot be a size.
+bool take_extension(const Member& header, Text&& data, Extensions& pending);
 
 // Gives `member` what the extension headers before it said, and empties
 // `pending`. The full name is the first found of: the real name of a pax
-// sparse member, the pax "path", the GNU long name, the header's own name.
+// sparse member and the pax "path", both exactly as recorded; the GNU long
+// name up to its first NUL, without spaces at its ends; the header's own
+// name.
 void apply_extensions(Member& member, Extensions& pending);
-
-// Reads the map of an old GNU sparse member (type "S") from its header block
-// and the extension blocks that follow it in the archive, before its data.
-void read_header_map(const Text& block, Member& member);

@@ -2,8 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
-#include "extract/extension_headers.h"
-#include "extract/header.h"
+#include "extract/archive_reader.h"
 #include "extract/member_output.h"
 #include "extract/unsafe_name.h"
 #include "fileio/compression_format.h"
@@ -15,109 +14,87 @@ namespace {
 
 constexpr int32_t kEscKey = 27;
 constexpr int32_t kEscPressesToAbort = 3;
+constexpr int64_t kMebibyte = int64_t{1} << 20;
 
 bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
 }
 
-// Moves the archive past the member's data blocks without reading them and
-// writes the line that names the member. When the move is refused, the walk
-// ends right after it with the archive's read error.
-void pass_over(const Member& member, const Text& label) {
-  pass_blocks(member.block_count);
-  print_line(label + printable(member.name));
-}
-
-// The line for a block that should hold a header and does not: the first
-// one means the file is no tar archive (and, when its first bytes show it,
-// what it is instead); a later one a damaged archive, at the block's offset.
-void report_not_a_header(const Text& block, bool header_seen) {
-  if (header_seen) {
-    const int64_t offset = get_position(kArchiveFile) - 1 - static_cast<int64_t>(block.size());
-    print_line("ERROR: Damaged header at offset " + grouped_number(offset));
-    return;
+// The line that says why the members ended, when anything is to be said.
+void report_end(const ArchiveReader& reader) {
+  switch (reader.end) {
+    case ArchiveEnd::none:
+    case ArchiveEnd::data_ended:
+      return;
+    case ArchiveEnd::end_marker:
+      if (reader.data_after_end) {
+        print_line("The archive ends at offset " + grouped_number(reader.end_offset) +
+                   "; the data after it was not read");
+      }
+      return;
+    case ArchiveEnd::not_tar:
+      print_line("ERROR: Not a tar archive" +
+                 (reader.not_tar_format == Compression::none
+                      ? Text()
+                      : " (" + compression_name(reader.not_tar_format) + ")"));
+      return;
+    case ArchiveEnd::damaged:
+      print_line("ERROR: Damaged header at offset " + grouped_number(reader.end_offset));
+      return;
+    case ArchiveEnd::cut_short:
+      print_line("ERROR: Archive cut short at offset " + grouped_number(reader.end_offset));
+      return;
+    case ArchiveEnd::read_failed: {
+      const int64_t needed = memory_needed(reader.file);
+      print_line("ERROR: Cannot read the archive" +
+                 (needed > 0
+                      ? " (it needs " + grouped_number((needed + kMebibyte - 1) / kMebibyte) +
+                            " MiB of memory to decompress)"
+                      : Text()));
+      return;
+    }
+    case ArchiveEnd::bad_size:
+      print_line("ERROR: Bad size field: " + printable(reader.end_name));
+      return;
+    case ArchiveEnd::bad_extension:
+      print_line("ERROR: Bad extended header: " + printable(reader.end_name));
+      return;
   }
-  const Compression format = compression_of(block);
-  print_line("ERROR: Not a tar archive" +
-             (format == Compression::none ? Text() : " (" + compression_name(format) + ")"));
-}
-
-// Whether the walk can go on: the archive has not ended, and no read or
-// move of it has failed (after a failure the position is no longer known to
-// be on a header, so nothing more is read).
-bool walk_goes_on() {
-  return at_end(kArchiveFile) == 0 && !read_failed(kArchiveFile);
 }
 
 }  // namespace
 
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
   int32_t esc_count = 0;
-  // What the extension headers read so far say of the next member.
-  Extensions pending;
-  bool header_seen = false;
-  while (walk_goes_on()) {
+  ArchiveReader reader = start_reader(kArchiveFile);
+  Member member;
+  for (;;) {
     if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
         ++esc_count == kEscPressesToAbort) {
       close_file(kArchiveFile);
       print_line("Aborted");
       return ExtractionOutcome::aborted;
     }
-    const Text block = read_block(kArchiveFile, kBlockSize);
-    // A failed read gives an empty block, which is not an empty header.
-    if (read_failed(kArchiveFile)) break;
-    if (is_empty_header(block)) continue;
-    // Nothing is made from a block that is not a header: the walk ends.
-    if (!checksum_matches(block)) {
-      report_not_a_header(block, header_seen);
-      break;
-    }
-    header_seen = true;
-    Member member = decode_header(block);
-    if (is_extension_header(member)) {
-      const ExtensionRead read =
-          member.bad_size ? ExtensionRead::bad_size : read_extension(member, pending);
-      if (read == ExtensionRead::bad_size) {
-        // Nothing after a size that cannot be trusted is taken as a header.
-        print_line("ERROR: Bad size field: " + printable(member.name));
-        break;
-      }
-      if (read == ExtensionRead::too_large) {
-        print_line("ERROR: Bad extended header: " + printable(member.name));
-        break;
-      }
-      continue;
-    }
-    apply_extensions(member, pending);
-    if (member.bad_size) {
-      print_line("ERROR: Bad size field: " + printable(member.name));
-      break;
-    }
-    if (member.type_flag == kTypeFlagSparse) read_header_map(block, member);
-    if (member.type_flag == kTypeFlagVolume) {
-      // A volume label names the archive, not a member.
-      pass_blocks(member.block_count);
-      continue;
-    }
+    if (!next_member(reader, member)) break;
+    // A member passed over gets its line; the reader passes over its data.
     if (!start_at.empty()) {
       if (!begins_with(member.name, start_at)) {
-        pass_over(member, "Skip: ");
+        print_line("Skip: " + printable(member.name));
         continue;
       }
       start_at.clear();
     }
     if (!only.empty() && !begins_with(member.name, only)) {
-      pass_over(member, "Skip: ");
+      print_line("Skip: " + printable(member.name));
       continue;
     }
     if (is_unsafe_name(member.name)) {
-      pass_over(member, "Skip (unsafe name): ");
+      print_line("Skip (unsafe name): " + printable(member.name));
       continue;
     }
     output_member(member, outdir);
   }
-  // A failed read or move ends the walk as a completed run, with one line.
-  if (read_failed(kArchiveFile)) print_line("ERROR: Cannot read the archive");
+  report_end(reader);
   close_file(kArchiveFile);
   return ExtractionOutcome::completed;
 }

@@ -1,6 +1,8 @@
 // Decoding of tar header blocks: the name, size, type and checksum fields.
 #include "extract/header.h"
 
+#include <cstring>
+
 #include "text/number_text.h"
 #include "text/string_ops.h"
 
@@ -74,12 +76,22 @@ bool checksum_matches(const Text& block) {
   return stored == signed_sum;
 }
 
-Text trimmed_name(const Text& field) {
+Text trimmed_field(const Text& field) {
   return trim_right_set(trim_left_set(field, nul_and_space()), nul_and_space());
 }
 
-bool is_empty_header(const Text& block) {
-  return block.empty() || block[0] == '\0';
+Text name_of_field(const Text& field) {
+  return trimmed_field(field.substr(0, field.find('\0')));
+}
+
+bool is_zero_block(const Text& block) {
+  return block.size() == static_cast<size_t>(kBlockSize) && block[0] == '\0' &&
+         std::memcmp(block.data(), block.data() + 1, kBlockSize - 1) == 0;
+}
+
+bool is_regular_file(const Member& member) {
+  if (member.type_flag == kTypeFlagContinuation) return false;
+  return member.type == kTypeRegular || member.type == kTypeContiguous;
 }
 
 int64_t decode_size_field(const Text& field, bool& bad) {
@@ -108,7 +120,7 @@ int64_t decode_size_field(const Text& field, bool& bad) {
   }
 
   bool overflow = false;
-  const uint64_t value = octal_digits(trimmed_name(field), overflow);
+  const uint64_t value = octal_digits(trimmed_field(field), overflow);
   if (overflow || value > static_cast<uint64_t>(kMaxMemberSize)) {
     bad = true;
     return 0;
@@ -129,9 +141,9 @@ int64_t block_count_of(int64_t size) {
 Member decode_header(const Text& block) {
   Member member;
   // Fields beyond the end of a short block read as empty text.
-  member.name = trimmed_name(substring(block, kNameOffset + 1, kNameLength));
+  member.name = name_of_field(substring(block, kNameOffset + 1, kNameLength));
   if (substring(block, kMagicOffset + 1, 6) == ustar_magic()) {
-    const Text prefix = trimmed_name(substring(block, kPrefixOffset + 1, kPrefixLength));
+    const Text prefix = name_of_field(substring(block, kPrefixOffset + 1, kPrefixLength));
     if (!prefix.empty()) member.name = prefix + "/" + member.name;
   }
 

@@ -23,12 +23,15 @@ inline constexpr int32_t kPrefixLength = 155;
 
 inline constexpr int32_t kTypeRegular = 0;
 inline constexpr int32_t kTypeDirectory = 5;
+// A contiguous file: a regular file for every reader.
+inline constexpr int32_t kTypeContiguous = 7;
 
 // Type bytes of the writers' extensions. Extension headers describe the
 // member after them: pax records for the next member ("x") and for the rest
 // of the archive ("g"), and GNU's long name ("L") and long link name ("K").
 // "D" is a directory of a GNU incremental archive (its data lists the
-// entries), "V" a volume label, "S" a GNU sparse file.
+// entries), "V" a volume label, "S" a GNU sparse file, "M" the rest of a
+// file begun on the volume before (a multi-volume archive).
 inline constexpr char kTypeFlagPaxHeader = 'x';
 inline constexpr char kTypeFlagPaxGlobal = 'g';
 inline constexpr char kTypeFlagLongName = 'L';
@@ -36,6 +39,7 @@ inline constexpr char kTypeFlagLongLink = 'K';
 inline constexpr char kTypeFlagDumpDir = 'D';
 inline constexpr char kTypeFlagVolume = 'V';
 inline constexpr char kTypeFlagSparse = 'S';
+inline constexpr char kTypeFlagContinuation = 'M';
 
 // The largest size taken as a size; anything past it is a bad size field.
 inline constexpr int64_t kMaxMemberSize = int64_t{1} << 62;
@@ -45,7 +49,7 @@ struct Member {
   int64_t size = 0;         // data bytes
   int32_t type = 0;         // 0 to 9
   char type_flag = '\0';    // the type byte as stored
-  int64_t block_count = 0;  // 512-byte data blocks after the header
+  int64_t block_count = 0;  // 512-byte data blocks after the header (the reader's)
   bool bad_size = false;    // the size field cannot be a size
   // Set when a pax size record gave the size: that many data bytes follow
   // the header whatever the member's type.
@@ -53,11 +57,16 @@ struct Member {
   SparseMap sparse;  // for a member stored sparse
 };
 
-// A name field's bytes without the NULs and spaces at either end.
-Text trimmed_name(const Text& field);
+// A field's bytes without the NULs and spaces at either end.
+Text trimmed_field(const Text& field);
 
-// True when the block holds no member: it is empty or its first byte is NUL.
-bool is_empty_header(const Text& block);
+// A name field's text: its bytes up to the first NUL, without the spaces at
+// either end.
+Text name_of_field(const Text& field);
+
+// True for a block of 512 zero bytes, which holds no member (two in a row end
+// the archive). A block whose first byte alone is NUL may still be a header.
+bool is_zero_block(const Text& block);
 
 // True when the block's checksum field (octal digits, blanks before them and
 // a NUL or blank after) equals the sum of its 512 bytes with the field
@@ -70,6 +79,11 @@ bool checksum_matches(const Text& block);
 // (magic "ustar\0") with a prefix field gives the name prefix "/" name; a
 // GNU dumpdir ("D") is a directory.
 Member decode_header(const Text& block);
+
+// True for a member written as a regular file: type 0 (a NUL or "0" type
+// byte, and letters that name no other kind) and 7, a contiguous file. Not a
+// continuation from another volume ("M").
+bool is_regular_file(const Member& member);
 
 // The size field's value: unsigned octal digits, or a big-endian base-256
 // number when its first byte is 0x80. `bad` is set for a field that cannot be

@@ -42,18 +42,18 @@ Text base256_field(unsigned char marker, uint64_t value) {
   return field;
 }
 
-TEST(EmptyHeader, OnlyAnEmptyBlockOrALeadingNulHoldsNoMember) {
-  EXPECT_TRUE(is_empty_header(Text(kBlockSize, '\0')));
-  EXPECT_TRUE(is_empty_header(""));
-  EXPECT_TRUE(is_empty_header("\0"s));
+TEST(ZeroBlock, OnlyAWholeBlockOfZerosHoldsNoMember) {
+  EXPECT_TRUE(is_zero_block(Text(kBlockSize, '\0')));
+  EXPECT_FALSE(is_zero_block(""));
+  EXPECT_FALSE(is_zero_block(Text(kBlockSize - 1, '\0')));
+  // A header whose name lives wholly in its prefix begins with NUL.
   Text leading_nul = header_block("name", "00000000001\0"s, '0');
   leading_nul[0] = '\0';
-  EXPECT_TRUE(is_empty_header(leading_nul));
-
-  EXPECT_FALSE(is_empty_header("a"));
-  EXPECT_FALSE(is_empty_header(" "));
-  EXPECT_FALSE(is_empty_header(header_block("a.txt", "00000000001\0"s, '0')));
-  EXPECT_FALSE(is_empty_header("\x80" + Text(511, '\0')));
+  EXPECT_FALSE(is_zero_block(leading_nul));
+  Text last_byte(kBlockSize, '\0');
+  last_byte[kBlockSize - 1] = 1;
+  EXPECT_FALSE(is_zero_block(last_byte));
+  EXPECT_FALSE(is_zero_block("\x80" + Text(511, '\0')));
 }
 
 struct NameCase {
@@ -69,8 +69,9 @@ TEST(DecodeHeader, NameTable) {
       {"docs/a.txt  ", "docs/a.txt"},
       {"dir/", "dir/"},
       {"/abs/../x", "/abs/../x"},
-      {" a\0b c \0"s, "a\0b c"s},
-      {"\0\0name"s, "name"},
+      // The name ends at its first NUL: what follows is another writer's.
+      {" a\0b c \0"s, "a"},
+      {"\0\0name"s, ""},
       {"    ", ""},
       {"", ""},
       {"caf\xC3\xA9/\xFF", "caf\xC3\xA9/\xFF"},

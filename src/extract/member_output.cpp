@@ -42,51 +42,54 @@ int64_t read_data_map(SparseMap& map, int64_t blocks) {
   return taken;
 }
 
-// Copies the pieces of a sparse member, whose `blocks` data blocks follow,
-// each to its place in the output file, which then ends at the real size.
-// Returns the bytes of the file known to be written (holes included): up to
-// the first piece that could not be copied whole.
-int64_t copy_pieces(const SparseMap& map, int64_t blocks, CopyProgress& progress,
-                    const CopyHook& hook) {
-  const int64_t data_start = get_position(kArchiveFile);
-  int64_t written = map.real_size;
+// Copies the pieces of the file's data, each to its place in the output
+// file, which then ends at the real size (a hole after the last piece
+// included). Returns the bytes of the file known to be written (holes
+// included): up to the first piece that could not be copied whole, where
+// the file then ends.
+int64_t copy_pieces(const SparseMap& map, CopyProgress& progress, const CopyHook& hook) {
   for (const SparsePiece& piece : map.pieces) {
-    set_position(kOutputFile, piece.offset + 1);
+    if (get_position(kOutputFile) != piece.offset + 1) set_position(kOutputFile, piece.offset + 1);
     follow_piece(progress, piece.offset);
     const int64_t copied = copy_bytes(kArchiveFile, kOutputFile, piece.size, hook);
-    if (copied < piece.size) {
-      written = piece.offset + copied;
-      break;
-    }
+    if (copied < piece.size) return piece.offset + copied;
   }
-  // Past the padding after the last piece, or the pieces not copied.
-  if (!read_failed(kArchiveFile)) set_position(kArchiveFile, data_start + kBlockSize * blocks);
-  set_position(kOutputFile, map.real_size + 1);
-  return written;
+  if (get_position(kOutputFile) != map.real_size + 1) set_position(kOutputFile, map.real_size + 1);
+  return map.real_size;
+}
+
+// A regular file's data as one piece: it shares the sparse files' copy.
+SparseMap whole_data(int64_t size) {
+  SparseMap map;
+  map.real_size = size;
+  if (size > 0) map.pieces.push_back(SparsePiece{0, size});
+  return map;
 }
 
 void output_regular_file(const Member& member, const Text& outdir) {
   // A sparse member's map, when it begins the data, is read first: the
   // member's line shows the file's real size.
-  int64_t blocks = member.block_count;
+  const bool sparse = member.sparse.sparse;
   int64_t stored = member.size;
   SparseMap data_map;
-  const SparseMap* map = member.sparse.sparse ? &member.sparse : nullptr;
-  if (map != nullptr && map->map_in_data && !map->bad) {
+  const SparseMap* map = &member.sparse;
+  if (!sparse) {
+    data_map = whole_data(member.size);
+    map = &data_map;
+  } else if (map->map_in_data && !map->bad) {
+    data_map.sparse = true;
     data_map.real_size = map->real_size;
-    const int64_t taken = read_data_map(data_map, blocks);
-    blocks -= taken;
+    const int64_t taken = read_data_map(data_map, member.block_count);
     stored = std::max<int64_t>(0, stored - kBlockSize * taken);
     map = &data_map;
   }
-  const int64_t size = map != nullptr && map->real_size >= 0 ? map->real_size : member.size;
+  const int64_t size = map->real_size >= 0 ? map->real_size : member.size;
 
   const Text path = map_member_path(outdir, member.name, false);
-  if (map != nullptr && !map_fits(*map, stored)) {
+  if (sparse && !map_fits(*map, stored)) {
     // Nothing is made of a file whose pieces cannot be placed.
     print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
     print_line("ERROR: Bad sparse map");
-    pass_blocks(blocks);
     return;
   }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
@@ -101,19 +104,19 @@ void output_regular_file(const Member& member, const Text& outdir) {
   print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
   open_output(path, kOutputFile);
   const bool opened = at_end(kOutputFile) == 0;
-  if (map != nullptr) mark_sparse(kOutputFile);
-  // The data is read even when the file could not be opened, so that the
-  // walk stays on the archive's block boundaries.
-  CopyProgress progress;
-  const CopyHook hook = follow_copy(progress, size);
-  const int64_t copied = map != nullptr
-                             ? copy_pieces(*map, blocks, progress, hook)
-                             : copy_blocks(kArchiveFile, kOutputFile, blocks, member.size, hook);
-  end_copy(progress);
-  // An error reported at the close (a network file system, a quota) leaves
-  // no byte of the file known to be on disk.
-  const bool closed = close_file(kOutputFile);
-  const int64_t written = closed ? copied : 0;
+  int64_t written = 0;
+  if (opened) {
+    if (sparse) mark_sparse(kOutputFile);
+    CopyProgress progress;
+    const CopyHook hook = follow_copy(progress, size);
+    const int64_t copied = copy_pieces(*map, progress, hook);
+    end_copy(progress);
+    // An error reported at the close (a network file system, a quota)
+    // leaves no byte of the file known to be on disk.
+    written = close_file(kOutputFile) ? copied : -1;
+  }
+  // What was not read of the data (all of it, when the file could not be
+  // made) is passed over by the archive reader.
 
   if (!opened) {
     // A name ending in the separator marks a directory in older archives:
@@ -122,20 +125,27 @@ void output_regular_file(const Member& member, const Text& outdir) {
     if (right_part(path, 1) != kSeparator || size > 0) {
       print_line("ERROR: Cannot create this file");
     }
-  } else if (!closed && size == 0) {
+  } else if (written < 0 && size == 0) {
     // Nothing is known of an empty file whose close failed, not even that
     // it is there.
     print_line("ERROR: Cannot create this file");
   } else if (written < size) {
-    print_line("ERROR: Incomplete file (" + grouped_number(written) + " of " +
+    print_line("ERROR: Incomplete file (" + grouped_number(std::max<int64_t>(written, 0)) + " of " +
                grouped_number(size) + " bytes written)");
   }
+}
+
+// The type as the unhandled-type block names it: its digit, or the letter
+// a writer stored.
+Text type_text(const Member& member) {
+  if (member.type_flag >= '0' && member.type_flag <= '9') return number_text(member.type);
+  return Text(1, member.type_flag);
 }
 
 void output_unhandled(const Member& member) {
   print_line(printable(member.name) + " (" + grouped_number(member.size) + " bytes)");
   print_line("ERROR: Type problem!");
-  print_line("Unhandled: " + number_text(member.type));
+  print_line("Unhandled: " + type_text(member));
   print_line("Contact me at " + kSupportAddress + " and I'll add support.");
   // The wait is for someone reading the prompt: with the output going to a
   // file or pipe, nobody sees it, and the next line must start a line.
@@ -159,23 +169,12 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory) {
   return path;
 }
 
-void pass_blocks(int64_t blocks) {
-  set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
-}
-
 void output_member(const Member& member, const Text& outdir) {
-  if (member.type == kTypeRegular) {
+  if (is_regular_file(member)) {
     output_regular_file(member, outdir);
-    return;
-  }
-  if (member.type == kTypeDirectory) {
+  } else if (member.type == kTypeDirectory) {
     output_directory(member, outdir);
   } else {
     output_unhandled(member);
-  }
-  // Other members have no data, unless a size record says they do, or it is
-  // the list of a dumpdir's entries: their data is passed over.
-  if (member.sized_by_record || member.type_flag == kTypeFlagDumpDir) {
-    pass_blocks(member.block_count);
   }
 }

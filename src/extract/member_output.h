@@ -13,9 +13,6 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory);
 // Writes `member` under `outdir`, reading its data from the archive (file
 // number 1), positioned right after the member's header block: a regular
 // file is copied (a sparse one piece by piece, with holes between), a
-// directory made. The archive is left after the member's data.
+// directory made. What of the data is not read is left to the archive
+// reader, which passes over it.
 void output_member(const Member& member, const Text& outdir);
-
-// Moves the archive past `blocks` data blocks without reading them (a large
-// move costs no read). When the move is refused, the archive's read fails.
-void pass_blocks(int64_t blocks);
