@@ -8,3 +8,8 @@
 inline void print_line(const Text& text) {
   print_text(text + "\r\n");
 }
+// The same for a line built for it: its line end is added in place.
+inline void print_line(Text&& text) {
+  text += "\r\n";
+  print_text(text);
+}

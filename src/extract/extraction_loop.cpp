@@ -1,5 +1,7 @@
 #include "extract/extraction_loop.h"
 
+#include <utility>
+
 #include "console/console.h"
 #include "console/print_line.h"
 #include "extract/archive_reader.h"
@@ -92,7 +94,7 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       print_line("Skip (unsafe name): " + printable(member.name));
       continue;
     }
-    output_member(member, outdir);
+    output_member(std::move(member), outdir);
   }
   report_end(reader);
   close_file(kArchiveFile);

@@ -18,14 +18,6 @@
 
 namespace {
 
-Text without_last_byte(const Text& text) {
-  return substring(text, 1, static_cast<int32_t>(text.size()) - 1);
-}
-
-void output_directory(const Member& member, const Text& outdir) {
-  create_directory_path(map_member_path(outdir, member.name, true));
-}
-
 // Reads the map at the start of a sparse member's data into `map`; returns
 // the number of blocks it took, at most `blocks`. A map that does not end
 // within them is bad.
@@ -66,7 +58,7 @@ SparseMap whole_data(int64_t size) {
   return map;
 }
 
-void output_regular_file(const Member& member, const Text& outdir) {
+void output_regular_file(Member member, const Text& outdir) {
   // A sparse member's map, when it begins the data, is read first: the
   // member's line shows the file's real size.
   const bool sparse = member.sparse.sparse;
@@ -85,7 +77,7 @@ void output_regular_file(const Member& member, const Text& outdir) {
   }
   const int64_t size = map->real_size >= 0 ? map->real_size : member.size;
 
-  const Text path = map_member_path(outdir, member.name, false);
+  const Text path = map_member_path(outdir, std::move(member.name), false);
   if (sparse && !map_fits(*map, stored)) {
     // Nothing is made of a file whose pieces cannot be placed.
     print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
@@ -160,20 +152,21 @@ void output_unhandled(const Member& member) {
 
 }  // namespace
 
-Text map_member_path(const Text& outdir, const Text& name, bool directory) {
-  Text path = outdir + kSeparator + name;
+Text map_member_path(const Text& outdir, Text name, bool directory) {
+  // The name's own buffer becomes the path's: a name may be megabytes long.
+  Text& path = name.insert(0, outdir + kSeparator);
   if (kSeparator != "/") path = replace_all(path, "/", kSeparator);
   const Text doubled = kSeparator + kSeparator;
   while (find_text(1, path, doubled) != 0) path = replace_all(path, doubled, kSeparator);
-  if (directory && right_part(path, 1) == kSeparator) path = without_last_byte(path);
-  return path;
+  if (directory && right_part(path, 1) == kSeparator) path.pop_back();
+  return std::move(path);
 }
 
-void output_member(const Member& member, const Text& outdir) {
+void output_member(Member member, const Text& outdir) {
   if (is_regular_file(member)) {
-    output_regular_file(member, outdir);
+    output_regular_file(std::move(member), outdir);
   } else if (member.type == kTypeDirectory) {
-    output_directory(member, outdir);
+    create_directory_path(map_member_path(outdir, std::move(member.name), true));
   } else {
     output_unhandled(member);
   }

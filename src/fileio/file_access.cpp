@@ -62,12 +62,11 @@ bool choose_source(FileRecord& record) {
 }
 
 void open_file(const Text& name, int32_t number, FileKind kind) {
-  const Text usable = system_file_name(name);
-  if (!openable_name(usable)) return;
+  if (!openable_name(name)) return;
   if (number < 0 || number > kLastFileNumber || find_file(number) != nullptr) return;
   FileRecord record;
   record.kind = kind;
-  if (!system_open(usable, record)) return;
+  if (!system_open(name, record)) return;
   if (kind == FileKind::binary && !choose_source(record)) {
     system_close(record);
     return;

@@ -180,10 +180,6 @@ DataRun& known_data() {
 
 }  // namespace
 
-Text system_file_name(const Text& name) {
-  return name;
-}
-
 bool system_open(const Text& name, FileRecord& record) {
   return record.kind == FileKind::output ? system_open_output(name, record)
                                          : system_open_binary(name, record);

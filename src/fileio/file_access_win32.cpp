@@ -62,10 +62,6 @@ bool move_pointer(HANDLE handle, int64_t offset) {
 
 }  // namespace
 
-Text system_file_name(const Text& name) {
-  return name;
-}
-
 bool system_open(const Text& name, FileRecord& record) {
   const bool output = record.kind == FileKind::output;
   // Below the output directory a reparse point (symbolic link or junction)

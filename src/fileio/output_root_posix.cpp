@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "fileio/kernel_file_system_posix.h"
 #include "fileio/output_root.h"
 
@@ -100,9 +102,9 @@ void set_output_root(const Text& outdir) {
 bool parent_held(const Text& path) {
   const OutputRoot& state = output_root();
   if (state.parent_fd < 0 || state.root.empty() || !path.starts_with(state.root)) return false;
-  const Text rest = path.substr(state.root.size());
+  const std::string_view rest = std::string_view(path).substr(state.root.size());
   const size_t slash = rest.rfind('/');
-  return (slash == Text::npos ? Text() : rest.substr(0, slash)) == state.parent;
+  return (slash == Text::npos ? std::string_view() : rest.substr(0, slash)) == state.parent;
 }
 
 bool directory_known(const Text& path) {
@@ -112,7 +114,7 @@ bool directory_known(const Text& path) {
   if (state.root.starts_with(path) && state.root[path.size()] == '/') return true;
   if (state.parent_fd < 0 || !path.starts_with(state.root)) return false;
   // The kept parent and every level above it were opened one by one.
-  const Text rest = path.substr(state.root.size());
+  const std::string_view rest = std::string_view(path).substr(state.root.size());
   return state.parent.starts_with(rest) &&
          (rest.size() == state.parent.size() || state.parent[rest.size()] == '/');
 }
@@ -129,14 +131,15 @@ ParentLevel reach_parent(const Text& path) {
     level.leaf = path;
     return level;
   }
-  const Text rest = path.substr(state.root.size());
+  // Views, not copies: a path may be megabytes long.
+  const std::string_view rest = std::string_view(path).substr(state.root.size());
   const size_t slash = rest.rfind('/');
-  const Text parent = slash == Text::npos ? "" : rest.substr(0, slash);
+  const std::string_view parent = slash == Text::npos ? std::string_view() : rest.substr(0, slash);
   level.leaf = slash == Text::npos ? rest : rest.substr(slash + 1);
   level.place = PathPlace::refused;
   if (state.root_fd < 0) return level;
   if (parent != state.parent || state.parent_fd < 0) {
-    const int fd = open_below_root(state, parent);
+    const int fd = open_below_root(state, Text(parent));
     if (fd < 0) return level;
     // Nothing is made in a directory of the kernel's interfaces (a new file
     // there can be a setting: an EFI variable, a cgroup). Asked once for all
@@ -146,7 +149,7 @@ ParentLevel reach_parent(const Text& path) {
       return level;
     }
     state.forget_parent();
-    state.parent = parent;
+    state.parent = Text(parent);
     state.parent_fd = fd;
   }
   level.place = PathPlace::below_root;

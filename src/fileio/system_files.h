@@ -8,10 +8,6 @@
 #include "fileio/file_table.h"
 #include "text/text.h"
 
-// The name as the platform's open call takes it: the whole name, or "" when
-// the platform cannot take it whole (Windows: longer than 255 characters).
-Text system_file_name(const Text& name);
-
 // Opens `name` exclusively for `record.kind`: a binary file for reading and
 // writing, else reading only; an output file, which is only ever a disk
 // file, for writing, emptied. Either is created when missing. An output file
