@@ -2,11 +2,13 @@
 // own code (run_extraction with the real file services and no console).
 //
 // Input: the first byte chooses the option (0: none, 1: startat=, 2: only=,
-// by its low seven bits modulo 3); with an option the next byte is the
-// prefix's length (modulo 32) and the prefix follows. The rest is the archive. Unless
-// the first byte's high bit is set, every block of the archive that does not
-// begin with NUL gets a matching checksum first: the walk takes no other
-// block as a header, and few mutated blocks would match by chance.
+// by its low six bits modulo 3); with an option the next byte is the
+// prefix's length (modulo 32) and the prefix follows. The rest is the
+// archive. Unless the first byte's high bit is set, every block of the
+// archive that is not all zeros gets a matching checksum first: the walk
+// takes no other block as a header, and few mutated blocks would match by
+// chance. When its bit 6 is set, the archive is written gzip compressed, so
+// that the walk reads it through the decompressing stream.
 //
 // Each run extracts into a fresh output directory that holds a symbolic link
 // to a directory outside it, a symbolic link to a file outside it, and a
@@ -17,6 +19,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -135,11 +138,11 @@ void check_output_directory() {
   }
 }
 
-// Gives every whole block that does not begin with NUL the checksum its
-// bytes add up to, as a writer would.
+// Gives every whole block that is not all zeros the checksum its bytes add
+// up to, as a writer would.
 void write_checksums(std::string& archive) {
   for (size_t at = 0; at + kBlockSize <= archive.size(); at += kBlockSize) {
-    if (archive[at] == '\0') continue;
+    if (archive.find_first_not_of('\0', at) >= at + kBlockSize) continue;
     archive.replace(at + kChecksumOffset, kChecksumLength, kChecksumLength, ' ');
     unsigned sum = 0;
     for (size_t i = at; i < at + kBlockSize; ++i) sum += static_cast<unsigned char>(archive[i]);
@@ -147,6 +150,22 @@ void write_checksums(std::string& archive) {
     std::snprintf(field, sizeof field, "%06o", sum);
     archive.replace(at + kChecksumOffset, 7, field, 7);
   }
+}
+
+// The bytes as one gzip member.
+std::string gzip_compressed(const std::string& bytes) {
+  z_stream stream{};
+  check(deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK,
+        "deflate ready");
+  std::string out(deflateBound(&stream, bytes.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  check(deflate(&stream, Z_FINISH) == Z_STREAM_END, "deflated whole");
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
 }
 
 }  // namespace
@@ -181,10 +200,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int mode = 0;
   Text prefix;
   bool fix_checksums = true;
+  bool compressed = false;
   if (at < input.size()) {
     const unsigned char first = static_cast<unsigned char>(input[at++]);
-    mode = (first & 0x7F) % 3;
+    mode = (first & 0x3F) % 3;
     fix_checksums = (first & 0x80) == 0;
+    compressed = (first & 0x40) != 0;
   }
   if (mode != 0 && at < input.size()) {
     const size_t length = static_cast<unsigned char>(input[at++]) % 32;
@@ -193,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::string archive = input.substr(at);
   if (fix_checksums) write_checksums(archive);
+  if (compressed) archive = gzip_compressed(archive);
 
   write_file(scene.archive, archive);
   make_output_directory();

@@ -206,6 +206,8 @@ def main():
             walk_seeds.add(b"\0" + archive[at:at + WALK_MAX_LEN - 1])
         for mode, prefix in ((1, b"d/"), (1, b"hard"), (2, b"link"), (2, b"d")):
             walk_seeds.add(bytes([mode, len(prefix)]) + prefix + archive)
+        # The same archive read through the decompressing stream (bit 6).
+        walk_seeds.add(b"\x40" + archive)
     for name in ("header_fuzz", "walk_fuzz"):
         shutil.rmtree(os.path.join(target, name), ignore_errors=True)
     write_seeds(os.path.join(target, "header_fuzz"), header_seeds)

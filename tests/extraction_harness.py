@@ -43,13 +43,13 @@ def file_line(out, name, size):
     return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
 
 
-def extract(test, archive, out_dir, *options, out_arg=None, env=None):
-    """Runs holvex on `archive` into `out_dir` with redirected input and
-    output (and `env` added to its environment); checks the exit code, that
-    nothing went to standard error (POSIX; Wine may talk there itself) and
-    the banner; returns the bytes written after the banner."""
+def extract(test, archive, out_dir, *options, out_arg=None, env=None, stdin=b""):
+    """Runs holvex on `archive` into `out_dir` with redirected input (`stdin`)
+    and output (and `env` added to its environment); checks the exit code,
+    that nothing went to standard error (POSIX; Wine may talk there itself)
+    and the banner; returns the bytes written after the banner."""
     out_arg = host_path(out_dir) if out_arg is None else out_arg
-    result = run("holvex", host_path(archive), out_arg, *options, env=env)
+    result = run("holvex", host_path(archive), out_arg, *options, env=env, stdin=stdin)
     test.assertEqual(result.returncode, 0, result)
     if not WINDOWS:
         test.assertEqual(result.stderr, b"")
@@ -58,9 +58,9 @@ def extract(test, archive, out_dir, *options, out_arg=None, env=None):
     return result.stdout[len(banner):]
 
 
-def walk_lines(test, archive, out_dir, *options, out_arg=None, env=None):
+def walk_lines(test, archive, out_dir, *options, out_arg=None, env=None, stdin=b""):
     """The lines holvex writes after its banner."""
-    return lines(extract(test, archive, out_dir, *options, out_arg=out_arg, env=env))
+    return lines(extract(test, archive, out_dir, *options, out_arg=out_arg, env=env, stdin=stdin))
 
 
 def tree(root):

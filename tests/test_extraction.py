@@ -1003,6 +1003,52 @@ class Failures(TempDirTest):
                     self.assertEqual(got, expected + [cut_line])
                     self.assertEqual(tree(out), {b"first.txt": first, b"cut.bin": cut[:kept]})
 
+    def test_archives_cut_short_anywhere(self):
+        # Wherever the data ends inside what a header announced, the walk
+        # says so, with the offset where the data ended; an archive that
+        # ends between members, with or without its end blocks, is whole.
+        data = member_data(10, seed=63)
+        whole = raw_header(b"whole.txt", 10) + data + bytes(BLOCK - 10)
+        records = pax_record("path", "long/" + "p" * 80) * 2
+        sparse = bytearray(raw_header(b"sparse.bin", 0, typeflag=b"S"))
+        sparse[482] = ord("1")  # extension blocks of the map follow
+        sparse[148:156] = b" " * 8
+        sparse[148:156] = b"%06o\0 " % sum(sparse)
+        cases = [
+            # (label, archive after whole.txt (1,024 bytes), option, lines after
+            # whole.txt's)
+            ("inside a pax header's data",
+             raw_header(b"PaxHeaders/p", len(records), typeflag=b"x") + records[:50], "",
+             [b"ERROR: Archive cut short at offset 1,586"]),
+            ("inside a GNU long name", raw_header(b"././@LongLink", 300, typeflag=b"L") + b"n" * 99,
+             "", [b"ERROR: Archive cut short at offset 1,635"]),
+            ("inside a member passed over as unsafe", raw_header(b"../x", 5000) + bytes(1000), "",
+             [b"Skip (unsafe name): ../x", b"ERROR: Archive cut short at offset 2,536"]),
+            ("inside a member passed over by startat=", raw_header(b"a.bin", 5000) + bytes(600),
+             "startat=z", [b"Skip: a.bin", b"ERROR: Archive cut short at offset 2,136"]),
+            ("before the map blocks of a sparse member", bytes(sparse), "",
+             [b"ERROR: Archive cut short at offset 1,536"]),
+            ("after a whole member", b"", "", []),
+            ("inside the end blocks", bytes(BLOCK + 100), "", []),
+        ]
+        for label, rest, option, expected in cases:
+            with self.subTest(label):
+                archive = self.path(label.replace(" ", "-") + ".tar")
+                with open(archive, "wb") as f:
+                    f.write(whole + rest)
+                out = self.path(label.replace(" ", "-"))
+                os.mkdir(out)
+                got = walk_lines(self, archive, out, *([option] if option else []))
+                first = b"Skip: whole.txt" if option else file_line(out, "whole.txt", 10)
+                self.assertEqual(got, [first] + expected)
+                self.assertEqual(tree(out), {} if option else {b"whole.txt": data})
+        # A file with nothing in it is no archive.
+        empty = self.path("empty.tar")
+        open(empty, "wb").close()
+        out = self.path("empty")
+        os.mkdir(out)
+        self.assertEqual(walk_lines(self, empty, out), [b"ERROR: Not a tar archive"])
+
     def test_read_and_close_errors(self):
         # A preloaded library makes reads of the archive fail from an offset
         # (a bad sector) or the close of one output file fail (a write that a
@@ -1183,11 +1229,18 @@ class CompressedArchives(TempDirTest):
             self.tar = f.read()
         self.out = self.path("out")
 
-    def run_holvex(self, archive, option=""):
-        """Lines and tree of one run into the same fresh output directory."""
+    def run_holvex(self, archive, option="", piped=False):
+        """Lines and tree of one run into the same fresh output directory;
+        `piped`, the archive's bytes come through a pipe (POSIX)."""
         shutil.rmtree(self.out, ignore_errors=True)
         os.mkdir(self.out)
-        return walk_lines(self, archive, self.out, *([option] if option else [])), tree(self.out)
+        stdin = b""
+        if piped:
+            with open(archive, "rb") as f:
+                stdin = f.read()
+            archive = "/dev/stdin"
+        lines = walk_lines(self, archive, self.out, *([option] if option else []), stdin=stdin)
+        return lines, tree(self.out)
 
     def write(self, name, data):
         path = self.path(name)
@@ -1200,13 +1253,45 @@ class CompressedArchives(TempDirTest):
         lines, files = plain[""]
         self.assertEqual({name: data for name, data in files.items() if data != "dir"},
                          {fs_name(name): data for name, data in self.files.items()})
-        for label, make, windows in self.FORMATS:
+        # On POSIX each also through a pipe, the plain archive too.
+        formats = self.FORMATS + [("plain", lambda tar: tar, False)]
+        for label, make, windows in formats:
             if WINDOWS and not windows:
                 continue
             archive = self.write("a.tar.compressed", make(self.tar))
             for option in self.OPTIONS:
-                with self.subTest(format=label, option=option):
-                    self.assertEqual(self.run_holvex(archive, option), plain[option])
+                for piped in (False, True) if not WINDOWS else (False,):
+                    with self.subTest(format=label, option=option, piped=piped):
+                        self.assertEqual(self.run_holvex(archive, option, piped), plain[option])
+
+    def test_decoders_take_at_most_256_mib(self):
+        # A stream that declares a larger window or dictionary is refused as
+        # it is met, saying what it needs; the largest usual ones are read.
+        if WINDOWS:
+            self.skipTest("the Windows build reads gzip alone")
+        small = self.path("small.tar")
+        subprocess.run(["tar", "-cf", small, "-C", self.path("src"), "tail"], check=True)
+        with open(small, "rb") as f:
+            tar = f.read()
+        expected = self.run_holvex(small)
+        cases = [
+            # (compressor, what it needs, in MiB: a pattern; None: it is read)
+            (["xz", "-c", "--lzma2=dict=1536MiB"], rb"1,53\d"),
+            (["xz", "-c", "-9e"], None),
+            (["zstd", "-q", "-c", "--long=29"], rb"512"),
+            (["zstd", "-q", "-c", "--long=28"], None),
+        ]
+        for command, needs in cases:
+            with self.subTest(" ".join(command)):
+                archive = self.write("a.tar.compressed", compress(command, tar))
+                got = self.run_holvex(archive)
+                if needs is None:
+                    self.assertEqual(got, expected)
+                    continue
+                self.assertEqual(got[1], {})
+                self.assertEqual(len(got[0]), 1, got[0])
+                self.assertRegex(got[0][0], rb"ERROR: Cannot read the archive \(it needs " + needs +
+                                 rb" MiB of memory to decompress\)$")
 
     def expected_cut(self, lines, written):
         """The plain run's lines up to the large member's, which is reported

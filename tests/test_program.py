@@ -200,6 +200,33 @@ class ProgramTest(harness.TempDirTest):
         with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
             self.assertEqual(f.read(), A_TXT)
 
+    def test_the_archive_is_only_ever_read(self):
+        # Opened for reading alone, never created or written: seen in the
+        # system calls, and with standard output closed (no terminal), where
+        # the archive would otherwise take descriptor 1 and receive the lines.
+        if WINDOWS:
+            self.skipTest("system calls and descriptors of the POSIX build")
+        with open(self.archive, "rb") as f:
+            before = f.read()
+        trace = self.path("trace")
+        subprocess.run(["strace", "-f", "-e", "trace=open,openat", "-o", trace,
+                        *harness.command("holvex", self.archive, self.out)],
+                       capture_output=True, check=True, timeout=120)
+        with open(trace) as f:
+            opens = [line for line in f if '"%s"' % self.archive in line]
+        self.assertEqual(len(opens), 1, opens)
+        self.assertIn("O_RDONLY", opens[0])
+        self.assertNotRegex(opens[0], "O_CREAT|O_WRONLY|O_RDWR|O_TRUNC")
+
+        out = self.path("closed-out")
+        os.mkdir(out)
+        subprocess.run(["sh", "-c", 'exec "$@" >&- 2>&- </dev/null', "sh", "setsid", "-w",
+                        *harness.command("holvex", self.archive, out)], check=True, timeout=120)
+        with open(self.archive, "rb") as f:
+            self.assertEqual(f.read(), before)
+        with open(os.path.join(out, "docs", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), A_TXT)
+
     def test_options(self):
         archive = self.path("opts.tar")
         names = ["data/1.txt", "docs/a.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt"]

@@ -194,6 +194,29 @@ class FreshConsoleTest(harness.TempDirTest):
         self.wait_for(terminal, "EXIT=0")
         self.assertEqual(sorted(os.listdir(self.out)), ["b.txt"])
 
+    def test_two_runs_read_one_archive_at_once(self):
+        # The first run holds the archive open while it waits at a link; a
+        # second run of the same archive meanwhile reads it whole.
+        harness.python_tar(self.archive, [
+            ("link", b"target", tarfile.SYMTYPE),
+            ("b.txt", DATA, tarfile.REGTYPE),
+        ])
+        terminal = self.start(host_path(self.archive), host_path(self.out))
+        self.wait_for(terminal, "==press any key==")
+        second = self.path("second")
+        os.mkdir(second)
+        result = harness.run("holvex", host_path(self.archive), host_path(second))
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(harness.lines(result.stdout)[-1],
+                         (host_path(second) + SEP + "b.txt (1,024 bytes)").encode())
+        with open(os.path.join(second, "b.txt"), "rb") as f:
+            self.assertEqual(f.read(), DATA)
+        terminal.keys("Enter")
+        self.wait_for(terminal, "Press a key to exit")
+        terminal.keys("Enter")
+        self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(sorted(os.listdir(self.out)), ["b.txt"])
+
     def test_esc_abort_ends_without_the_final_pause(self):
         if WINDOWS:
             self.skipTest("Wine's terminal console reports a lone Esc without its character "

@@ -1,14 +1,19 @@
 """Trees archived by the real writers in every format they offer, extracted
 exactly: long and UTF-8 names (in ustar prefixes, GNU long-name members and
-pax records), sparse files in each of GNU tar's and bsdtar's forms; and files
-that are damaged or no tar archive at all, which get one clear error line."""
+pax records), sparse files in each of GNU tar's and bsdtar's forms, the
+corners of particular writers (npm, tarfile's ustar and contiguous files,
+GNU tar's volumes, archives written over or after others); and files that
+are damaged or no tar archive at all, which get one clear error line."""
 
+import io
 import os
 import random
+import shutil
 import subprocess
 import tarfile
 
-from extraction_harness import BLOCK, file_line, member_data, out_path, tree, walk_lines
+from extraction_harness import (BLOCK, SUPPORT_LINE, file_line, member_data, out_path, tree,
+                                walk_lines)
 from harness import WINDOWS, TempDirTest, main, make_tree, raw_header
 
 # Names past 100 and 255 bytes, UTF-8 names, two names whose first 100 bytes
@@ -105,6 +110,128 @@ class FullNames(TempDirTest):
                 for name in names:
                     self.assertIn(file_line(out, name, len(data[name])), lines)
                 assert_tree(self, out, expected_tree({name: data[name] for name in names}))
+
+
+DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+
+class WritersCorners(TempDirTest):
+    """Archives in which a writer did something of its own, each extracted
+    to the tree GNU tar extracts from it, with the lines that say what was
+    not extracted."""
+
+    def tarfile_archive(self, path, members, fmt=tarfile.GNU_FORMAT):
+        """members: (name, data or None for a directory, type, pax headers)."""
+        with tarfile.open(path, "w", format=fmt) as tf:
+            for name, data, kind, pax in members:
+                info = tarfile.TarInfo(name)
+                info.type = kind
+                info.pax_headers = pax
+                if data is None:
+                    info.mode = 0o755
+                    tf.addfile(info)
+                else:
+                    info.size = len(data)
+                    tf.addfile(info, io.BytesIO(data))
+
+    def gnu_tar(self, archive, source, names, *flags):
+        subprocess.run(["tar", *flags, "-cf", archive, "-C", source, *names], check=True)
+
+    def npm(self, archive):
+        shutil.copy(os.path.join(DATA_DIR, "types-ms-0.7.34.tgz"), archive)
+
+    def prefix_only(self, archive):
+        # An empty directory whose name fills the prefix: the name field is
+        # empty, its first byte NUL.
+        self.tarfile_archive(archive, [("p" * 155 + "/", None, tarfile.DIRTYPE, {}),
+                                       ("after.txt", b"after", tarfile.REGTYPE, {})],
+                             fmt=tarfile.USTAR_FORMAT)
+
+    def contiguous(self, archive):
+        # A contiguous file holding a tar archive: a file like any other.
+        inner = self.path("inner.tar")
+        self.tarfile_archive(inner, [("inner.txt", b"inner", tarfile.REGTYPE, {})])
+        with open(inner, "rb") as f:
+            nested = f.read()
+        self.tarfile_archive(archive, [("nested.tar", nested, tarfile.CONTTYPE, {}),
+                                       ("after.txt", b"after", tarfile.REGTYPE, {})])
+
+    def trailing_space(self, archive):
+        self.tarfile_archive(archive, [("name ", b"one", tarfile.REGTYPE, {"path": "name "}),
+                                       ("name", b"two", tarfile.REGTYPE, {"path": "name"})],
+                             fmt=tarfile.PAX_FORMAT)
+
+    def written_over(self, archive):
+        # A smaller archive written over a larger one, as on a reused disk.
+        source = self.path("over-src")
+        make_tree(source, {"a.txt": b"older", "big.bin": member_data(30000, seed=5)})
+        self.gnu_tar(archive, source, ["a.txt", "big.bin"])
+        make_tree(source, {"a.txt": b"newer"})
+        smaller = self.path("smaller.tar")
+        self.gnu_tar(smaller, source, ["a.txt"])
+        subprocess.run(["dd", "if=" + smaller, "of=" + archive, "conv=notrunc", "status=none"],
+                       check=True)
+
+    def two_in_a_row(self, archive):
+        source = self.path("row-src")
+        make_tree(source, {"first.txt": b"first", "second.txt": b"second"})
+        parts = []
+        for name in ("first.txt", "second.txt"):
+            part = self.path(name + ".tar")
+            self.gnu_tar(part, source, [name])
+            with open(part, "rb") as f:
+                parts.append(f.read())
+        with open(archive, "wb") as f:
+            f.write(b"".join(parts))
+
+    def third_volume(self, archive):
+        source = self.path("volume-src")
+        make_tree(source, {"big.bin": member_data(250000, seed=6), "small.txt": b"small"})
+        volumes = [self.path("v%d.tar" % n) for n in (1, 2, 3)]
+        subprocess.run(["tar", "-c", "-M", "-L", "100", *sum((["-f", v] for v in volumes), []),
+                        "-C", source, "big.bin", "small.txt"], check=True)
+        shutil.copy(volumes[2], archive)
+
+    # (label, maker, the last lines ("file", name, size) for a file's line,
+    # the tree on Windows when it differs)
+    CASES = [
+        ("npm @types tarball", npm, [], None),
+        ("tarfile ustar, a name wholly in the prefix", prefix_only, [], None),
+        ("tarfile contiguous file", contiguous, [], None),
+        ("pax names with and without a trailing space", trailing_space, [],
+         {b"name": b"two"}),
+        ("written over a larger archive", written_over,
+         [b"The archive ends at offset 2,048; the data after it was not read"], None),
+        ("two archives in a row", two_in_a_row,
+         [b"The archive ends at offset 2,048; the data after it was not read"], None),
+        ("the third volume of a multi-volume archive", third_volume,
+         [b"big.bin (46,224 bytes)", b"ERROR: Type problem!", b"Unhandled: M", SUPPORT_LINE,
+          ("file", "small.txt", 5)], None),
+    ]
+
+    def test_writers_corners(self):
+        for label, maker, last_lines, windows_tree in self.CASES:
+            with self.subTest(label):
+                name = label.replace(" ", "-").replace(",", "")
+                archive = self.path(name + ".tar")
+                maker(self, archive)
+                out = self.path(name + "-out")
+                os.mkdir(out)
+                lines = walk_lines(self, archive, out)
+                reference = self.path(name + "-ref")
+                os.mkdir(reference)
+                # GNU tar also refuses the continued file (its exit says so).
+                subprocess.run(["tar", "-xf", archive, "-C", reference], stderr=subprocess.DEVNULL)
+                expected = tree(reference)
+                self.assertTrue(expected)
+                if WINDOWS and windows_tree is not None:
+                    expected = windows_tree
+                self.assertEqual(tree(out), expected)
+                wanted = [file_line(out, *line[1:]) if isinstance(line, tuple) else line
+                          for line in last_lines]
+                self.assertEqual(lines[len(lines) - len(wanted):], wanted)
+                self.assertFalse([line for line in lines[:len(lines) - len(wanted)]
+                                  if line.startswith((b"ERROR", b"Skip", b"The archive"))])
 
 
 def make_sparse(path, size, pieces):
@@ -232,6 +359,8 @@ class HeadersAndDamage(TempDirTest):
         high = raw_header("m1-caf\u00e9.txt".encode(), 6)
         third = bytearray(raw_header(b"m2.txt", 6))
         third[3] ^= 0x20
+        nul_first = bytearray(raw_header(b"m2.txt", 6))
+        nul_first[0] = 0
         first = bytearray(raw_header(b"m0.txt", 6))
         first[120] = ord("x")
         all_three = ["m0.txt", "m1.txt", "m2.txt"]
@@ -244,6 +373,8 @@ class HeadersAndDamage(TempDirTest):
             ("leading blanks", {1: with_checksum(raw_header(b"m1.txt", 6), b"%7o\0")},
              all_three, None),
             ("a byte changed in the third header", {2: bytes(third)}, ["m0.txt", "m1.txt"],
+             b"ERROR: Damaged header at offset 2,048"),
+            ("the third header's first byte NUL", {2: bytes(nul_first)}, ["m0.txt", "m1.txt"],
              b"ERROR: Damaged header at offset 2,048"),
             ("the first header damaged", {0: bytes(first)}, [], b"ERROR: Not a tar archive"),
         ]
