@@ -35,6 +35,8 @@ have_cmd zstd || need+=(zstd)
 have_cmd xz || need+=(xz-utils)
 have_cmd bzip2 || need+=(bzip2)
 have_cmd tmux || need+=(tmux)
+# The system calls of a run (the archive is only ever opened for reading).
+have_cmd strace || need+=(strace)
 have_cmd clang-format || need+=(clang-format)
 # The fuzz preset: clang with its sanitizer and libFuzzer runtimes.
 have_cmd clang++ || need+=(clang)
