@@ -261,10 +261,13 @@ struct Copy {
   }
 
   // Copies a run of whole pieces inside the system; false when it cannot
-  // (the first refusal leaves the rest to the copy through memory).
+  // (the first refusal leaves the rest to the copy through memory). A piece
+  // smaller than a read-ahead fill (a small member, a large one's tail) goes
+  // through memory: the fill that brings it brings the next headers too.
   bool system_piece() {
     const int64_t asked = piece();
-    if (!in_system || target == nullptr || unwritten < asked || source.source->held(source) > 0) {
+    if (!in_system || target == nullptr || asked < kReadAheadLargest || unwritten < asked ||
+        source.source->held(source) > 0) {
       return false;
     }
     const int64_t whole = std::min(unwritten, unread) / asked * asked;
