@@ -22,16 +22,18 @@ TEST(IsUnsafeName, RefusesParentComponentsOnEveryPlatform) {
 }
 
 // Device names include COM and LPT with a superscript 1, 2 or 3 (bytes 0xB9,
-// 0xB2, 0xB3 in the ANSI code page) and the console's CONIN$ and CONOUT$.
+// 0xB2, 0xB3 in the ANSI code page, 0xC2 before each in UTF-8) and the
+// console's CONIN$ and CONOUT$.
 TEST(IsUnsafeName, WindowsAlsoRefusesColonsDeviceNamesAndBackslashParents) {
   const NameCase cases[] = {
-      {"c:x", true},     {"a:b", true},          {"dir/c:/x", true},  {"CON.txt", true},
-      {"con", true},     {"docs/Nul.tar", true}, {"COM1", true},      {"lpt9.x.y", true},
-      {"COM0", false},   {"COM10", false},       {"CONSOLE", false},  {"a\\..\\x", true},
-      {"..\\x", true},   {"icon.txt", false},    {"a/.. /x", true},   {".../x", true},
-      {". ./x", true},   {". /x", false},        {"a/./b", false},    {"a.b/..c", false},
-      {"COM\xb9", true}, {"lpt\xb2.txt", true},  {"d/Com\xb3", true}, {"COM\xb4", false},
-      {"CONIN$", true},  {"conout$.log", true},  {"CONIN", false},    {"CONERR$", false},
+      {"c:x", true},         {"a:b", true},           {"dir/c:/x", true},     {"CON.txt", true},
+      {"con", true},         {"docs/Nul.tar", true},  {"COM1", true},         {"lpt9.x.y", true},
+      {"COM0", false},       {"COM10", false},        {"CONSOLE", false},     {"a\\..\\x", true},
+      {"..\\x", true},       {"icon.txt", false},     {"a/.. /x", true},      {".../x", true},
+      {". ./x", true},       {". /x", false},         {"a/./b", false},       {"a.b/..c", false},
+      {"COM\xb9", true},     {"lpt\xb2.txt", true},   {"d/Com\xb3", true},    {"COM\xb4", false},
+      {"CONIN$", true},      {"conout$.log", true},   {"CONIN", false},       {"CONERR$", false},
+      {"COM\xc2\xb9", true}, {"Lpt\xc2\xb3.x", true}, {"COM\xc3\xb9", false}, {"COM1\xb9", false},
   };
   for (const NameCase& c : cases) {
     const bool expected = kWindowsNames ? c.unsafe : false;
