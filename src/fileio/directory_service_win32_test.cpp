@@ -108,19 +108,51 @@ TEST_F(DirectoryServiceWin32Test, FoundNameIsSpelledAsStored) {
   EXPECT_EQ(find_entry(dir.at("A.TAR"), 0), "a.tar");
 }
 
-// The program's bytes name the same file as they do for the narrow calls,
-// which read them in the ANSI code page: a name made by CreateFileA is found
-// under its own bytes.
-TEST_F(DirectoryServiceWin32Test, BytesNameWhatTheNarrowCallsName) {
+// A name's bytes are UTF-8 when they can be, else text of the ANSI code page
+// (as the narrow calls read them): both name the file the system spells that
+// way, and a found name comes back as UTF-8.
+TEST_F(DirectoryServiceWin32Test, NamesAreUtf8ElseTheCodePage) {
   const Text name = "caf\xE9 \xA7.tar";
+  const Text utf8 = "caf\xC3\xA9 \xC2\xA7.tar";
   HANDLE file = CreateFileA(dir.at(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
-  EXPECT_EQ(find_entry(dir.at(name), 0), name);
-  EXPECT_EQ(find_entry(dir.path() + "\\", 0), name);
+  EXPECT_EQ(find_entry(dir.at(name), 0), utf8);
+  EXPECT_EQ(find_entry(dir.at(utf8), 0), utf8);
+  EXPECT_EQ(find_entry(dir.path() + "\\", 0), utf8);
   make_directory(dir.at("d\xE9j\xE0"));
   EXPECT_NE(GetFileAttributesA(dir.at("d\xE9j\xE0").c_str()), INVALID_FILE_ATTRIBUTES);
+  make_directory(dir.at("\xE4\xB8\xAD\xF0\x9F\x98\x80"));
+  const Text base = dir.path();
+  const std::wstring wide = std::wstring(base.begin(), base.end()) + L"\\\u4E2D\U0001F600";
+  EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(find_entry(dir.at("\xE4\xB8\xAD\xF0\x9F\x98\x80"), kAttributeDirectory),
+            "\xE4\xB8\xAD\xF0\x9F\x98\x80");
+}
+
+// A directory is a directory to a probe that admits directories, whatever
+// its hidden and system attributes (AppData, ProgramData, a name beginning
+// with a dot under Wine); a plain file with them still needs their bits.
+TEST_F(DirectoryServiceWin32Test, HiddenAndSystemDirectoriesAreDirectories) {
+  const std::pair<Text, DWORD> directories[] = {
+      {"hidden", FILE_ATTRIBUTE_HIDDEN},
+      {"system", FILE_ATTRIBUTE_SYSTEM},
+      {"both", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}};
+  for (const auto& [name, attributes] : directories) {
+    make_directory(dir.at(name));
+    ASSERT_TRUE(SetFileAttributesA(dir.at(name).c_str(), attributes));
+    EXPECT_EQ(find_entry(dir.at(name), kAttributeDirectory), name);
+    EXPECT_EQ(find_entry(dir.at(name), 0), "");
+  }
+  EXPECT_EQ(all_found(dir.path() + "\\", kAttributeDirectory),
+            (std::set<Text>{"hidden", "system", "both"}));
+  make_file("hidden.tar", FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(find_entry(dir.at("hidden.tar"), kAttributeDirectory), "");
+  for (const auto& [name, attributes] : directories) {
+    SetFileAttributesA(dir.at(name).c_str(), FILE_ATTRIBUTE_DIRECTORY);
+  }
+  SetFileAttributesA(dir.at("hidden.tar").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
