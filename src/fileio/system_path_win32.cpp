@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "fileio/path_style.h"
 #include "fileio/system_call_win32.h"
 #include "text/wide_text_win32.h"
@@ -100,7 +102,7 @@ SystemPath system_path(const Text& path) {
 }
 
 Text program_name(const wchar_t* name) {
-  return utf8_of(name, wcslen(name));
+  return utf8_of(name, std::wcslen(name));
 }
 
 bool system_can_name(const Text& name) {
