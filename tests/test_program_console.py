@@ -115,6 +115,40 @@ class FreshConsoleTest(harness.TempDirTest):
         with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
             self.assertEqual(f.read(), DATA)
 
+    def test_names_beyond_ascii_typed_and_shown(self):
+        # A path typed with "\u00e9" (one press of Backspace takes back a
+        # whole character) names the archive; every member's name shows on
+        # the screen as it is on disk.
+        folder = self.path("caf\u00e9")
+        os.mkdir(folder)
+        archive = os.path.join(folder, "a.tar")
+        names = ["\u00e9.txt", "\u00fc.txt", "\u03a9.txt", "\u4e2d\u6587.txt", "\U0001f600.txt"]
+        harness.python_tar(archive, [(name, DATA, tarfile.REGTYPE) for name in names],
+                           fmt=tarfile.PAX_FORMAT)
+        typed = host_path(archive)
+        terminal = self.start()
+        self.wait_for(terminal, " -->")
+        terminal.type_text(typed[:typed.index("\u00e9") + 1] + "\u00e9")
+        terminal.keys("BSpace")
+        terminal.type_text(typed[typed.index("\u00e9") + 1:])
+        terminal.keys("Enter")
+        self.wait_for(terminal, "now please enter")
+        terminal.type_text(host_path(self.out))
+        terminal.keys("Enter")
+        rows = self.wait_for(terminal, "Press a key to exit")
+        shown = [host_path(self.out) + SEP + name + " (1,024 bytes)" for name in names]
+        if WINDOWS:
+            # Wine's console keeps one UTF-16 unit a cell: a character beyond
+            # the first 65,536 (a surrogate pair) reaches the terminal as two
+            # replacement characters, whatever the program writes.
+            shown[-1] = shown[-1].replace("\U0001f600", "\ufffd\ufffd")
+        self.assertEqual(self.rows_from(rows, " -->" + typed)[3:], [
+            " -->" + host_path(self.out), ""] + shown + [
+            "We're all done!", "Press a key to exit"])
+        terminal.keys("q")
+        self.wait_for(terminal, "EXIT=0")
+        self.assertEqual(sorted(os.listdir(self.out)), sorted(names))
+
     def test_empty_first_answer_aborts_after_a_key(self):
         terminal = self.start()
         self.wait_for(terminal, " -->")
