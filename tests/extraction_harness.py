@@ -27,8 +27,6 @@ def out_path(out_dir, name=""):
     `out_dir`: the name as shown (its own bytes on POSIX, UTF-8 on Windows),
     with the platform's separator."""
     base = host_path(out_dir).encode()
-    if isinstance(name, str):
-        name = name.encode("utf-8", "surrogateescape")
     if not name:
         return base
     return base + SEP.encode() + shown(name).replace(b"/", SEP.encode())

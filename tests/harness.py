@@ -68,26 +68,17 @@ def host_path(path):
     return path
 
 
-def _piece_shown(piece):
-    try:
-        piece.decode("utf-8")
-        return piece
-    except UnicodeDecodeError:
-        # Windows' code page 1252 maps the five bytes it leaves undefined to
-        # the control characters of the same number; Python's codec does not.
-        return "".join(bytes([b]).decode("cp1252") if b not in b"\x81\x8d\x8f\x90\x9d"
-                       else chr(b) for b in piece).encode()
-
-
 def shown(name):
-    """A name's bytes as the program shows them and as the host's file system
-    holds the file: the bytes themselves on POSIX; under Wine each piece
-    between separators as UTF-8, read from the ANSI code page (1252) when its
-    bytes are not UTF-8."""
-    if not WINDOWS:
-        return name
-    pieces = re.split(rb"([/\\])", name)
-    return b"".join(_piece_shown(piece) for piece in pieces)
+    """A name (bytes, or text with surrogate escapes) as shown and as the host's
+    file name: its bytes on POSIX; under Wine each piece UTF-8, else 1252's."""
+    name = name.encode("utf-8", "surrogateescape") if isinstance(name, str) else name
+    def piece_shown(piece):
+        try:
+            return piece.decode("utf-8").encode()
+        except UnicodeDecodeError:
+            return "".join(chr(b) if b in b"\x81\x8d\x8f\x90\x9d" else bytes([b]).decode("cp1252")
+                           for b in piece).encode()
+    return b"".join(map(piece_shown, re.split(rb"([/\\])", name))) if WINDOWS else name
 
 
 def run(name, *args, stdin=b"", timeout=120, cwd=None, env=None):

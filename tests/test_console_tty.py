@@ -522,8 +522,7 @@ class AtTerminal(harness.TempDirTest):
         wait_records(self.result, "line", 1)
         terminal.keys("BSpace", "BSpace", "x", "Enter")
         wait_records(self.result, "line", 2)
-        # Characters beyond ASCII arrive as UTF-8 (also from the Windows
-        # console); Backspace takes back the whole character.
+        # UTF-8 on both platforms; Backspace takes back a whole character.
         terminal.type_text("a\u00e9\u20ac")
         terminal.keys("BSpace", "x", "Enter")
         wait_done(self.result)

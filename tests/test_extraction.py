@@ -43,9 +43,8 @@ def create_line(out, name):
 
 
 def fs_name(name):
-    """A "/"-separated relative name as tree() lists it (under Wine, a
-    code-page name in UTF-8)."""
-    return shown(os.path.normpath(name).encode("utf-8", "surrogateescape"))
+    """A "/"-separated relative name as tree() lists it."""
+    return shown(os.path.normpath(name))
 
 
 def pax_record(key, value):

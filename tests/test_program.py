@@ -53,49 +53,36 @@ class ProgramTest(harness.TempDirTest):
         return result.stdout
 
     def test_complete_run_writes_exactly_the_banner_and_the_members_lines(self):
-        # A directory named beyond ASCII is reached whole (on Windows the
-        # command line arrives as UTF-8, never as "?-dir").
-        wide = self.path("\u4e2d-dir")
-        os.mkdir(wide)
-        outdirs = [(self.out, host_path(self.out) + SEP), (self.out, host_path(self.out)),
-                   (wide, host_path(wide))]
+        outdirs = [host_path(self.out) + SEP, host_path(self.out)]
         if WINDOWS:
             # "/" is a separator as "\\" is, a final one included.
-            outdirs += [(self.out, host_path(self.out).replace("\\", "/") + "/"),
-                        (self.out, host_path(self.out).replace("\\", "/"))]
-        for directory, outdir in outdirs:
+            outdirs += [host_path(self.out).replace("\\", "/") + "/",
+                        host_path(self.out).replace("\\", "/")]
+        for outdir in outdirs:
             with self.subTest(outdir=outdir):
                 out = self.holvex(host_path(self.archive), outdir)
                 expected = BANNER + [
-                    b"Create directory: " + native(directory) + SEP.encode() + b"docs",
-                    native(directory) + (SEP + "docs" + SEP + "a.txt (1,000 bytes)").encode(),
+                    b"Create directory: " + native(self.out) + SEP.encode() + b"docs",
+                    native(self.out) + (SEP + "docs" + SEP + "a.txt (1,000 bytes)").encode(),
                 ]
                 self.assertEqual(out, CRLF.join(expected) + CRLF)
-                with open(os.path.join(directory, "docs", "a.txt"), "rb") as f:
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
 
     def test_hidden_output_directory_and_levels(self):
-        # Under Wine a name beginning with a dot is hidden. A hidden directory
-        # is a directory: the output directory is found, and a hidden level
-        # is created once, for the first file below it, and not at all once
-        # it is there.
-        hidden = self.path(".out")
+        # Under Wine a name beginning with a dot is hidden; a hidden directory
+        # is found as the output directory, and a hidden level is created
+        # once, for its first file, and not at all once it is there.
+        hidden, names = self.path(".out"), [".level/a.txt", ".level/b.txt"]
         os.mkdir(hidden)
-        source = self.path("src")
-        names = [".level/a.txt", ".level/b.txt"]
-        harness.make_tree(source, {name: A_TXT for name in names})
-        archive = self.path("hidden.tar")
-        harness.gnu_tar(archive, source, names)
-        files = [native(hidden) + (SEP + name.replace("/", SEP) + " (1,000 bytes)").encode()
-                 for name in names]
+        harness.make_tree(self.path("src"), {name: A_TXT for name in names})
+        harness.gnu_tar(self.archive, self.path("src"), names)
+        files = [native(hidden) + (SEP + n.replace("/", SEP) + " (1,000 bytes)").encode()
+                 for n in names]
         created = b"Create directory: " + native(hidden) + (SEP + ".level").encode()
-        for run_number, expected in enumerate(([created] + files, files)):
-            with self.subTest(run=run_number):
-                out = self.holvex(host_path(archive), host_path(hidden))
-                self.assertEqual(out, CRLF.join(BANNER + expected) + CRLF)
-        for name in names:
-            with open(os.path.join(hidden, name), "rb") as f:
-                self.assertEqual(f.read(), A_TXT)
+        for expected in ([created] + files, files):
+            out = self.holvex(host_path(self.archive), host_path(hidden))
+            self.assertEqual(out, CRLF.join(BANNER + expected) + CRLF)
 
     def test_whole_run_redirected_to_a_file_holds_exactly_the_printed_texts(self):
         # A link's warning ends with its support line: the key prompt and its
@@ -158,11 +145,9 @@ class ProgramTest(harness.TempDirTest):
              b"Input file not found ('" + missing_in.encode() + b"')"),
         ]
         if WINDOWS:
-            # A drive without a separator after its colon is relative to the
-            # drive's current directory.
-            for outdir in ("Z:out\\", "Z:out", "1:\\out\\", "\\out\\"):
-                cases.append(("outdir " + outdir, [host_path(self.archive), outdir],
-                              b"Output directory does not look right"))
+            # "Z:out\\" is relative to the drive's current directory.
+            cases += [(outdir, [host_path(self.archive), outdir], b"Output directory does not look "
+                       b"right") for outdir in ("Z:out\\", "Z:out", "1:\\out\\", "\\out\\")]
             # Two separators lead into the system's namespaces, where the
             # member paths would land somewhere else. A device is no archive:
             # reading it would wait for a key or end at once.
@@ -249,9 +234,9 @@ class ProgramTest(harness.TempDirTest):
             ("only=docs", ["data/1.txt", "x=y/c.txt", "zz.txt", "\u00e9.txt"]),
             ("only=docs/", ["data/1.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt", "\u00e9.txt"]),
             ("only=x=y", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "zz.txt", "\u00e9.txt"]),
-            # The command line arrives as UTF-8 on Windows too.
+            # On Windows too the command line arrives as UTF-8, and so does a
+            # UTF-8 output directory ("o-only_\u00e9").
             ("only=\u00e9", names[:-1]),
-            ("startat=\u00e9", names[:-1]),
             ("Only=x", []),
             ("startat", []),
             ("startat=", []),

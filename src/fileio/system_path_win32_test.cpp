@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "fileio/path_style.h"
-
 namespace {
 
 std::wstring wide(const Text& text) {
@@ -43,15 +41,6 @@ TEST(SystemPath, NormalisedAsANarrowPathThenPrefixed) {
     EXPECT_TRUE(got.path == wide(c.expected));
     EXPECT_EQ(got.device, c.device);
   }
-}
-
-// A UTF-8 piece is read as UTF-8, any other in the ANSI code page (1252
-// here), piece by piece: a UTF-8 directory keeps its name above a code-page
-// name.
-TEST(SystemPath, PiecesAreUtf8ElseTheCodePage) {
-  EXPECT_TRUE(system_path("Z:\\\xE4\xB8\xAD-dir\\caf\xC3\xA9/d\xE9j\xE0. ").path ==
-              L"\\\\?\\Z:\\\u4E2D-dir\\caf\u00E9\\d\u00E9j\u00E0");
-  EXPECT_TRUE(system_can_name("\xF0\x9F\x98\x80/\x81\x8D"));
 }
 
 }  // namespace
