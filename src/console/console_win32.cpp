@@ -296,7 +296,11 @@ Text wait_key() {
 }
 
 void flush_keys() {
-  if (console.input_is_console) FlushConsoleInputBuffer(console.standard_input);
+  if (!console.input_is_console) return;
+  FlushConsoleInputBuffer(console.standard_input);
+  // Bytes of a character already read are pending input too.
+  console.typed.clear();
+  console.typed_next = 0;
 }
 
 int32_t cursor_row() {
