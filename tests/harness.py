@@ -5,6 +5,7 @@ archives made by the real tar writers (GNU tar, bsdtar, Python's tarfile)."""
 import argparse
 import io
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -65,6 +66,19 @@ def host_path(path):
     if WINDOWS:
         return "Z:" + path.replace("/", "\\")
     return path
+
+
+def shown(name):
+    """A name (bytes, or text with surrogate escapes) as shown and as the host's
+    file name: its bytes on POSIX; under Wine each piece UTF-8, else 1252's."""
+    name = name.encode("utf-8", "surrogateescape") if isinstance(name, str) else name
+    def piece_shown(piece):
+        try:
+            return piece.decode("utf-8").encode()
+        except UnicodeDecodeError:
+            return "".join(chr(b) if b in b"\x81\x8d\x8f\x90\x9d" else bytes([b]).decode("cp1252")
+                           for b in piece).encode()
+    return b"".join(map(piece_shown, re.split(rb"([/\\])", name))) if WINDOWS else name
 
 
 def run(name, *args, stdin=b"", timeout=120, cwd=None, env=None):

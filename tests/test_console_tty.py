@@ -516,15 +516,20 @@ class AtTerminal(harness.TempDirTest):
             terminal.set_terminal_option("-isig")
 
     def test_line_editing_on_screen(self):
-        terminal = self.start("mark:ready", "lines:2")
+        terminal = self.start("mark:ready", "lines:3")
         self.ready(terminal)
         terminal.keys("a", "b", "BSpace", "c", "Enter")
         wait_records(self.result, "line", 1)
         terminal.keys("BSpace", "BSpace", "x", "Enter")
+        wait_records(self.result, "line", 2)
+        # UTF-8 on both platforms; Backspace takes back a whole character.
+        terminal.type_text("a\u00e9\u20ac")
+        terminal.keys("BSpace", "x", "Enter")
         wait_done(self.result)
-        self.assertEqual(values(self.result, "line"), [b"ac", b"x"])
-        terminal.wait_screen(lambda rows: rows[:3] == ["ac", "x", ""], "the two lines")
-        wait_until(lambda: terminal.cursor() == (0, 2), "the cursor below them")
+        self.assertEqual(values(self.result, "line"), [b"ac", b"x", "a\u00e9x".encode()])
+        terminal.wait_screen(lambda rows: rows[:4] == ["ac", "x", "a\u00e9x", ""],
+                             "the three lines")
+        wait_until(lambda: terminal.cursor() == (0, 3), "the cursor below them")
 
     def test_ctrl_z_on_screen(self):
         terminal = self.start("mark:ready", "lines:3")

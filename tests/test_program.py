@@ -69,6 +69,21 @@ class ProgramTest(harness.TempDirTest):
                 with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
 
+    def test_hidden_output_directory_and_levels(self):
+        # Under Wine a name beginning with a dot is hidden; a hidden directory
+        # is found as the output directory, and a hidden level is created
+        # once, for its first file, and not at all once it is there.
+        hidden, names = self.path(".out"), [".level/a.txt", ".level/b.txt"]
+        os.mkdir(hidden)
+        harness.make_tree(self.path("src"), {name: A_TXT for name in names})
+        harness.gnu_tar(self.archive, self.path("src"), names)
+        files = [native(hidden) + (SEP + n.replace("/", SEP) + " (1,000 bytes)").encode()
+                 for n in names]
+        created = b"Create directory: " + native(hidden) + (SEP + ".level").encode()
+        for expected in ([created] + files, files):
+            out = self.holvex(host_path(self.archive), host_path(hidden))
+            self.assertEqual(out, CRLF.join(BANNER + expected) + CRLF)
+
     def test_whole_run_redirected_to_a_file_holds_exactly_the_printed_texts(self):
         # A link's warning ends with its support line: the key prompt and its
         # blanking are for the console only, so every line starts a line of
@@ -130,6 +145,9 @@ class ProgramTest(harness.TempDirTest):
              b"Input file not found ('" + missing_in.encode() + b"')"),
         ]
         if WINDOWS:
+            # "Z:out\\" is relative to the drive's current directory.
+            cases += [(outdir, [host_path(self.archive), outdir], b"Output directory does not look "
+                       b"right") for outdir in ("Z:out\\", "Z:out", "1:\\out\\", "\\out\\")]
             # Two separators lead into the system's namespaces, where the
             # member paths would land somewhere else. A device is no archive:
             # reading it would wait for a key or end at once.
@@ -233,7 +251,7 @@ class ProgramTest(harness.TempDirTest):
 
     def test_options(self):
         archive = self.path("opts.tar")
-        names = ["data/1.txt", "docs/a.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt"]
+        names = ["data/1.txt", "docs/a.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt", "\u00e9.txt"]
         harness.python_tar(archive, [(n, n.encode(), tarfile.REGTYPE) for n in names])
 
         def skipped(out):
@@ -244,9 +262,12 @@ class ProgramTest(harness.TempDirTest):
             ("startat=docs", ["data/1.txt"]),
             ("startat=docs2", ["data/1.txt", "docs/a.txt"]),
             ("startat=nothing", names),
-            ("only=docs", ["data/1.txt", "x=y/c.txt", "zz.txt"]),
-            ("only=docs/", ["data/1.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt"]),
-            ("only=x=y", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "zz.txt"]),
+            ("only=docs", ["data/1.txt", "x=y/c.txt", "zz.txt", "\u00e9.txt"]),
+            ("only=docs/", ["data/1.txt", "docs2/b.txt", "x=y/c.txt", "zz.txt", "\u00e9.txt"]),
+            ("only=x=y", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "zz.txt", "\u00e9.txt"]),
+            # On Windows too the command line arrives as UTF-8, and so does a
+            # UTF-8 output directory ("o-only_\u00e9").
+            ("only=\u00e9", names[:-1]),
             ("Only=x", []),
             ("startat", []),
             ("startat=", []),

@@ -81,13 +81,21 @@ class FreshConsoleTest(harness.TempDirTest):
         return rows[start:end]
 
     def test_prompts_then_extraction_then_final_pause(self):
-        spaced = self.path("my files")
+        # A path typed with "\u00e9" (one Backspace takes back the whole
+        # character) names the archive; names beyond ASCII show as they are
+        # on disk (each typed and shown as UTF-8 on Windows too).
+        spaced = self.path("my caf\u00e9 files")
         os.mkdir(spaced)
         archive = os.path.join(spaced, "a b.tar")
-        os.rename(self.archive, archive)
+        names = ["\u00e9.txt", "\u00fc.txt", "\u03a9.txt", "\u4e2d\u6587.txt", "\U0001f600.txt"]
+        harness.python_tar(archive, [("docs/", None, tarfile.DIRTYPE)] + [
+            (name, DATA, tarfile.REGTYPE) for name in ["docs/a.txt"] + names], tarfile.PAX_FORMAT)
         terminal = self.start()
         self.wait_for(terminal, " -->")
-        terminal.type_text(host_path(archive))
+        typed = host_path(archive).split("\u00e9")
+        terminal.type_text(typed[0] + "\u00e9\u00e9")
+        terminal.keys("BSpace")
+        terminal.type_text(typed[1])
         terminal.keys("Enter")
         self.wait_for(terminal, "now please enter")
         terminal.type_text(host_path(self.out))
@@ -106,6 +114,10 @@ class FreshConsoleTest(harness.TempDirTest):
             "",
             "Create directory: " + out + SEP + "docs",
             out + SEP + "docs" + SEP + "a.txt (1,024 bytes)",
+        ] + [out + SEP + name + " (1,024 bytes)" for name in names[:-1]] + [
+            # Wine's console keeps one UTF-16 unit a cell: a surrogate pair
+            # reaches the terminal as two replacement characters.
+            out + SEP + ("\ufffd\ufffd" if WINDOWS else "\U0001f600") + ".txt (1,024 bytes)",
             "We're all done!",
             "Press a key to exit",
         ])
@@ -114,6 +126,7 @@ class FreshConsoleTest(harness.TempDirTest):
         self.wait_for(terminal, "EXIT=0")
         with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
             self.assertEqual(f.read(), DATA)
+        self.assertEqual(sorted(os.listdir(self.out)), sorted(["docs"] + names))
 
     def test_empty_first_answer_aborts_after_a_key(self):
         terminal = self.start()

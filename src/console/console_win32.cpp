@@ -1,19 +1,27 @@
 // The console on Windows: the standard handles for output and redirected
 // input, the console's input buffer ("CONIN$") for keys, and the screen
-// buffer of the console output for the cursor.
+// buffer of the console output for the cursor. The program's texts are bytes
+// (UTF-8, or an old archive's code page): to a console they are written as
+// wide text, so every name shows as it is on disk; redirected output gets
+// them as UTF-8. Typed text arrives as wide characters, handed on as UTF-8.
 #include <windows.h>
+
+#include <string>
 
 #include "console/console.h"
 #include "console/console_events.h"
 #include "console/line_input.h"
+#include "text/wide_text_win32.h"
 
 namespace {
 
 constexpr DWORD kOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
 constexpr DWORD kRawInputMode = 0;
 constexpr DWORD kCursorSize = 10;
-// Larger texts are written in pieces of this size.
+// Larger texts are written in pieces of this size: bytes to a file or pipe,
+// wide characters to a console.
 constexpr size_t kLargestWrite = 1u << 30;
+constexpr size_t kLargestConsoleWrite = 8192;
 // Calls on the console keyboard that fail this many times in a row mean that
 // it is gone (its console closed): no key will ever come, input has ended.
 constexpr int kFailuresToGiveUp = 100;
@@ -27,8 +35,13 @@ struct ConsoleState {
   HANDLE keyboard = INVALID_HANDLE_VALUE;
   int keyboard_failures = 0;  // failed keyboard calls in a row
   bool input_is_console = false;
+  bool output_is_console = false;  // standard output
+  bool echo_is_console = false;    // console output
   PendingInput pending;
   bool end_of_input = false;
+  Text typed;             // the UTF-8 bytes of the character last typed
+  size_t typed_next = 0;  // the first of them not yet taken
+  Text echoed;            // bytes of a character being echoed, not yet whole
 };
 
 ConsoleState console;
@@ -59,6 +72,39 @@ bool write_bytes(HANDLE handle, const char* bytes, size_t count) {
     count -= piece;
   }
   return true;
+}
+
+bool is_console(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != FALSE;
+}
+
+// WriteConsoleW in pieces that never split a surrogate pair; a failed write
+// shows nothing and is not retried.
+void write_wide(HANDLE handle, const std::wstring& wide) {
+  size_t start = 0;
+  while (start < wide.size()) {
+    size_t count = wide.size() - start;
+    if (count > kLargestConsoleWrite) {
+      count = kLargestConsoleWrite;
+      if (IS_HIGH_SURROGATE(wide[start + count - 1])) --count;
+    }
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, wide.data() + start, static_cast<DWORD>(count), &written, nullptr)) {
+      return;
+    }
+    start += count;
+  }
+}
+
+// A text to a console as wide text, to anything else as UTF-8.
+void write_text(HANDLE handle, bool console_handle, const Text& text) {
+  if (console_handle) {
+    write_wide(handle, wide_shown(text));
+  } else {
+    const Text bytes = utf8_shown(text);
+    write_bytes(handle, bytes.data(), bytes.size());
+  }
 }
 
 // --- key events ---------------------------------------------------------------
@@ -97,23 +143,55 @@ Text first_waiting_key() {
 
 // --- line input ---------------------------------------------------------------
 
-// The next character typed; -1 once the keyboard is gone. A read blocks
-// until a key comes, so one that keeps giving nothing is a failure.
-int next_console_char(void*) {
-  while (has_keyboard()) {
+// One wide character typed (a surrogate pair is one), read whole; "" when
+// the read failed. A read blocks until a key comes, so one that keeps giving
+// nothing is a failure.
+std::wstring read_typed_character() {
+  std::wstring units;
+  do {
     Sleep(1);
-    char byte = 0;
+    wchar_t unit = 0;
     DWORD count = 0;
-    if (keyboard_call(ReadFile(console.keyboard, &byte, 1, &count, nullptr) && count == 1)) {
-      return static_cast<unsigned char>(byte);
+    if (!keyboard_call(ReadConsoleW(console.keyboard, &unit, 1, &count, nullptr) && count == 1)) {
+      return units;
     }
-  }
-  return -1;
+    units += unit;
+  } while (IS_HIGH_SURROGATE(units.back()) && has_keyboard());
+  return units;
 }
 
+// The next byte typed, the UTF-8 bytes of each character in turn; -1 once
+// the keyboard is gone.
+int next_console_char(void*) {
+  while (console.typed_next >= console.typed.size()) {
+    if (!has_keyboard()) return -1;
+    console.typed = utf8_of(read_typed_character());
+    console.typed_next = 0;
+  }
+  return static_cast<unsigned char>(console.typed[console.typed_next++]);
+}
+
+// How many bytes the UTF-8 character that begins with `lead` has.
+size_t utf8_length(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+// Shows a typed byte: a character of several bytes once it is whole.
 void echo_byte(void*, unsigned char byte) {
-  DWORD written = 0;
-  WriteFile(console.console_output, &byte, 1, &written, nullptr);
+  const bool continues = (byte & 0xC0) == 0x80 && !console.echoed.empty();
+  if (!continues && !console.echoed.empty()) {
+    // A character left unfinished shows as what it is.
+    write_text(console.console_output, console.echo_is_console, console.echoed);
+    console.echoed.clear();
+  }
+  console.echoed += static_cast<char>(byte);
+  if (console.echoed.size() >= utf8_length(static_cast<unsigned char>(console.echoed[0]))) {
+    write_text(console.console_output, console.echo_is_console, console.echoed);
+    console.echoed.clear();
+  }
 }
 
 size_t read_redirected(void*, unsigned char* buffer, size_t max) {
@@ -165,6 +243,8 @@ void console_start() {
     console.standard_output = startup.hStdOutput;
     console.standard_error = startup.hStdError;
   }
+  console.output_is_console = is_console(console.standard_output);
+  console.echo_is_console = is_console(console.console_output);
 }
 
 void console_stop() {
@@ -176,16 +256,16 @@ void console_stop() {
 }
 
 void print_text(const Text& text) {
-  if (!text.empty()) write_bytes(console.standard_output, text.data(), text.size());
+  if (!text.empty()) write_text(console.standard_output, console.output_is_console, text);
 }
 
 void print_line_end() {
-  write_bytes(console.standard_output, "\r\n", 2);
+  write_text(console.standard_output, console.output_is_console, "\r\n");
 }
 
 Text read_line() {
   if (console.input_is_console) {
-    LineKeyboard keyboard{next_console_char, echo_byte, nullptr, false};
+    LineKeyboard keyboard{next_console_char, echo_byte, nullptr, true};
     return edit_console_line(console.end_of_input, keyboard);
   }
   return take_redirected_line(console.pending, console.end_of_input,
@@ -216,7 +296,11 @@ Text wait_key() {
 }
 
 void flush_keys() {
-  if (console.input_is_console) FlushConsoleInputBuffer(console.standard_input);
+  if (!console.input_is_console) return;
+  FlushConsoleInputBuffer(console.standard_input);
+  // Bytes of a character already read are pending input too.
+  console.typed.clear();
+  console.typed_next = 0;
 }
 
 int32_t cursor_row() {

@@ -12,11 +12,14 @@ bool is_separator(char c) {
   return c == '/' || (kWindowsNames && c == '\\');
 }
 
-// The superscript digits one, two and three in the ANSI code page, which
-// Windows takes as 1, 2 and 3 in COM and LPT device names.
-bool is_port_digit(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= '1' && byte <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+// A digit 1 to 9, or a superscript one, two or three, which Windows takes as
+// 1, 2 and 3 in COM and LPT device names: one byte (0xB9, 0xB2, 0xB3) in the
+// ANSI code page, two in UTF-8 (0xC2 then the same byte).
+bool is_port_digit(const Text& digit) {
+  const auto last = static_cast<unsigned char>(digit.back());
+  const bool superscript = last == 0xB9 || last == 0xB2 || last == 0xB3;
+  if (digit.size() == 2) return static_cast<unsigned char>(digit[0]) == 0xC2 && superscript;
+  return digit.size() == 1 && ((last >= '1' && last <= '9') || superscript);
 }
 
 // CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (also with a superscript 1, 2 or
@@ -30,8 +33,8 @@ bool is_device_name(const Text& component) {
       base == "CONOUT$") {
     return true;
   }
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         is_port_digit(base[3]);
+  return base.size() > 3 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         is_port_digit(base.substr(3));
 }
 
 // Windows drops trailing dots and spaces from each path component, so ".. "
@@ -52,6 +55,8 @@ bool is_unsafe_component(const Text& component) {
 }  // namespace
 
 bool is_unsafe_name(const Text& name) {
+  // A name the system cannot be given unchanged would be given another one.
+  if (!system_can_name(name)) return true;
   size_t start = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || is_separator(name[i])) {

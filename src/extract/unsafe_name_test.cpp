@@ -22,7 +22,8 @@ TEST(IsUnsafeName, RefusesParentComponentsOnEveryPlatform) {
 }
 
 // Device names include COM and LPT with a superscript 1, 2 or 3 (bytes 0xB9,
-// 0xB2, 0xB3 in the ANSI code page) and the console's CONIN$ and CONOUT$.
+// 0xB2, 0xB3 in the ANSI code page, 0xC2 before each in UTF-8) and the
+// console's CONIN$ and CONOUT$.
 TEST(IsUnsafeName, WindowsAlsoRefusesColonsDeviceNamesAndBackslashParents) {
   const NameCase cases[] = {
       {"c:x", true},     {"a:b", true},          {"dir/c:/x", true},  {"CON.txt", true},
@@ -37,6 +38,9 @@ TEST(IsUnsafeName, WindowsAlsoRefusesColonsDeviceNamesAndBackslashParents) {
     const bool expected = kWindowsNames ? c.unsafe : false;
     EXPECT_EQ(is_unsafe_name(c.name), expected) << c.name;
   }
+  for (const char* name : {"COM\xc2\xb9", "Lpt\xc2\xb3.x"})
+    EXPECT_EQ(is_unsafe_name(name), kWindowsNames);
+  EXPECT_FALSE(is_unsafe_name("COM\xc3\xb9"));
 }
 
 }  // namespace

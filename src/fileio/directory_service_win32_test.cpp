@@ -12,7 +12,7 @@ namespace {
 class DirectoryServiceWin32Test : public FileServiceTest {
  protected:
   void make_file(const Text& name, DWORD attributes) {
-    write_file(dir.at(name), "x");
+    name.ends_with("dir") ? make_directory(dir.at(name)) : write_file(dir.at(name), "x");
     ASSERT_TRUE(SetFileAttributesA(dir.at(name).c_str(), attributes));
   }
 };
@@ -23,6 +23,8 @@ TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {
   make_file("both.tar", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   make_file("readonly.tar", FILE_ATTRIBUTE_READONLY);
   make_file("archived.tar", FILE_ATTRIBUTE_ARCHIVE);
+  // A directory is one whatever else it is marked (AppData, ProgramData).
+  make_file("hidden-dir", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 
   struct Probe {
     const char* name;
@@ -39,17 +41,19 @@ TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {
       {"both.tar", kAttributeHidden | kAttributeSystem, "both.tar"},
       {"readonly.tar", 0, "readonly.tar"},
       {"archived.tar", 0, "archived.tar"},
+      {"hidden-dir", kAttributeDirectory, "hidden-dir"},
+      {"hidden-dir", kAttributeHidden | kAttributeSystem, ""},
   };
   for (const Probe& probe : probes) {
     SCOPED_TRACE(std::string(probe.name) + " mask " + std::to_string(probe.mask));
     EXPECT_EQ(find_entry(dir.at(probe.name), probe.mask), probe.expected);
   }
-  EXPECT_EQ(all_found(dir.at("*.tar"), kAttributeDirectory),
-            (std::set<Text>{"readonly.tar", "archived.tar"}));
+  EXPECT_EQ(all_found(dir.at("*"), kAttributeDirectory),
+            (std::set<Text>{"readonly.tar", "archived.tar", "hidden-dir"}));
   EXPECT_EQ(all_found(dir.path() + "\\", kAttributeHidden),
             (std::set<Text>{"hidden.tar", "readonly.tar", "archived.tar"}));
 
-  for (const char* name : {"hidden.tar", "system.tar", "both.tar", "readonly.tar"}) {
+  for (const char* name : {"hidden.tar", "system.tar", "both.tar", "readonly.tar", "hidden-dir"}) {
     SetFileAttributesA(dir.at(name).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
@@ -108,17 +112,18 @@ TEST_F(DirectoryServiceWin32Test, FoundNameIsSpelledAsStored) {
   EXPECT_EQ(find_entry(dir.at("A.TAR"), 0), "a.tar");
 }
 
-// The program's bytes name the same file as they do for the narrow calls,
-// which read them in the ANSI code page: a name made by CreateFileA is found
-// under its own bytes.
-TEST_F(DirectoryServiceWin32Test, BytesNameWhatTheNarrowCallsName) {
+// A name's bytes are UTF-8 when they can be, else text of the ANSI code page
+// (as the narrow calls read them); a found name comes back as UTF-8.
+TEST_F(DirectoryServiceWin32Test, NamesAreUtf8ElseTheCodePage) {
   const Text name = "caf\xE9 \xA7.tar";
+  const Text utf8 = "caf\xC3\xA9 \xC2\xA7.tar";
   HANDLE file = CreateFileA(dir.at(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
-  EXPECT_EQ(find_entry(dir.at(name), 0), name);
-  EXPECT_EQ(find_entry(dir.path() + "\\", 0), name);
+  EXPECT_EQ(find_entry(dir.at(name), 0), utf8);
+  EXPECT_EQ(find_entry(dir.at(utf8), 0), utf8);
+  EXPECT_EQ(find_entry(dir.path() + "\\", 0), utf8);
   make_directory(dir.at("d\xE9j\xE0"));
   EXPECT_NE(GetFileAttributesA(dir.at("d\xE9j\xE0").c_str()), INVALID_FILE_ATTRIBUTES);
 }

@@ -15,5 +15,8 @@ int32_t probe_mask(int32_t mask) {
 bool entry_admitted(const Text& name, int32_t attributes, int32_t mask) {
   if (name == "." || name == "..") return false;
   const int32_t carried = attributes & kCountedAttributes;
+  // A directory is found as one whatever else it is marked: the hidden and
+  // system attributes tell a listing what to show, not whether it is there.
+  if ((carried & mask & kAttributeDirectory) != 0) return true;
   return (carried & ~probe_mask(mask)) == 0;
 }

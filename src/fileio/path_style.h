@@ -16,15 +16,19 @@ inline constexpr bool kWindowsNames = true;
 inline bool is_path_separator(char c) {
   return c == '\\' || c == '/';
 }
-// A full reference on Windows holds a drive colon somewhere. One that begins
-// with two separators ("\\.\", "\\?\", "\\server\share") leads into the
-// system's namespaces or onto a share, where a member path could land
-// somewhere else than below it.
+// A full reference on Windows begins with a drive: a letter, a colon and a
+// separator ("g:\", "g:/"). "g:out\" is relative to the drive's current
+// directory; one that begins with two separators ("\\.\", "\\?\",
+// "\\server\share") leads into the system's namespaces or onto a share,
+// where a member path could land somewhere else than below it.
 inline bool outdir_looks_right(const Text& outdir) {
-  const bool two_separators =
-      outdir.size() >= 2 && is_path_separator(outdir[0]) && is_path_separator(outdir[1]);
-  return find_text(1, outdir, ":") != 0 && !two_separators;
+  const auto drive = outdir.size() >= 3 ? static_cast<unsigned char>(outdir[0]) : 0;
+  const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+  return letter && outdir[1] == ':' && is_path_separator(outdir[2]);
 }
+// True when the system can be given the name: each of its pieces is UTF-8 or
+// fits the ANSI code page (fileio/system_path_win32.cpp).
+bool system_can_name(const Text& name);
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. A bare drive ("g:") would search the drive's
 // current directory: "g:\." names its root itself.
@@ -44,6 +48,10 @@ inline bool is_path_separator(char c) {
 // A full reference on POSIX is an absolute path.
 inline bool outdir_looks_right(const Text& outdir) {
   return first_code(outdir) == '/';
+}
+// Names stay bytes on POSIX: the system takes any.
+inline bool system_can_name(const Text&) {
+  return true;
 }
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. The root "/" has nothing left, which would

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
+#include "fileio/path_style.h"
 #include "fileio/system_call_win32.h"
+#include "text/wide_text_win32.h"
 
 namespace {
 
@@ -11,21 +15,6 @@ constexpr size_t kLongestPath = 32767;
 
 const std::wstring kVerbatim = LR"(\\?\)";
 const std::wstring kDevice = LR"(\\.\)";
-
-// The code page the narrow ("A") calls convert names with.
-UINT narrow_code_page() {
-  return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-}
-
-std::wstring widened(const Text& path) {
-  const UINT code_page = narrow_code_page();
-  const int size = static_cast<int>(path.size());
-  const int length = MultiByteToWideChar(code_page, 0, path.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(code_page, 0, path.data(), size, wide.data(), length);
-  return wide;
-}
 
 bool is_separator(wchar_t c) {
   return c == L'\\' || c == L'/';
@@ -90,7 +79,9 @@ SystemPath system_path(const Text& path) {
   SystemPath result;
   // A NUL byte would end the name early and reach some other path.
   if (path.empty() || path.find('\0') != Text::npos) return result;
-  std::wstring wide = widened(path);
+  const std::optional<std::wstring> name = wide_name(path);
+  if (!name || name->empty()) return result;
+  std::wstring wide = *name;
   if (wide.starts_with(kVerbatim)) {
     if (wide.size() <= kLongestPath) result.path = wide;
     return result;
@@ -111,11 +102,9 @@ SystemPath system_path(const Text& path) {
 }
 
 Text program_name(const wchar_t* name) {
-  const UINT code_page = narrow_code_page();
-  const int length = WideCharToMultiByte(code_page, 0, name, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return "";
-  Text bytes(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(code_page, 0, name, -1, bytes.data(), length, nullptr, nullptr);
-  bytes.pop_back();
-  return bytes;
+  return utf8_of(name, std::wcslen(name));
+}
+
+bool system_can_name(const Text& name) {
+  return wide_name(name).has_value();
 }

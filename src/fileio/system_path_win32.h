@@ -14,8 +14,9 @@ struct SystemPath {
   bool device = false;
 };
 
-// The bytes are converted with the code page the narrow calls use, so they
-// name the same file as before. The normalisation that Windows gives a narrow
+// The bytes become UTF-16 piece by piece (wide_name): UTF-8 where they are
+// valid UTF-8, else the ANSI code page; a path holding a piece that fits
+// neither cannot be reached. The normalisation that Windows gives a narrow
 // path and that "\\?\" switches off is applied first: trailing dots and
 // spaces of each component removed, "/" taken as "\", runs of separators
 // merged, "." and ".." resolved, a relative path completed from the current
@@ -23,5 +24,6 @@ struct SystemPath {
 // given with "\\?\" is used as it is, as the system uses it.
 SystemPath system_path(const Text& path);
 
-// A name the system gives back (a directory entry's), in the program's bytes.
+// A name the system gives back (a directory entry's), in the program's bytes:
+// UTF-8.
 Text program_name(const wchar_t* name);
