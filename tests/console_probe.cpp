@@ -33,6 +33,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/printable.h"
 #include "console/progress_row.h"
 
 namespace {

@@ -5,6 +5,7 @@ archives made by the real tar writers (GNU tar, bsdtar, Python's tarfile)."""
 import argparse
 import io
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -86,6 +87,13 @@ def fault_env(**settings):
                                                   "verify_asan_link_order=0"]))}
     env.update({"HOLVEX_FAIL_" + name.upper(): str(value) for name, value in settings.items()})
     return env
+
+
+def shown(name):
+    """A name or path (bytes) as the lines show it: each control byte, and
+    each C1 control in UTF-8 (C2 80 to C2 9F), as "\\x" and two hex digits."""
+    return re.sub(rb"[\x00-\x1f\x7f]|\xc2[\x80-\x9f]",
+                  lambda m: b"".join(b"\\x%02x" % c for c in m.group()), name)
 
 
 def lines(output):

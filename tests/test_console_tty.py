@@ -129,10 +129,11 @@ class LineEditing(harness.TempDirTest):
                          b"\r\x1b[Kend\r\n")
 
     def test_output_goes_out_unchanged(self):
-        # CR LF as written, a lone LF as written: no translation on the way.
-        pty = self.session(["say:ab", "end", "sayhex:0a", "end", "say:", "show:01411b7f80"])
+        # CR LF as written, a lone LF as written: no translation on the way;
+        # a name's control characters shown escaped.
+        pty = self.session(["say:ab", "end", "sayhex:0a", "end", "say:", "show:01411b7f80c29b"])
         wait_done(self.result)
-        self.assertEqual(pty.final_output(), b"ab\r\n\n\r\n?A??\x80")
+        self.assertEqual(pty.final_output(), b"ab\r\n\n\r\n\\x01A\\x1b\\x7f\x80\\xc2\\x9b")
 
 
 @posix_only

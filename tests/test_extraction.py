@@ -502,7 +502,9 @@ class HostileNames(TempDirTest):
     ones. Nothing may appear outside the output directory."""
 
     # (name, type, extracted as (POSIX), extracted as (Windows)); "unsafe"
-    # means the member is passed over with "Skip (unsafe name): ".
+    # means the member is passed over with "Skip (unsafe name): ", "cannot"
+    # that its line is followed by "ERROR: Cannot create this file". Control
+    # characters are made exactly and shown escaped in the lines.
     CASES = [
         ("../x", "file", "unsafe", "unsafe"),
         ("a/../../x", "file", "unsafe", "unsafe"),
@@ -529,6 +531,10 @@ class HostileNames(TempDirTest):
         ("lpt\udcb3", "file", "lpt\udcb3", "unsafe"),
         ("CONIN$", "file", "CONIN$", "unsafe"),
         ("conout$.txt", "file", "conout$.txt", "unsafe"),
+        ("line\nbreak.txt", "file", "line\nbreak.txt", "cannot"),
+        ("\x1b[2J\x1b[Hclear\rover.txt", "file", "\x1b[2J\x1b[Hclear\rover.txt", "cannot"),
+        ("tab\tdel\x7f/", "dir", "tab\tdel\x7f", "cannot"),
+        ("csi\u009b2J.txt", "file", "csi\u009b2J.txt", "csi\u009b2J.txt"),
     ]
 
     def test_hostile_and_odd_names(self):
@@ -552,9 +558,17 @@ class HostileNames(TempDirTest):
                 expected_lines.append(b"Skip (unsafe name): " + raw)
                 continue
             if kind == "dir":
+                if target == "cannot":
+                    expected_lines += [b"Create directory: " + out_path(out, name.rstrip("/")),
+                                       b"ERROR: Cannot create this directory"]
+                    continue
                 expected_lines.append(b"Create directory: " + out_path(out, target))
                 if target:
                     expected_tree[fs_name(target)] = "dir"
+                continue
+            if target == "cannot":
+                expected_lines += [file_line(out, name, len(data)),
+                                   b"ERROR: Cannot create this file"]
                 continue
             parent = target.rpartition("/")[0]
             if parent and parent != "." and fs_name(parent) not in expected_tree:
@@ -565,7 +579,10 @@ class HostileNames(TempDirTest):
         expected_lines.append(file_line(out, "last.txt", 3))
         expected_tree[b"last.txt"] = members[-1][1]
 
-        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        output = extract(self, archive, out)
+        self.assertEqual(lines(output), expected_lines)
+        self.assertNotIn(b"\x1b", output)
+        self.assertEqual(output.count(b"\n"), output.count(CRLF))
         if WINDOWS:
             # Wine stores a name's bytes above 127 in its own encoding; compare
             # those names by their data only.

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "extract/extraction_loop.h"
 #include "fileio/directory_service.h"
 #include "fileio/file_access.h"

@@ -36,7 +36,3 @@ void flush_keys();
 int32_t cursor_row();
 // Moves the cursor; a value out of range keeps the current column or row.
 void move_cursor(int32_t column, int32_t row);
-
-// A member name or path made safe to show: on a POSIX terminal control bytes
-// become "?"; redirected output and the Windows console keep every byte.
-Text printable(const Text& text);

@@ -42,7 +42,6 @@ struct ConsoleState {
   bool keyboard_gone = false;  // the terminal hung up
   int output = -1;             // the terminal the cursor is driven on: 1, 2 or -1
   bool input_is_console = false;
-  bool output_is_terminal = false;
 
   // Arrival notices: while they are on, keyboard bytes can be waiting only
   // once a notice has come since the last look (or a look left bytes).
@@ -260,8 +259,7 @@ size_t read_redirected(void*, unsigned char* buffer, size_t max) {
 void console_start() {
   if (console.started) return;
   console.started = true;
-  console.output_is_terminal = isatty(STDOUT_FILENO) == 1;
-  if (console.output_is_terminal) {
+  if (isatty(STDOUT_FILENO) == 1) {
     console.output = STDOUT_FILENO;
   } else if (isatty(STDERR_FILENO) == 1) {
     console.output = STDERR_FILENO;
@@ -376,14 +374,4 @@ void move_cursor(int32_t column, int32_t row) {
   } else if (row_ok) {
     write_bytes(console.output, "\x1b[" + std::to_string(row) + "d");
   }
-}
-
-Text printable(const Text& text) {
-  if (!console.output_is_terminal) return text;
-  Text shown = text;
-  for (char& byte : shown) {
-    const unsigned char code = static_cast<unsigned char>(byte);
-    if (code < 32 || code == 127) byte = '?';
-  }
-  return shown;
 }

@@ -233,7 +233,3 @@ void move_cursor(int32_t column, int32_t row) {
   const COORD place{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)};
   SetConsoleCursorPosition(console.console_output, place);
 }
-
-Text printable(const Text& text) {
-  return text;
-}

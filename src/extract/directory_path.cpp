@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "fileio/directory_service.h"
 #include "fileio/output_root.h"
 #include "fileio/path_style.h"

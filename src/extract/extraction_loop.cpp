@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "extract/extension_headers.h"
 #include "extract/header.h"
 #include "extract/member_output.h"

@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "console/progress_row.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
