@@ -670,6 +670,36 @@ class HostileNames(TempDirTest):
         self.assertEqual(walk_lines(self, archive, out), expected_lines)
         self.assertEqual(tree(out), expected_tree)
 
+    def test_names_with_windows_wildcards_and_reserved_characters(self):
+        # On POSIX a name cannot hold only NUL and "/": a web mirror's pages
+        # and the rest are made exactly. Windows refuses them (and ":" as
+        # unsafe), each with its line.
+        members = [("why?.txt", b"1"), ("star*.log", b"22"), ("page.php?id=1/", None),
+                   ("page.php?id=1/index.html", b"333"), ('q"<>|.txt', b"4444"),
+                   ("a:b.txt", b"55555")]
+        archive = self.path("web.tar")
+        make_archive("gnu_tar", archive, self.path("src"), members)
+        out = self.path("out")
+        os.mkdir(out)
+        expected_lines, expected_tree = [], {}
+        for name, data in members:
+            if data is None:
+                expected_lines.append(create_line(out, name.rstrip("/")))
+                if WINDOWS:
+                    expected_lines.append(b"ERROR: Cannot create this directory")
+                else:
+                    expected_tree[name.rstrip("/").encode()] = "dir"
+            elif WINDOWS and ":" in name:
+                expected_lines.append(b"Skip (unsafe name): " + name.encode())
+            else:
+                expected_lines.append(file_line(out, name, len(data)))
+                if WINDOWS:
+                    expected_lines.append(b"ERROR: Cannot create this file")
+                else:
+                    expected_tree[name.encode()] = data
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        self.assertEqual(tree(out), expected_tree)
+
     def test_a_nul_byte_inside_a_name(self):
         # The name keeps its inner NUL; no file of the name cut at it (or a
         # device of that name) is written.

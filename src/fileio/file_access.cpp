@@ -13,6 +13,7 @@
 #include "fileio/compression_format.h"
 #include "fileio/decoder.h"
 #include "fileio/file_table.h"
+#include "fileio/path_style.h"
 #include "fileio/system_files.h"
 
 namespace {
@@ -103,10 +104,10 @@ int64_t read_at_position(FileRecord& record, char* to, int64_t n) {
   return got;
 }
 
-// Names that can never be opened: empty, wildcards, or a NUL byte (which
-// the platform would take as the end of a shorter name).
+// Names that can never be opened: empty, wildcards (Windows), or a NUL byte
+// (which the platform would take as the end of a shorter name).
 bool openable_name(const Text& name) {
-  return !name.empty() && name.find_first_of("*?") == Text::npos && name.find('\0') == Text::npos;
+  return !name.empty() && !holds_wildcards(name) && name.find('\0') == Text::npos;
 }
 
 // The bytes a compressed format is told by.
