@@ -4,6 +4,7 @@ and to its output for archives made by GNU tar, bsdtar and Python's tarfile
 redirected, so a member of an unhandled type does not wait for a key."""
 
 import fcntl
+import gzip
 import io
 import os
 import random
@@ -13,6 +14,7 @@ import socket
 import stat
 import subprocess
 import tarfile
+import tempfile
 import time
 import zlib
 
@@ -640,6 +642,53 @@ class HostileNames(TempDirTest):
                 self.assertEqual(walk_lines(self, archive, out), expected_lines)
                 self.assertEqual(tree(out), expected_tree)
 
+    def test_paths_thousands_and_millions_of_levels_deep(self):
+        # Directory levels are made in one walk down the path. 32,000 levels
+        # are made on POSIX (past the 4,096 bytes of a whole path: each level
+        # is reached from the one above it); Windows takes no path past
+        # 32,767 characters. A path of more than 65,536 levels (8 MiB in an
+        # 8 KiB .tar.gz) is refused at once. Made on tmpfs, which removes
+        # deep trees quickly.
+        work = tempfile.mkdtemp(prefix="holvex-deep-",
+                                dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.addCleanup(subprocess.run, ["rm", "-rf", work])
+        no_directory = b"ERROR: Cannot create this directory"
+        cannot = b"ERROR: Cannot create this file"
+        for levels, made in ((32000, not WINDOWS), (4 << 20, False)):
+            with self.subTest(levels=levels):
+                name = "d/" * levels + "f.txt"
+                archive = os.path.join(work, "deep-%d.tar" % levels)
+                python_tar(archive, [(name, b"deep!", tarfile.REGTYPE),
+                                     ("next.txt", b"next", tarfile.REGTYPE)],
+                           fmt=tarfile.PAX_FORMAT)
+                if levels > 32000:
+                    with open(archive, "rb") as f:
+                        packed = gzip.compress(f.read(), 9)
+                    self.assertLess(len(packed), 10000)
+                    archive += ".gz"
+                    with open(archive, "wb") as f:
+                        f.write(packed)
+                out = os.path.join(work, "out-%d" % levels)
+                os.mkdir(out)
+                parent_line = create_line(out, name.rpartition("/")[0])
+                expected = ([parent_line, file_line(out, name, 5)] if made else
+                            [parent_line, no_directory, file_line(out, name, 5), cannot])
+                self.assertEqual(walk_lines(self, archive, out),
+                                 expected + [file_line(out, "next.txt", 4)])
+                if made:
+                    # Followed level by level: no call takes the whole path.
+                    fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
+                    for level in name.split("/")[:-1]:
+                        below = os.open(level, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+                        os.close(fd)
+                        fd = below
+                    self.assertEqual(os.listdir(fd), ["f.txt"])
+                    with open(os.open("f.txt", os.O_RDONLY, dir_fd=fd), "rb") as f:
+                        self.assertEqual(f.read(), b"deep!")
+                    os.close(fd)
+                self.assertEqual(sorted(os.listdir(out)), ["d", "next.txt"] if made else
+                                 ["next.txt"])
+
     def test_long_member_names_reach_their_paths(self):
         # Full names from pax headers: member paths of 300 and 1,000
         # characters are made under their exact names; a name with a
@@ -728,18 +777,19 @@ class NothingWrittenThroughLinks(TempDirTest):
 
     # (case, what is present below out/ (name -> ("symlink", target) /
     # ("hardlink", outside name) / "dir" / bytes), the archive's members,
-    # the refused ones; "archive" is where the archive lies: beside out/ or
-    # in it as its own member "b.tar", read with flock failing.)
+    # the refused ones (a directory: "Cannot create this directory");
+    # "archive" is where the archive lies: beside out/ or in it as its own
+    # member "b.tar", read with flock failing.)
     CASES = [
         ("link to a directory outside", {"link": ("symlink", "../outside/dir")},
-         ["link/sub/", "link/x.txt"], ["link/x.txt"]),
+         ["link/sub/", "link/x.txt"], ["link/sub/", "link/x.txt"]),
         ("link to a file outside", {"f.txt": ("symlink", "../outside/victim.txt")},
          ["f.txt"], ["f.txt"]),
         ("dangling link", {"dl": ("symlink", "../outside/new.txt")}, ["dl"], ["dl"]),
         ("second hard link", {"h.txt": ("hardlink", "victim.txt")}, ["h.txt"], ["h.txt"]),
         ("link inside pointing inside", {"sub/": "dir", "sub/kept.txt": b"kept",
                                          "in": ("symlink", "sub")},
-         ["in/y.txt", "in/"], ["in/y.txt"]),
+         ["in/y.txt", "in/"], ["in/y.txt", "in/"]),
         ("archive as its own member, locks failing", {}, ["b.tar", "archive"], ["b.tar"]),
     ]
 
@@ -787,6 +837,8 @@ class NothingWrittenThroughLinks(TempDirTest):
                 for name, data, _ in members:
                     if data is None:
                         expected_lines.append(create_line(out, name.rstrip("/")))
+                        if name in refused:
+                            expected_lines.append(b"ERROR: Cannot create this directory")
                         continue
                     expected_lines.append(file_line(out, name, len(data)))
                     if name in refused:
@@ -851,28 +903,41 @@ class Failures(TempDirTest):
 
     def test_things_in_the_way(self):
         out = self.path("out")
-        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None})
+        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None,
+                        "locked/": None})
         self.make_read_only(os.path.join(out, "ro.txt"))
+        self.make_read_only(os.path.join(out, "locked"))
+        long_level = "L" * 300
         members = [
             ("ro.txt", member_data(600, seed=51), tarfile.REGTYPE),
             ("plain/x.txt", member_data(700, seed=52), tarfile.REGTYPE),
             ("plain/sub/y.txt", member_data(10, seed=53), tarfile.REGTYPE),
             ("plain/d", None, tarfile.DIRTYPE),
             ("dirhere", member_data(5, seed=54), tarfile.REGTYPE),
+            (long_level + "/", None, tarfile.DIRTYPE),
+            ("locked/new/", None, tarfile.DIRTYPE),
+            ("locked/new/z.txt", member_data(7, seed=59), tarfile.REGTYPE),
             ("ok.txt", member_data(1000, seed=55), tarfile.REGTYPE),
         ]
         archive = self.path("a.tar")
         python_tar(archive, members)
         cannot = b"ERROR: Cannot create this file"
+        no_directory = b"ERROR: Cannot create this directory"
         self.assertEqual(walk_lines(self, archive, out), [
             file_line(out, "ro.txt", 600), cannot,
             file_line(out, "plain/x.txt", 700), cannot,
-            create_line(out, "plain/sub"), file_line(out, "plain/sub/y.txt", 10), cannot,
-            create_line(out, "plain/d"),
+            create_line(out, "plain/sub"), no_directory,
+            file_line(out, "plain/sub/y.txt", 10), cannot,
+            create_line(out, "plain/d"), no_directory,
             file_line(out, "dirhere", 5), cannot,
+            create_line(out, long_level), no_directory,
+            create_line(out, "locked/new"), no_directory,
+            create_line(out, "locked/new"), no_directory,
+            file_line(out, "locked/new/z.txt", 7), cannot,
             file_line(out, "ok.txt", 1000)])
         self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
-                                     b"dirhere": "dir", b"ok.txt": members[-1][1]})
+                                     b"dirhere": "dir", b"locked": "dir",
+                                     b"ok.txt": members[-1][1]})
 
     # (case, what stands at the member "entry"'s path). Each is refused with
     # the member's line and "Cannot create this file" and left as it is; no
