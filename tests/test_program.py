@@ -114,6 +114,7 @@ class ProgramTest(harness.TempDirTest):
     def test_path_check_messages(self):
         missing_in = host_path(self.path("missing.tar"))
         missing_out = host_path(self.path("nowhere"))
+        plain = host_path(self.archive)
         relative = "out" + SEP
         cases = [
             ("input not found", [missing_in, host_path(self.out)],
@@ -128,8 +129,13 @@ class ProgramTest(harness.TempDirTest):
              b"Output directory not found ('" + missing_out.encode() + SEP.encode() + b"')"),
             ("both wrong", [missing_in, missing_out],
              b"Input file not found ('" + missing_in.encode() + b"')"),
+            # Only a directory will do: under a plain file nothing can be made.
+            ("outdir a plain file", [host_path(self.archive), plain],
+             b"Output directory not found ('" + plain.encode() + SEP.encode() + b"')"),
         ]
         if not WINDOWS:
+            cases.append(("outdir a device", [host_path(self.archive), "/dev/null"],
+                          b"Output directory not found ('/dev/null/')"))
             # "?" is a byte of a name like any other: no file is named so.
             wildcard = host_path(self.path("a.ta?"))
             cases.append(("wildcard", [wildcard, host_path(self.out)],
@@ -187,15 +193,6 @@ class ProgramTest(harness.TempDirTest):
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
-
-    def test_outdir_naming_a_plain_file_passes_the_checks(self):
-        plain = self.path("plain")
-        open(plain, "wb").close()
-        out = self.holvex(host_path(self.archive), host_path(plain))
-        # The checks pass; the directory member then cannot be made under a file.
-        self.assertEqual(lines(out)[:6], BANNER + [
-            b"Create directory: " + native(plain) + SEP.encode() + b"docs"])
-        self.assertIn(b"ERROR: Cannot create this file", lines(out))
 
     def test_read_only_archive_is_extracted(self):
         os.chmod(self.archive, stat.S_IRUSR)

@@ -20,12 +20,6 @@ namespace {
 // on POSIX the calls that take a whole path stop at 4,096 bytes.
 constexpr std::ptrdiff_t kDeepestPath = 65536;
 
-// A directory: found by the probe for directories, not by the one for plain
-// files.
-bool is_directory_entry(const Text& path) {
-  return !find_entry(path, kAttributeDirectory).empty() && find_entry(path, 0).empty();
-}
-
 // A path that does not lie below the output directory, level by level with
 // the directory services. The first field is the root: a drive such as "g:"
 // on Windows, the empty text before the leading "/" on POSIX. It is never
@@ -35,7 +29,7 @@ bool make_each_level(const Text& path) {
   while (end != Text::npos) {
     end = path.find(kSeparatorChar, end + 1);
     const Text level = path.substr(0, end);
-    if (!directory_known(level) && !is_directory_entry(level) && !make_directory(level)) {
+    if (!directory_known(level) && !names_directory(level) && !make_directory(level)) {
       return false;
     }
   }
