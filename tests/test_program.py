@@ -1,8 +1,9 @@
 """The whole program from the command line with redirected output: the
 banner, the usage text, the path checks, the options and a complete run,
-byte for byte with CR LF, exit code 0 on every path."""
+byte for byte with CR LF, and the exit code that tells how the run went."""
 
 import fcntl
+import gzip
 import os
 import stat
 import subprocess
@@ -46,9 +47,9 @@ class ProgramTest(harness.TempDirTest):
         self.out = self.path("out")
         os.mkdir(self.out)
 
-    def holvex(self, *args):
+    def holvex(self, *args, code=0):
         result = run("holvex", *args)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.returncode, code, result.stderr)
         self.assertEqual(result.stderr, b"")
         return result.stdout
 
@@ -98,17 +99,17 @@ class ProgramTest(harness.TempDirTest):
     def test_missing_outdir_outside_a_fresh_console_gives_the_usage_text(self):
         for args in ([], [host_path(self.archive)]):
             with self.subTest(args=args):
-                self.assertEqual(self.holvex(*args), CRLF.join(BANNER + USAGE) + CRLF)
+                self.assertEqual(self.holvex(*args, code=2), CRLF.join(BANNER + USAGE) + CRLF)
 
-    def holvex_line(self, tail):
+    def holvex_line(self, tail, code=0):
         result = harness.run_command_line("holvex", tail)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.returncode, code, result.stderr)
         return result.stdout
 
     def test_two_spaces_leave_outdir_empty(self):
         # Fields are split at single spaces: the second field is empty here and
         # the output directory becomes a third field, an unknown option.
-        out = self.holvex_line(host_path(self.archive) + "  " + host_path(self.out))
+        out = self.holvex_line(host_path(self.archive) + "  " + host_path(self.out), code=2)
         self.assertEqual(lines(out), BANNER + USAGE)
 
     def test_path_check_messages(self):
@@ -154,7 +155,7 @@ class ProgramTest(harness.TempDirTest):
                               b"Input file not found ('" + device.encode() + b"')"))
         for name, args, message in cases:
             with self.subTest(name):
-                out = self.holvex(*args)
+                out = self.holvex(*args, code=1)
                 self.assertEqual(out, CRLF.join(BANNER + [message]) + CRLF)
         self.assertEqual(os.listdir(self.out), [])
         # Nor anywhere else: "\\.\Z:\..." with its separators merged would be
@@ -193,6 +194,43 @@ class ProgramTest(harness.TempDirTest):
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
+
+    def test_exit_status_tells_how_the_run_went(self):
+        # 0: completed with no ERROR line; 1: an ERROR line, a refused path;
+        # 2: the usage text. A link's warning block is the design, said: 0.
+        linked = self.path("linked.tar")
+        harness.python_tar(linked, [("link", b"a.txt", tarfile.SYMTYPE),
+                                    ("a.txt", A_TXT, tarfile.REGTYPE)])
+        not_tar = self.path("notes.txt")
+        with open(not_tar, "wb") as f:
+            f.write(b"plain text, no archive\n" * 40)
+        cut_gz = self.path("cut.tar.gz")
+        with open(self.archive, "rb") as f:
+            packed = gzip.compress(f.read())
+        with open(cut_gz, "wb") as f:
+            f.write(packed[:len(packed) - 12])
+        blocked = self.path("blocked")
+        os.mkdir(blocked)
+        open(os.path.join(blocked, "docs"), "wb").close()
+        archive, out = host_path(self.archive), host_path(self.out)
+        cases = [
+            # (case, arguments, exit code, a line the output holds)
+            ("completed", [archive, out, "only=nothing/"], 0, b"Skip: docs/a.txt"),
+            ("a link's warning", [host_path(linked), out], 0, b"ERROR: Type problem!"),
+            ("unknown option", [archive, out, "Only=x"], 0, b"Create directory: " +
+             native(self.out) + SEP.encode() + b"docs"),
+            ("a file cannot be created", [archive, host_path(blocked)], 1,
+             b"ERROR: Cannot create this file"),
+            ("not a tar archive", [host_path(not_tar), out], 1, b"ERROR: Not a tar archive"),
+            ("archive cut short", [host_path(cut_gz), out], 1, b"ERROR: Cannot read the archive"),
+            ("input not found", [host_path(self.path("none.tar")), out], 1,
+             b"Input file not found ('" + native(self.path("none.tar")) + b"')"),
+            ("outdir not right", [archive, "out" + SEP], 1, b"Output directory does not look right"),
+            ("usage text", [archive], 2, USAGE[0]),
+        ]
+        for case, args, code, line in cases:
+            with self.subTest(case):
+                self.assertIn(line, lines(self.holvex(*args, code=code)))
 
     def test_read_only_archive_is_extracted(self):
         os.chmod(self.archive, stat.S_IRUSR)
@@ -251,12 +289,13 @@ class ProgramTest(harness.TempDirTest):
         def wildcard():
             # A wildcard passes the existence probe when a file matches, but
             # no file can be opened under that name (Windows).
-            return self.holvex(host_path(self.path("a.ta?")), host_path(self.out)), "a.ta?"
+            return (self.holvex(host_path(self.path("a.ta?")), host_path(self.out), code=1),
+                    "a.ta?")
 
         def held():
             with open(self.archive, "rb") as holder:
                 fcntl.flock(holder, fcntl.LOCK_EX)
-                return self.holvex(host_path(self.archive), host_path(self.out)), "a.tar"
+                return self.holvex(host_path(self.archive), host_path(self.out), code=1), "a.tar"
 
         def unreadable():
             # As a plain user: the mode does not stop root.
@@ -268,7 +307,7 @@ class ProgramTest(harness.TempDirTest):
                 "holvex", host_path(self.archive), host_path(self.out)), capture_output=True,
                 stdin=subprocess.DEVNULL, env=harness.ENV, timeout=120, start_new_session=True)
             os.chmod(self.archive, stat.S_IRUSR | stat.S_IWUSR)
-            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            self.assertEqual((result.returncode, result.stderr), (1, b""))
             return result.stdout, "a.tar"
 
         cases = [("wildcard", wildcard)] if WINDOWS else []

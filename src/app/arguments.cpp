@@ -50,21 +50,21 @@ RunSettings read_command_fields(const Text& command_tail) {
   return settings;
 }
 
-bool settle_missing_arguments(RunSettings& settings) {
+MissingArguments settle_missing_arguments(RunSettings& settings) {
   if (!settings.fresh_console) {
     print_usage();
-    return false;
+    return MissingArguments::usage_shown;
   }
   const Text infile =
       prompt("please enter the complete filename of the input .tar file", kExampleArchive);
   if (infile.empty()) {
     print_line("Ok, aborting. This program also works from the commandline.");
     failure_exit(true);
-    return false;
+    return MissingArguments::abandoned;
   }
   settings.infile = infile;
   settings.outdir =
       prompt("now please enter the complete name of the output directory", kExampleOutdir);
   print_line("");
-  return true;
+  return MissingArguments::answered;
 }

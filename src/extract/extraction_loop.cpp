@@ -57,6 +57,7 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
   // What the extension headers read so far say of the next member.
   Extensions pending;
   bool header_seen = false;
+  bool error_written = false;
   while (walk_goes_on()) {
     if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
         ++esc_count == kEscPressesToAbort) {
@@ -71,6 +72,7 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     // Nothing is made from a block that is not a header: the walk ends.
     if (!checksum_matches(block)) {
       report_not_a_header(block, header_seen);
+      error_written = true;
       break;
     }
     header_seen = true;
@@ -81,10 +83,12 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       if (read == ExtensionRead::bad_size) {
         // Nothing after a size that cannot be trusted is taken as a header.
         print_line("ERROR: Bad size field: " + printable(member.name));
+        error_written = true;
         break;
       }
       if (read == ExtensionRead::too_large) {
         print_line("ERROR: Bad extended header: " + printable(member.name));
+        error_written = true;
         break;
       }
       continue;
@@ -92,6 +96,7 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     apply_extensions(member, pending);
     if (member.bad_size) {
       print_line("ERROR: Bad size field: " + printable(member.name));
+      error_written = true;
       break;
     }
     if (member.type_flag == kTypeFlagSparse) read_header_map(block, member);
@@ -115,10 +120,13 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       pass_over(member, "Skip (unsafe name): ");
       continue;
     }
-    output_member(member, outdir);
+    error_written |= output_member(member, outdir);
   }
-  // A failed read or move ends the walk as a completed run, with one line.
-  if (read_failed(kArchiveFile)) print_line("ERROR: Cannot read the archive");
+  // A failed read or move ends the walk, with one line.
+  if (read_failed(kArchiveFile)) {
+    print_line("ERROR: Cannot read the archive");
+    error_written = true;
+  }
   close_file(kArchiveFile);
-  return ExtractionOutcome::completed;
+  return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
 }

@@ -23,8 +23,8 @@ Text without_last_byte(const Text& text) {
   return substring(text, 1, static_cast<int32_t>(text.size()) - 1);
 }
 
-void output_directory(const Member& member, const Text& outdir) {
-  create_directory_path(map_member_path(outdir, member.name, true));
+bool output_directory(const Member& member, const Text& outdir) {
+  return !create_directory_path(map_member_path(outdir, member.name, true));
 }
 
 // Reads the map at the start of a sparse member's data into `map`; returns
@@ -66,7 +66,8 @@ int64_t copy_pieces(const SparseMap& map, int64_t blocks, CopyProgress& progress
   return written;
 }
 
-void output_regular_file(const Member& member, const Text& outdir) {
+// True when an ERROR line was written.
+bool output_regular_file(const Member& member, const Text& outdir) {
   // A sparse member's map, when it begins the data, is read first: the
   // member's line shows the file's real size.
   int64_t blocks = member.block_count;
@@ -88,15 +89,16 @@ void output_regular_file(const Member& member, const Text& outdir) {
     print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
     print_line("ERROR: Bad sparse map");
     pass_blocks(blocks);
-    return;
+    return true;
   }
   Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
   // A root directory as the parent ("/", "g:\") is probed as itself. A
   // parent that the file services hold open from the file before, or can
   // reach and hold for this file's open, is known to be there.
+  bool error_written = false;
   if (!parent_held(path) && !hold_parent(path) &&
       find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
-    create_directory_path(parent);
+    error_written = !create_directory_path(parent);
   }
 
   print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
@@ -122,15 +124,19 @@ void output_regular_file(const Member& member, const Text& outdir) {
     // member carries data, which would otherwise be lost without a word.
     if (right_part(path, 1) != kSeparator || size > 0) {
       print_line("ERROR: Cannot create this file");
+      return true;
     }
   } else if (!closed && size == 0) {
     // Nothing is known of an empty file whose close failed, not even that
     // it is there.
     print_line("ERROR: Cannot create this file");
+    return true;
   } else if (written < size) {
     print_line("ERROR: Incomplete file (" + grouped_number(written) + " of " +
                grouped_number(size) + " bytes written)");
+    return true;
   }
+  return error_written;
 }
 
 void output_unhandled(const Member& member) {
@@ -164,13 +170,11 @@ void pass_blocks(int64_t blocks) {
   set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
 }
 
-void output_member(const Member& member, const Text& outdir) {
-  if (member.type == kTypeRegular) {
-    output_regular_file(member, outdir);
-    return;
-  }
+bool output_member(const Member& member, const Text& outdir) {
+  if (member.type == kTypeRegular) return output_regular_file(member, outdir);
+  bool error_written = false;
   if (member.type == kTypeDirectory) {
-    output_directory(member, outdir);
+    error_written = output_directory(member, outdir);
   } else {
     output_unhandled(member);
   }
@@ -179,4 +183,5 @@ void output_member(const Member& member, const Text& outdir) {
   if (member.sized_by_record || member.type_flag == kTypeFlagDumpDir) {
     pass_blocks(member.block_count);
   }
+  return error_written;
 }

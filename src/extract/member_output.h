@@ -13,8 +13,10 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory);
 // Writes `member` under `outdir`, reading its data from the archive (file
 // number 1), positioned right after the member's header block: a regular
 // file is copied (a sparse one piece by piece, with holes between), a
-// directory made. The archive is left after the member's data.
-void output_member(const Member& member, const Text& outdir);
+// directory made. The archive is left after the member's data. True when an
+// ERROR line was written for it (the warning block of a type that is not
+// extracted does not count: leaving it out is the design, and it is said).
+bool output_member(const Member& member, const Text& outdir);
 
 // Moves the archive past `blocks` data blocks without reading them (a large
 // move costs no read). When the move is refused, the archive's read fails.
