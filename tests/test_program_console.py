@@ -14,6 +14,7 @@ import time
 import harness
 from console_harness import TmuxTerminal, shell_line, wait_until
 from harness import BANNER, SEP, WINDOWS, host_path
+from test_program import USAGE
 
 DATA = bytes(range(256)) * 4
 
@@ -281,14 +282,16 @@ class FreshConsoleTest(harness.TempDirTest):
             ("links, screen cleared", "clear", host_path(self.archive), "terminal", walk, 0),
             ("failure, screen cleared", "clear", missing, "terminal",
              [b"Input file not found ('" + missing.encode() + b"')"], 1),
+            # No prompts that nobody would see: the usage text.
+            ("no outdir, screen cleared", "clear", missing, "terminal", USAGE, 2),
         ]
         for case, before, archive, stdin, expected, code in cases:
             with self.subTest(case):
                 log = self.path("log-" + case.replace(" ", "-").replace(",", ""))
                 redirect = " >" + shlex.quote(log) + (" </dev/null" if stdin == "nothing" else "")
+                paths = [archive] if code == 2 else [archive, host_path(self.out)]
                 script = "%s; %s%s; echo EXIT=$?" % (
-                    before, shell_line(harness.command("holvex", archive, host_path(self.out))),
-                    redirect)
+                    before, shell_line(harness.command("holvex", *paths)), redirect)
                 terminal = TmuxTerminal(script, width=160, height=50)
                 self.addCleanup(terminal.close)
                 self.wait_for(terminal, "EXIT=%d" % code)
