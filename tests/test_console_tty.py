@@ -212,6 +212,17 @@ class Keys(harness.TempDirTest):
         wait_done(self.result)
         self.assertEqual(values(self.result, "key"), [b"a", b"b"])
 
+    def test_taking_keys_leaves_the_others_waiting(self):
+        # As during a copy: Ctrl+C and Esc are taken (the Esc only once it is
+        # known to be no key's sequence), every other key stays for the later
+        # reads, in its order, a key's sequence whole.
+        pty = self.session("take:031b,2", "keys:4", "waiting")
+        pty.send(b"a\x1bOPb\x03c\x1b")
+        wait_done(self.result)
+        self.assertEqual(values(self.result, "taken"), [b"\x03\x1b"])
+        self.assertEqual(values(self.result, "key"), [b"a", scan(59), b"b", b"c"])
+        self.assertEqual(values(self.result, "waiting"), ["0"])
+
     def test_flush_discards_keys_already_seen(self):
         pty = self.session("until-key", "flush", "key")
         pty.send(b"qz\x1b[A\x1b")
@@ -587,6 +598,21 @@ class AtTerminal(harness.TempDirTest):
         self.assertEqual(values(self.result, "waiting"), ["0", "-1", "-1", "0", "-1", "-1"])
         self.assertEqual(values(self.result, "readkey"), [b"q"])
         self.assertEqual(values(self.result, "key"), [b"r", b"t"])
+
+    def test_taking_keys_leaves_the_others_waiting(self):
+        # Ctrl+C and Esc taken as during a copy, the other keys kept in order.
+        # Wine's console gives an Esc its character when it comes twice, and
+        # it never passes a Ctrl+C typed at its terminal on as a key.
+        wine = harness.WINDOWS
+        terminal = self.start("mark:ready", "take:031b,%d" % (1 if wine else 2), "keys:4",
+                              "waiting")
+        self.ready(terminal)
+        terminal.keys("a", "F1", "b", *([] if wine else ["C-c"]), "c",
+                      *(["Escape", "Escape"] if wine else ["Escape"]))
+        wait_done(self.result)
+        self.assertEqual(values(self.result, "taken"), [b"\x1b" if wine else b"\x03\x1b"])
+        self.assertEqual(values(self.result, "key"), [b"a", scan(59), b"b", b"c"])
+        self.assertEqual(values(self.result, "waiting"), ["0"])
 
     def test_cursor_row(self):
         terminal = self.start("row", "say:one", "end", "say:two", "end", "say:three", "end",

@@ -22,6 +22,7 @@ from extraction_harness import member_data, out_path, tree
 from harness import CRLF, ENV, WINDOWS, TempDirTest, command, host_path, main, python_tar
 
 ESC = b"\x1b"
+CTRL_C = b"\x03"
 F1 = b"\x1bOP"
 F5 = b"\x1b[15~"
 F12 = b"\x1b[24~"
@@ -52,6 +53,10 @@ CASES = [
     # Function and cursor keys, whose sequences begin with the Esc byte,
     # never count: only the two plain Esc presses do.
     ("function and cursor keys", [b"x", F1, F12, ESC, ESC], [UP, PAGE_DOWN, F1, F5], FILES, False),
+    # Ctrl+C counts as three Esc presses: round 1 takes "k", round 2 the
+    # Ctrl+C and aborts before it reads f2. A key, not a signal.
+    ("Ctrl+C", [b"x", b"k", CTRL_C], None, ["f1"], True),
+    ("Esc, then Ctrl+C", [b"x", ESC], [b"y", CTRL_C], ["f1", "f2", "f3"], True),
 ]
 
 
@@ -78,6 +83,10 @@ class EscAbort(TempDirTest):
     def test_esc_presses(self):
         runner = self.run_posix if not WINDOWS else self.run_wine
         for case, first, second, written, aborted in CASES:
+            # Wine's console never passes a Ctrl+C typed at its terminal on
+            # as a key (it drops it, or the terminal makes it a signal).
+            if WINDOWS and CTRL_C in first + (second or []):
+                continue
             with self.subTest(case=case):
                 out = self.path("out-" + case.replace(" ", "-").replace(",", ""))
                 os.mkdir(out)

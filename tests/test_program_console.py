@@ -1,9 +1,11 @@
 """The whole program at a real terminal (tmux, which answers cursor
 position queries like any terminal emulator; the Windows build runs under
 Wine inside it): fresh-console mode with its prompts and final pause, the
-failure exit's wait, the empty first answer, and the Esc abort."""
+failure exit's wait, the empty first answer, the Esc abort and the keys that
+stop a long copy."""
 
 import os
+import random
 import re
 import shlex
 import shutil
@@ -252,6 +254,48 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(result.stdout,
                          b"".join(line + harness.CRLF for line in BANNER) +
                          b"".join(line.encode() + harness.CRLF for line in lines))
+
+    def test_keys_stop_a_long_copy(self):
+        # A member of 4 GiB with no holes takes seconds to copy. Three Esc
+        # presses, or one Ctrl+C, typed once its line shows stop the copy
+        # (the keys are looked at ten times a second during it): the file
+        # gets its "Incomplete file" line, then "Aborted"; nothing after it
+        # is made. The keys are not signals: the program ends by itself.
+        size = 4 << 30
+        archive = self.path("big.tar")
+        piece = random.Random(5).randbytes(1 << 20)
+        with open(archive, "wb") as f:
+            f.write(harness.raw_header(b"big.bin", size))
+            for _ in range(size // len(piece)):
+                f.write(piece)
+            f.write(harness.raw_header(b"after.txt", len(DATA)) + DATA + bytes(1024))
+        big = os.path.join(self.out, "big.bin")
+        big_line = host_path(big) + " (4,294,967,296 bytes)"
+        # Wine's console gives an Esc its character when it comes twice.
+        esc = ["Escape", "Escape"] if WINDOWS else ["Escape"]
+        # Wine's console never passes a Ctrl+C typed at its terminal on as a
+        # key (it drops it, or the terminal makes it a signal).
+        cases = [("three Esc", esc * 3)] + ([] if WINDOWS else [("Ctrl+C", ["C-c"])])
+        for case, keys in cases:
+            with self.subTest(case):
+                terminal = self.start(host_path(archive), host_path(self.out))
+                self.wait_for(terminal, big_line)
+                if WINDOWS:
+                    # Wine leaves the terminal's signal keys on.
+                    terminal.set_terminal_option("-isig")
+                terminal.keys(*keys)
+                rows = self.wait_for(terminal, "EXIT=")
+                body = self.rows_from(rows, big_line)
+                incomplete = re.fullmatch(
+                    r"ERROR: Incomplete file \(([\d,]+) of 4,294,967,296 bytes written\)", body[1])
+                self.assertIsNotNone(incomplete, "\n".join(body))
+                self.assertEqual(body[2:], ["Aborted", "EXIT=1"])
+                written = int(incomplete.group(1).replace(",", ""))
+                self.assertLess(written, size)
+                self.assertEqual(os.path.getsize(big), written)
+                self.assertEqual(os.listdir(self.out), ["big.bin"])
+                os.remove(big)
+                terminal.close()
 
     def test_redirected_output_never_waits(self):
         # Started from a terminal with its output going to a file (its input

@@ -330,6 +330,34 @@ Text wait_key() {
   return take_key(true);
 }
 
+Text take_waiting_keys(const Text& wanted) {
+  Text taken;
+  const auto is_wanted = [&](const Text& key) {
+    return key.size() == 1 && wanted.find(key[0]) != Text::npos;
+  };
+  if (is_wanted(console.waiting_key)) taken.swap(console.waiting_key);
+  // Without a notice since the last look, no byte has come.
+  if (!console.notices_on || console.bytes_may_wait) read_more(0);
+  size_t at = 0;
+  while (at < console.typed_count) {
+    const TerminalUnit unit =
+        decode_terminal_unit(console.typed + at, console.typed_count - at, !console.typed_settled);
+    if (unit.kind == TerminalUnitKind::incomplete) {
+      // An Esc at the end may begin a key's sequence: its rest comes within
+      // a few milliseconds, or it is the Esc key.
+      if (read_more(kEscapeWaitMs) != ReadResult::got_bytes) console.typed_settled = true;
+      continue;
+    }
+    if (is_wanted(unit.key)) {
+      taken += unit.key;
+      drop_typed(at, unit.length);
+    } else {
+      at += unit.length;
+    }
+  }
+  return taken;
+}
+
 void flush_keys() {
   console.waiting_key.clear();
   console.typed_count = 0;

@@ -3,6 +3,9 @@
 // buffer of the console output for the cursor.
 #include <windows.h>
 
+#include <deque>
+#include <vector>
+
 #include "console/console.h"
 #include "console/console_events.h"
 #include "console/line_input.h"
@@ -17,6 +20,8 @@ constexpr size_t kLargestWrite = 1u << 30;
 // Calls on the console keyboard that fail this many times in a row mean that
 // it is gone (its console closed): no key will ever come, input has ended.
 constexpr int kFailuresToGiveUp = 100;
+// The most input events take_waiting_keys reads at once.
+constexpr DWORD kEventsTaken = 128;
 
 struct ConsoleState {
   bool started = false;
@@ -29,6 +34,9 @@ struct ConsoleState {
   bool input_is_console = false;
   PendingInput pending;
   bool end_of_input = false;
+  // Key presses taken out of the input queue by take_waiting_keys and not
+  // wanted there: they come before the queue's own.
+  std::deque<Text> kept_keys;
 };
 
 ConsoleState console;
@@ -80,6 +88,7 @@ ConsoleEvent event_of(const INPUT_RECORD& record) {
 // no key press, until a key press is first in it (its value is returned and
 // the event stays queued) or the queue is empty ("").
 Text first_waiting_key() {
+  if (!console.kept_keys.empty()) return console.kept_keys.front();
   if (!has_keyboard()) return "";
   for (;;) {
     INPUT_RECORD record;
@@ -197,6 +206,11 @@ int32_t key_waiting() {
 }
 
 Text read_key() {
+  if (!console.kept_keys.empty()) {
+    Text key = console.kept_keys.front();
+    console.kept_keys.pop_front();
+    return key;
+  }
   Text key = first_waiting_key();
   if (key.empty()) return key;
   INPUT_RECORD record;
@@ -216,7 +230,34 @@ Text wait_key() {
 }
 
 void flush_keys() {
+  console.kept_keys.clear();
   if (console.input_is_console) FlushConsoleInputBuffer(console.standard_input);
+}
+
+Text take_waiting_keys(const Text& wanted) {
+  Text taken;
+  if (!has_keyboard()) return taken;
+  // The events at the head of the queue now (a peek, which also has the
+  // console take in what was typed), read out: what is not wanted is kept as
+  // key values, in order, for the later reads (the events that are no key
+  // press would be passed over by them anyway). More events than these wait
+  // for the next call.
+  std::vector<INPUT_RECORD> records(kEventsTaken);
+  DWORD count = 0;
+  if (!keyboard_call(PeekConsoleInputA(console.keyboard, records.data(), kEventsTaken, &count)) ||
+      count == 0 ||
+      !keyboard_call(ReadConsoleInputA(console.keyboard, records.data(), count, &count))) {
+    return taken;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    Text key = console_event_key(event_of(records[i]));
+    if (key.size() == 1 && wanted.find(key[0]) != Text::npos) {
+      taken += key;
+    } else if (!key.empty()) {
+      console.kept_keys.push_back(key);
+    }
+  }
+  return taken;
 }
 
 int32_t cursor_row() {

@@ -6,6 +6,7 @@
 #include "extract/extension_headers.h"
 #include "extract/header.h"
 #include "extract/member_output.h"
+#include "extract/stop_keys.h"
 #include "extract/unsafe_name.h"
 #include "fileio/compression_format.h"
 #include "fileio/file_access.h"
@@ -13,9 +14,6 @@
 #include "text/string_ops.h"
 
 namespace {
-
-constexpr int32_t kEscKey = 27;
-constexpr int32_t kEscPressesToAbort = 3;
 
 bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
@@ -50,21 +48,22 @@ bool walk_goes_on() {
   return at_end(kArchiveFile) == 0 && !read_failed(kArchiveFile);
 }
 
+ExtractionOutcome abort_walk() {
+  close_file(kArchiveFile);
+  print_line("Aborted");
+  return ExtractionOutcome::aborted;
+}
+
 }  // namespace
 
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
-  int32_t esc_count = 0;
+  StopKeys keys;
   // What the extension headers read so far say of the next member.
   Extensions pending;
   bool header_seen = false;
   bool error_written = false;
   while (walk_goes_on()) {
-    if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
-        ++esc_count == kEscPressesToAbort) {
-      close_file(kArchiveFile);
-      print_line("Aborted");
-      return ExtractionOutcome::aborted;
-    }
+    if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk();
     const Text block = read_block(kArchiveFile, kBlockSize);
     // A failed read gives an empty block, which is not an empty header.
     if (read_failed(kArchiveFile)) break;
@@ -120,7 +119,8 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       pass_over(member, "Skip (unsafe name): ");
       continue;
     }
-    error_written |= output_member(member, outdir);
+    error_written |= output_member(member, outdir, keys);
+    if (stop_requested(keys)) return abort_walk();
   }
   // A failed read or move ends the walk, with one line.
   if (read_failed(kArchiveFile)) {

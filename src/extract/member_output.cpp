@@ -60,14 +60,17 @@ int64_t copy_pieces(const SparseMap& map, int64_t blocks, CopyProgress& progress
       break;
     }
   }
-  // Past the padding after the last piece, or the pieces not copied.
-  if (!read_failed(kArchiveFile)) set_position(kArchiveFile, data_start + kBlockSize * blocks);
+  // Past the padding after the last piece, or the pieces not copied (not
+  // once the keys have stopped the run: nothing more is read then).
+  if (!read_failed(kArchiveFile) && !progress.stopped) {
+    set_position(kArchiveFile, data_start + kBlockSize * blocks);
+  }
   set_position(kOutputFile, map.real_size + 1);
   return written;
 }
 
 // True when an ERROR line was written.
-bool output_regular_file(const Member& member, const Text& outdir) {
+bool output_regular_file(const Member& member, const Text& outdir, StopKeys& keys) {
   // A sparse member's map, when it begins the data, is read first: the
   // member's line shows the file's real size.
   int64_t blocks = member.block_count;
@@ -108,7 +111,7 @@ bool output_regular_file(const Member& member, const Text& outdir) {
   // The data is read even when the file could not be opened, so that the
   // walk stays on the archive's block boundaries.
   CopyProgress progress;
-  const CopyHook hook = follow_copy(progress, size);
+  const CopyHook hook = follow_copy(progress, size, keys);
   const int64_t copied = map != nullptr
                              ? copy_pieces(*map, blocks, progress, hook)
                              : copy_blocks(kArchiveFile, kOutputFile, blocks, member.size, hook);
@@ -170,8 +173,8 @@ void pass_blocks(int64_t blocks) {
   set_position(kArchiveFile, get_position(kArchiveFile) + kBlockSize * blocks);
 }
 
-bool output_member(const Member& member, const Text& outdir) {
-  if (member.type == kTypeRegular) return output_regular_file(member, outdir);
+bool output_member(const Member& member, const Text& outdir, StopKeys& keys) {
+  if (member.type == kTypeRegular) return output_regular_file(member, outdir, keys);
   bool error_written = false;
   if (member.type == kTypeDirectory) {
     error_written = output_directory(member, outdir);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "extract/header.h"
+#include "extract/stop_keys.h"
 #include "text/text.h"
 
 // The destination of `name` under `outdir` (which ends in the separator):
@@ -13,10 +14,12 @@ Text map_member_path(const Text& outdir, const Text& name, bool directory);
 // Writes `member` under `outdir`, reading its data from the archive (file
 // number 1), positioned right after the member's header block: a regular
 // file is copied (a sparse one piece by piece, with holes between), a
-// directory made. The archive is left after the member's data. True when an
-// ERROR line was written for it (the warning block of a type that is not
-// extracted does not count: leaving it out is the design, and it is said).
-bool output_member(const Member& member, const Text& outdir);
+// directory made. The archive is left after the member's data, unless the
+// keys stopped the run during the copy (`keys`, looked at between pieces).
+// True when an ERROR line was written for it (the warning block of a type
+// that is not extracted does not count: leaving it out is the design, and it
+// is said).
+bool output_member(const Member& member, const Text& outdir, StopKeys& keys);
 
 // Moves the archive past `blocks` data blocks without reading them (a large
 // move costs no read). When the move is refused, the archive's read fails.

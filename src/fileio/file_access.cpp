@@ -23,8 +23,10 @@ constexpr int64_t kBlockSize = 512;
 // memory a copy needs whatever the member's size.
 constexpr int64_t kCopyPiece = 1 << 20;
 // The largest piece copied inside the system at once (no memory of ours is
-// used for it); between pieces the copy reports its progress.
-constexpr int64_t kKernelPiece = int64_t{64} << 20;
+// used for it); between pieces the copy reports its progress and can be
+// stopped, so a piece takes at most about half a second even on a disk that
+// writes 16 MB a second.
+constexpr int64_t kKernelPiece = int64_t{8} << 20;
 
 // Reads of a binary disk file go through a read-ahead buffer, so that the
 // headers and small members of an archive cost one system read for many.
@@ -422,8 +424,10 @@ int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHo
   copy.in_system = copy.target != nullptr && source->stream == nullptr;
   const int64_t start = source->position;
   while (copy.unread > 0 && (copy.system_piece() || copy.memory_piece())) {
-    if (hook.report != nullptr && copy.unread > 0)
-      hook.report(hook.context, source->position - start);
+    if (hook.report != nullptr && copy.unread > 0 &&
+        !hook.report(hook.context, source->position - start)) {
+      break;
+    }
   }
   copy.finish_hole();
   return copy.written;
