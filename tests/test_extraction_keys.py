@@ -125,7 +125,7 @@ class EscAbort(TempDirTest):
         socket = "holvex-keys-" + uuid.uuid4().hex[:12]
         tmux = ["tmux", "-f", "/dev/null", "-L", socket]
         argv = command("holvex", host_path(self.archive), host_path(out))
-        script = shlex.join(argv) + "; echo; echo HOLVEX-EXIT=$?; exec sleep 600"
+        script = shlex.join(argv) + "; code=$?; echo; echo HOLVEX-EXIT=$code; exec sleep 600"
         subprocess.run(tmux + ["new-session", "-d", "-x", "200", "-y", "60", "sh", "-c", script],
                        env=ENV, check=True)
         self.addCleanup(subprocess.run, tmux + ["kill-server"], capture_output=True)
