@@ -212,17 +212,6 @@ class Keys(harness.TempDirTest):
         wait_done(self.result)
         self.assertEqual(values(self.result, "key"), [b"a", b"b"])
 
-    def test_taking_keys_leaves_the_others_waiting(self):
-        # As during a copy: Ctrl+C and Esc are taken (the Esc only once it is
-        # known to be no key's sequence), every other key stays for the later
-        # reads, in its order, a key's sequence whole.
-        pty = self.session("take:031b,2", "keys:4", "waiting")
-        pty.send(b"a\x1bOPb\x03c\x1b")
-        wait_done(self.result)
-        self.assertEqual(values(self.result, "taken"), [b"\x03\x1b"])
-        self.assertEqual(values(self.result, "key"), [b"a", scan(59), b"b", b"c"])
-        self.assertEqual(values(self.result, "waiting"), ["0"])
-
     def test_flush_discards_keys_already_seen(self):
         pty = self.session("until-key", "flush", "key")
         pty.send(b"qz\x1b[A\x1b")

@@ -3,7 +3,6 @@ banner, the usage text, the path checks, the options and a complete run,
 byte for byte with CR LF, and the exit code that tells how the run went."""
 
 import fcntl
-import gzip
 import os
 import stat
 import subprocess
@@ -194,43 +193,6 @@ class ProgramTest(harness.TempDirTest):
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
-
-    def test_exit_status_tells_how_the_run_went(self):
-        # 0: completed with no ERROR line; 1: an ERROR line, a refused path;
-        # 2: the usage text. A link's warning block is the design, said: 0.
-        linked = self.path("linked.tar")
-        harness.python_tar(linked, [("link", b"a.txt", tarfile.SYMTYPE),
-                                    ("a.txt", A_TXT, tarfile.REGTYPE)])
-        not_tar = self.path("notes.txt")
-        with open(not_tar, "wb") as f:
-            f.write(b"plain text, no archive\n" * 40)
-        cut_gz = self.path("cut.tar.gz")
-        with open(self.archive, "rb") as f:
-            packed = gzip.compress(f.read())
-        with open(cut_gz, "wb") as f:
-            f.write(packed[:len(packed) - 12])
-        blocked = self.path("blocked")
-        os.mkdir(blocked)
-        open(os.path.join(blocked, "docs"), "wb").close()
-        archive, out = host_path(self.archive), host_path(self.out)
-        cases = [
-            # (case, arguments, exit code, a line the output holds)
-            ("completed", [archive, out, "only=nothing/"], 0, b"Skip: docs/a.txt"),
-            ("a link's warning", [host_path(linked), out], 0, b"ERROR: Type problem!"),
-            ("unknown option", [archive, out, "Only=x"], 0, b"Create directory: " +
-             native(self.out) + SEP.encode() + b"docs"),
-            ("a file cannot be created", [archive, host_path(blocked)], 1,
-             b"ERROR: Cannot create this file"),
-            ("not a tar archive", [host_path(not_tar), out], 1, b"ERROR: Not a tar archive"),
-            ("archive cut short", [host_path(cut_gz), out], 1, b"ERROR: Cannot read the archive"),
-            ("input not found", [host_path(self.path("none.tar")), out], 1,
-             b"Input file not found ('" + native(self.path("none.tar")) + b"')"),
-            ("outdir not right", [archive, "out" + SEP], 1, b"Output directory does not look right"),
-            ("usage text", [archive], 2, USAGE[0]),
-        ]
-        for case, args, code, line in cases:
-            with self.subTest(case):
-                self.assertIn(line, lines(self.holvex(*args, code=code)))
 
     def test_read_only_archive_is_extracted(self):
         os.chmod(self.archive, stat.S_IRUSR)
