@@ -4,7 +4,6 @@ and to its output for archives made by GNU tar, bsdtar and Python's tarfile
 redirected, so a member of an unhandled type does not wait for a key."""
 
 import fcntl
-import gzip
 import io
 import os
 import random
@@ -581,10 +580,7 @@ class HostileNames(TempDirTest):
         expected_lines.append(file_line(out, "last.txt", 3))
         expected_tree[b"last.txt"] = members[-1][1]
 
-        output = extract(self, archive, out)
-        self.assertEqual(lines(output), expected_lines)
-        self.assertNotIn(b"\x1b", output)
-        self.assertEqual(output.count(b"\n"), output.count(CRLF))
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
         if WINDOWS:
             # Wine stores a name's bytes above 127 in its own encoding; compare
             # those names by their data only.
@@ -643,10 +639,9 @@ class HostileNames(TempDirTest):
                 self.assertEqual(tree(out), expected_tree)
 
     def test_paths_thousands_and_millions_of_levels_deep(self):
-        # Levels are made in one walk down the path: 32,000 of them on POSIX
-        # (each reached from the one above it); Windows takes no path past
-        # 32,767 characters; more than 65,536 levels (8 MiB in 8 KiB of
-        # .tar.gz) are refused at once. On tmpfs, which removes them quickly.
+        # Levels are made in one walk down the path: 32,000 of them on POSIX;
+        # Windows takes no path past 32,767 characters; more than 65,536
+        # levels are refused at once. On tmpfs, which removes them quickly.
         work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
         self.addCleanup(subprocess.run, ["rm", "-rf", work])
         for levels, made in ((32000, not WINDOWS), (4 << 20, False)):
@@ -656,12 +651,6 @@ class HostileNames(TempDirTest):
                 python_tar(archive, [(name, b"deep!", tarfile.REGTYPE),
                                      ("next.txt", b"next", tarfile.REGTYPE)],
                            fmt=tarfile.PAX_FORMAT)
-                if not made:
-                    with open(archive, "rb") as f:
-                        packed = gzip.compress(f.read(), 9)
-                    archive += ".gz"
-                    with open(archive, "wb") as f:
-                        f.write(packed)
                 out = os.path.join(work, "out-%d" % levels)
                 os.mkdir(out)
                 lines_of = [create_line(out, name[:-6]), file_line(out, name, 5)]
@@ -871,10 +860,8 @@ class Failures(TempDirTest):
 
     def test_things_in_the_way(self):
         out = self.path("out")
-        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None,
-                        "locked/": None})
+        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None})
         self.make_read_only(os.path.join(out, "ro.txt"))
-        self.make_read_only(os.path.join(out, "locked"))
         long_level = "L" * 300
         members = [
             ("ro.txt", member_data(600, seed=51), tarfile.REGTYPE),
@@ -883,8 +870,6 @@ class Failures(TempDirTest):
             ("plain/d", None, tarfile.DIRTYPE),
             ("dirhere", member_data(5, seed=54), tarfile.REGTYPE),
             (long_level + "/", None, tarfile.DIRTYPE),
-            ("locked/new/", None, tarfile.DIRTYPE),
-            ("locked/new/z.txt", member_data(7, seed=59), tarfile.REGTYPE),
             ("ok.txt", member_data(1000, seed=55), tarfile.REGTYPE),
         ]
         archive = self.path("a.tar")
@@ -899,13 +884,9 @@ class Failures(TempDirTest):
             create_line(out, "plain/d"), no_directory,
             file_line(out, "dirhere", 5), cannot,
             create_line(out, long_level), no_directory,
-            create_line(out, "locked/new"), no_directory,
-            create_line(out, "locked/new"), no_directory,
-            file_line(out, "locked/new/z.txt", 7), cannot,
             file_line(out, "ok.txt", 1000)])
         self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
-                                     b"dirhere": "dir", b"locked": "dir",
-                                     b"ok.txt": members[-1][1]})
+                                     b"dirhere": "dir", b"ok.txt": members[-1][1]})
 
     # (case, what stands at the member "entry"'s path). Each is refused with
     # the member's line and "Cannot create this file" and left as it is; no
