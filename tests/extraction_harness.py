@@ -8,7 +8,7 @@ import random
 import stat
 import subprocess
 
-from harness import BANNER, CRLF, SEP, WINDOWS, host_path, lines, run, shown
+from harness import BANNER, CRLF, SEP, WINDOWS, escaped, host_path, lines, run
 
 SUPPORT_LINE = b"Contact me at https://holvex.example/support and I'll add support."
 
@@ -26,12 +26,12 @@ def out_path(out_dir, name=""):
     """The path holvex shows for `name` (text or bytes, "/"-separated) under
     `out_dir`: the name's own bytes, with the platform's separator and its
     control characters escaped."""
-    base = shown(host_path(out_dir).encode())
+    base = escaped(host_path(out_dir).encode())
     if isinstance(name, str):
         name = name.encode("utf-8", "surrogateescape")
     if not name:
         return base
-    return base + SEP.encode() + shown(name.replace(b"/", SEP.encode()))
+    return base + SEP.encode() + escaped(name.replace(b"/", SEP.encode()))
 
 
 def grouped(count):

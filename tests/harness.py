@@ -89,7 +89,7 @@ def fault_env(**settings):
     return env
 
 
-def shown(name):
+def escaped(name):
     """A name or path (bytes) as the lines show it: each control byte, and
     each C1 control in UTF-8 (C2 80 to C2 9F), as "\\x" and two hex digits."""
     return re.sub(rb"[\x00-\x1f\x7f]|\xc2[\x80-\x9f]",

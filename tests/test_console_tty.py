@@ -311,7 +311,7 @@ class CursorQuery(harness.TempDirTest):
             wait_done(self.result)
             terminal_output = pty.final_output()
         with open(out_path, "rb") as f:
-            self.assertEqual(f.read(), b"abc\x1bA\r\n")
+            self.assertEqual(f.read(), b"abc\\x1bA\r\n")
         self.assertEqual(terminal_output, b"\x1b[6n\r")
 
     def test_moves(self):
