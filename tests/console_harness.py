@@ -56,7 +56,7 @@ def records(result_file):
     out = []
     for line in text.splitlines():
         name, _, value = line.partition(" ")
-        if name in ("line", "key", "readkey"):
+        if name in ("line", "key", "readkey", "taken"):
             out.append((name, bytes.fromhex(value)))
         else:
             out.append((name, value))

@@ -15,6 +15,7 @@
 //   readkey       read_key()       -> "readkey HEX"
 //   waiting       key_waiting()    -> "waiting -1|0"
 //   until-key     polls key_waiting() until a key waits -> "waiting -1"
+//   take:HEX,N    take_waiting_keys(bytes) until N keys are taken -> "taken HEX"
 //   flush         flush_keys()     -> "flushed"
 //   row           cursor_row()     -> "row N"
 //   move:C,R      move_cursor(C, R) -> "moved"
@@ -33,6 +34,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/printable.h"
 #include "console/progress_row.h"
 
 namespace {
@@ -104,6 +106,17 @@ void run_step(const std::string& step) {
     const auto give_up = std::chrono::steady_clock::now() + kLongestWait;
     while (key_waiting() == 0 && std::chrono::steady_clock::now() < give_up) pause_briefly();
     record("waiting " + std::to_string(key_waiting()));
+  } else if (name == "take") {
+    const size_t comma = argument.find(',');
+    const Text wanted = unhex(argument.substr(0, comma));
+    const size_t count = static_cast<size_t>(std::atoi(argument.substr(comma + 1).c_str()));
+    const auto give_up = std::chrono::steady_clock::now() + kLongestWait;
+    Text taken;
+    while (taken.size() < count && std::chrono::steady_clock::now() < give_up) {
+      taken += take_waiting_keys(wanted);
+      pause_briefly();
+    }
+    record("taken " + hex(taken));
   } else if (name == "flush") {
     flush_keys();
     record("flushed");

@@ -8,7 +8,7 @@ import random
 import stat
 import subprocess
 
-from harness import BANNER, CRLF, SEP, WINDOWS, host_path, lines, run, shown
+from harness import BANNER, CRLF, SEP, WINDOWS, escaped, host_path, lines, run, shown
 
 SUPPORT_LINE = b"Contact me at https://holvex.example/support and I'll add support."
 
@@ -24,12 +24,14 @@ def member_data(size, seed):
 
 def out_path(out_dir, name=""):
     """The path holvex shows for `name` (text or bytes, "/"-separated) under
-    `out_dir`: the name as shown (its own bytes on POSIX, UTF-8 on Windows),
-    with the platform's separator."""
-    base = host_path(out_dir).encode()
+    `out_dir`: the name's bytes with the platform's separator, its control
+    characters escaped, as shown (its own bytes on POSIX, UTF-8 on Windows)."""
+    base = shown(escaped(host_path(out_dir).encode()))
+    if isinstance(name, str):
+        name = name.encode("utf-8", "surrogateescape")
     if not name:
         return base
-    return base + SEP.encode() + shown(name).replace(b"/", SEP.encode())
+    return base + SEP.encode() + shown(escaped(name.replace(b"/", SEP.encode())))
 
 
 def grouped(count):
@@ -42,14 +44,23 @@ def file_line(out, name, size):
     return out_path(out, name) + b" (" + grouped(size) + b" bytes)"
 
 
+def exit_code_of(output):
+    """The exit code a run with this output must end with: 1 when it wrote an
+    ERROR line (the warning block of a link or device does not count), else 0."""
+    errors = [line for line in lines(output)
+              if line.startswith(b"ERROR: ") and line != b"ERROR: Type problem!"]
+    return 1 if errors else 0
+
+
 def extract(test, archive, out_dir, *options, out_arg=None, env=None, stdin=b""):
     """Runs holvex on `archive` into `out_dir` with redirected input (`stdin`)
-    and output (and `env` added to its environment); checks the exit code,
-    that nothing went to standard error (POSIX; Wine may talk there itself)
-    and the banner; returns the bytes written after the banner."""
+    and output (and `env` added to its environment); checks that the exit
+    code tells whether an ERROR line was written, that nothing went to
+    standard error (POSIX; Wine may talk there itself) and the banner;
+    returns the bytes written after the banner."""
     out_arg = host_path(out_dir) if out_arg is None else out_arg
     result = run("holvex", host_path(archive), out_arg, *options, env=env, stdin=stdin)
-    test.assertEqual(result.returncode, 0, result)
+    test.assertEqual(result.returncode, exit_code_of(result.stdout), result)
     if not WINDOWS:
         test.assertEqual(result.stderr, b"")
     banner = CRLF.join(BANNER) + CRLF

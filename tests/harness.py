@@ -102,6 +102,13 @@ def fault_env(**settings):
     return env
 
 
+def escaped(name):
+    """A name or path (bytes) as the lines show it: each control byte, and
+    each C1 control in UTF-8 (C2 80 to C2 9F), as "\\x" and two hex digits."""
+    return re.sub(rb"[\x00-\x1f\x7f]|\xc2[\x80-\x9f]",
+                  lambda m: b"".join(b"\\x%02x" % c for c in m.group()), name)
+
+
 def lines(output):
     """Output bytes split at CR LF; the text after the last line end is kept
     as a last element only when it is not empty."""

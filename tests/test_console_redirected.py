@@ -131,7 +131,7 @@ class RedirectedOutput(harness.TempDirTest):
         result = self.path("result.txt")
         steps = ["say:Name?", "end", "say:prompt: ", "line", "say:next", "end", "say:",
                  "row", "move:1,0", "move:3,3", "move:0,0", "say:a b", "end", "end",
-                 "show:01411b7f80", "end"]
+                 "show:0a01411b7f80c29b", "end"]
         with open(self.path("in"), "rb") as stdin, open(self.path("out"), "wb") as out, \
                 open(self.path("err"), "wb") as err:
             subprocess.run(probe_command(result, *steps), stdin=stdin, stdout=out, stderr=err,
@@ -141,7 +141,7 @@ class RedirectedOutput(harness.TempDirTest):
         # text of the code page ("\u20ac" in 1252).
         with open(self.path("out"), "rb") as f:
             self.assertEqual(f.read(), b"Name?\r\nprompt: next\r\na b\r\n\r\n" +
-                             harness.shown(b"\x01A\x1b\x7f\x80") + b"\r\n")
+                             harness.shown(b"\\x0a\\x01A\\x1b\\x7f\x80\\xc2\\x9b") + b"\r\n")
         with open(self.path("err"), "rb") as f:
             self.assertEqual(f.read(), b"", "nothing goes to standard error")
         self.assertEqual(values(result, "line"), [b"answer"])

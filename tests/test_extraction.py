@@ -13,6 +13,7 @@ import socket
 import stat
 import subprocess
 import tarfile
+import tempfile
 import time
 import zlib
 
@@ -507,7 +508,9 @@ class HostileNames(TempDirTest):
     ones. Nothing may appear outside the output directory."""
 
     # (name, type, extracted as (POSIX), extracted as (Windows)); "unsafe"
-    # means the member is passed over with "Skip (unsafe name): ".
+    # means the member is passed over with "Skip (unsafe name): ", "cannot"
+    # that its line is followed by "ERROR: Cannot create this file". Control
+    # characters are made exactly and shown escaped in the lines.
     CASES = [
         ("../x", "file", "unsafe", "unsafe"),
         ("a/../../x", "file", "unsafe", "unsafe"),
@@ -537,6 +540,10 @@ class HostileNames(TempDirTest):
         ("lpt\udcb3", "file", "lpt\udcb3", "unsafe"),
         ("CONIN$", "file", "CONIN$", "unsafe"),
         ("conout$.txt", "file", "conout$.txt", "unsafe"),
+        ("line\nbreak.txt", "file", "line\nbreak.txt", "cannot"),
+        ("\x1b[2J\x1b[Hclear\rover.txt", "file", "\x1b[2J\x1b[Hclear\rover.txt", "cannot"),
+        ("tab\tdel\x7f/", "dir", "tab\tdel\x7f", "cannot"),
+        ("csi\u009b2J.txt", "file", "csi\u009b2J.txt", "csi\u009b2J.txt"),
     ]
 
     def test_hostile_and_odd_names(self):
@@ -560,9 +567,17 @@ class HostileNames(TempDirTest):
                 expected_lines.append(b"Skip (unsafe name): " + shown(raw))
                 continue
             if kind == "dir":
+                if target == "cannot":
+                    expected_lines += [b"Create directory: " + out_path(out, name.rstrip("/")),
+                                       b"ERROR: Cannot create this directory"]
+                    continue
                 expected_lines.append(b"Create directory: " + out_path(out, target))
                 if target:
                     expected_tree[fs_name(target)] = "dir"
+                continue
+            if target == "cannot":
+                expected_lines += [file_line(out, name, len(data)),
+                                   b"ERROR: Cannot create this file"]
                 continue
             parent = target.rpartition("/")[0]
             if parent and parent != "." and fs_name(parent) not in expected_tree:
@@ -622,6 +637,31 @@ class HostileNames(TempDirTest):
                 self.assertEqual(walk_lines(self, archive, out), expected_lines)
                 self.assertEqual(tree(out), expected_tree)
 
+    def test_paths_thousands_and_millions_of_levels_deep(self):
+        # Levels are made in one walk down the path: 32,000 of them on POSIX;
+        # Windows takes no path past 32,767 characters; more than 65,536
+        # levels are refused at once. On tmpfs, which removes them quickly.
+        work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.addCleanup(subprocess.run, ["rm", "-rf", work])
+        for levels, made in ((32000, not WINDOWS), (4 << 20, False)):
+            with self.subTest(levels=levels):
+                name = "d/" * levels + "f.txt"
+                archive = os.path.join(work, "deep-%d.tar" % levels)
+                python_tar(archive, [(name, b"deep!", tarfile.REGTYPE),
+                                     ("next.txt", b"next", tarfile.REGTYPE)],
+                           fmt=tarfile.PAX_FORMAT)
+                out = os.path.join(work, "out-%d" % levels)
+                os.mkdir(out)
+                lines_of = [create_line(out, name[:-6]), file_line(out, name, 5)]
+                if not made:
+                    lines_of[1:1] = [b"ERROR: Cannot create this directory"]
+                    lines_of.append(b"ERROR: Cannot create this file")
+                self.assertEqual(walk_lines(self, archive, out),
+                                 lines_of + [file_line(out, "next.txt", 4)])
+                found = subprocess.run(["find", out, "-name", "f.txt", "-size", "5c"],
+                                       capture_output=True, check=True).stdout
+                self.assertEqual(found.count(b"\n"), 1 if made else 0)
+
     def test_long_member_names_reach_their_paths(self):
         # Full names from pax headers: member paths of 300 and 1,000
         # characters are made under their exact names; a name with a
@@ -651,6 +691,19 @@ class HostileNames(TempDirTest):
                 expected_tree[name.encode()] = data
         self.assertEqual(walk_lines(self, archive, out), expected_lines)
         self.assertEqual(tree(out), expected_tree)
+
+    def test_names_with_windows_wildcards_and_reserved_characters(self):
+        # On POSIX a name cannot hold only NUL and "/": a web mirror's names
+        # are made exactly. Windows refuses each with its error line.
+        members = [("why?.txt", b"1"), ("star*.log", b"22"), ("page.php?id=1/", None),
+                   ("page.php?id=1/index.html", b"333"), ('q"<>|.txt', b"4444")]
+        archive = self.path("web.tar")
+        make_archive("gnu_tar", archive, self.path("src"), members)
+        out = self.path("out")
+        os.mkdir(out)
+        errors = [line for line in walk_lines(self, archive, out) if line.startswith(b"ERROR")]
+        made = {name.rstrip("/").encode(): data or "dir" for name, data in members}
+        self.assertEqual((len(errors), tree(out)), (6, {}) if WINDOWS else (0, made))
 
     def test_a_nul_byte_inside_a_name(self):
         # A name field ends at its first NUL, as writers end it; a pax path
@@ -683,18 +736,19 @@ class NothingWrittenThroughLinks(TempDirTest):
 
     # (case, what is present below out/ (name -> ("symlink", target) /
     # ("hardlink", outside name) / "dir" / bytes), the archive's members,
-    # the refused ones; "archive" is where the archive lies: beside out/ or
-    # in it as its own member "b.tar", read with flock failing.)
+    # the refused ones (a directory: "Cannot create this directory");
+    # "archive" is where the archive lies: beside out/ or in it as its own
+    # member "b.tar", read with flock failing.)
     CASES = [
         ("link to a directory outside", {"link": ("symlink", "../outside/dir")},
-         ["link/sub/", "link/x.txt"], ["link/x.txt"]),
+         ["link/sub/", "link/x.txt"], ["link/sub/", "link/x.txt"]),
         ("link to a file outside", {"f.txt": ("symlink", "../outside/victim.txt")},
          ["f.txt"], ["f.txt"]),
         ("dangling link", {"dl": ("symlink", "../outside/new.txt")}, ["dl"], ["dl"]),
         ("second hard link", {"h.txt": ("hardlink", "victim.txt")}, ["h.txt"], ["h.txt"]),
         ("link inside pointing inside", {"sub/": "dir", "sub/kept.txt": b"kept",
                                          "in": ("symlink", "sub")},
-         ["in/y.txt", "in/"], ["in/y.txt"]),
+         ["in/y.txt", "in/"], ["in/y.txt", "in/"]),
         ("archive as its own member, locks failing", {}, ["b.tar", "archive"], ["b.tar"]),
     ]
 
@@ -742,6 +796,8 @@ class NothingWrittenThroughLinks(TempDirTest):
                 for name, data, _ in members:
                     if data is None:
                         expected_lines.append(create_line(out, name.rstrip("/")))
+                        if name in refused:
+                            expected_lines.append(b"ERROR: Cannot create this directory")
                         continue
                     expected_lines.append(file_line(out, name, len(data)))
                     if name in refused:
@@ -808,23 +864,28 @@ class Failures(TempDirTest):
         out = self.path("out")
         make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None})
         self.make_read_only(os.path.join(out, "ro.txt"))
+        long_level = "L" * 300
         members = [
             ("ro.txt", member_data(600, seed=51), tarfile.REGTYPE),
             ("plain/x.txt", member_data(700, seed=52), tarfile.REGTYPE),
             ("plain/sub/y.txt", member_data(10, seed=53), tarfile.REGTYPE),
             ("plain/d", None, tarfile.DIRTYPE),
             ("dirhere", member_data(5, seed=54), tarfile.REGTYPE),
+            (long_level + "/", None, tarfile.DIRTYPE),
             ("ok.txt", member_data(1000, seed=55), tarfile.REGTYPE),
         ]
         archive = self.path("a.tar")
         python_tar(archive, members)
         cannot = b"ERROR: Cannot create this file"
+        no_directory = b"ERROR: Cannot create this directory"
         self.assertEqual(walk_lines(self, archive, out), [
             file_line(out, "ro.txt", 600), cannot,
             file_line(out, "plain/x.txt", 700), cannot,
-            create_line(out, "plain/sub"), file_line(out, "plain/sub/y.txt", 10), cannot,
-            create_line(out, "plain/d"),
+            create_line(out, "plain/sub"), no_directory,
+            file_line(out, "plain/sub/y.txt", 10), cannot,
+            create_line(out, "plain/d"), no_directory,
             file_line(out, "dirhere", 5), cannot,
+            create_line(out, long_level), no_directory,
             file_line(out, "ok.txt", 1000)])
         self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
                                      b"dirhere": "dir", b"ok.txt": members[-1][1]})

@@ -1,9 +1,11 @@
 """The whole program at a real terminal (tmux, which answers cursor
 position queries like any terminal emulator; the Windows build runs under
 Wine inside it): fresh-console mode with its prompts and final pause, the
-failure exit's wait, the empty first answer, and the Esc abort."""
+failure exit's wait, the empty first answer, the Esc abort and the keys that
+stop a long copy."""
 
 import os
+import random
 import re
 import shlex
 import shutil
@@ -14,6 +16,7 @@ import time
 import harness
 from console_harness import TmuxTerminal, shell_line, wait_until
 from harness import BANNER, SEP, WINDOWS, host_path
+from test_program import USAGE
 
 DATA = bytes(range(256)) * 4
 
@@ -140,7 +143,7 @@ class FreshConsoleTest(harness.TempDirTest):
         ])
         self.assert_still_waiting(terminal)
         terminal.keys("x")
-        self.wait_for(terminal, "EXIT=0")
+        self.wait_for(terminal, "EXIT=1")
 
     def test_failure_exit_takes_a_key_typed_ahead(self):
         missing = host_path(self.path("missing.tar"))
@@ -152,11 +155,11 @@ class FreshConsoleTest(harness.TempDirTest):
         terminal.keys("Enter")
         terminal.type_text(host_path(self.out))
         terminal.keys("Enter", "z")
-        rows = self.wait_for(terminal, "EXIT=0")
+        rows = self.wait_for(terminal, "EXIT=1")
         self.assertEqual(self.rows_from(rows, "")[-3:], [
             "Input file not found ('" + missing + "')",
             "Press a key to exit.",
-            "EXIT=0",
+            "EXIT=1",
         ])
 
     def test_empty_second_answer_does_not_look_right(self):
@@ -172,7 +175,7 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(self.rows_from(rows, "Output directory does not look right"),
                          ["Output directory does not look right", "Press a key to exit."])
         terminal.keys("Enter")
-        self.wait_for(terminal, "EXIT=0")
+        self.wait_for(terminal, "EXIT=1")
         self.assertEqual(os.listdir(self.out), [])
 
     def test_output_directory_checks_in_a_fresh_console(self):
@@ -188,7 +191,7 @@ class FreshConsoleTest(harness.TempDirTest):
                 self.assertEqual(self.rows_from(rows, message), [message, "Press a key to exit."])
                 self.assert_still_waiting(terminal)
                 terminal.keys("Enter")
-                self.wait_for(terminal, "EXIT=0")
+                self.wait_for(terminal, "EXIT=1")
 
     def test_pending_keys_are_discarded_before_the_final_pause(self):
         # A symbolic link waits for a key; the keys typed with it stay pending
@@ -242,9 +245,9 @@ class FreshConsoleTest(harness.TempDirTest):
         # The first key ends the link's wait; the three Esc presses are then
         # taken one per round, and the third stops the walk.
         terminal.keys("k", "Escape", "Escape", "Escape")
-        rows = self.wait_for(terminal, "EXIT=0")
+        rows = self.wait_for(terminal, "EXIT=1")
         body = self.rows_from(rows, "Holvex")
-        self.assertEqual(body[-2:], ["Aborted", "EXIT=0"])
+        self.assertEqual(body[-2:], ["Aborted", "EXIT=1"])
         self.assertNotIn("We're all done!", body)
         # Two rounds read a member each before the third Esc.
         self.assertEqual(sorted(os.listdir(self.out)), ["f00.txt", "f01.txt"])
@@ -288,47 +291,78 @@ class FreshConsoleTest(harness.TempDirTest):
                          b"".join(line + harness.CRLF for line in BANNER) +
                          b"".join(line.encode() + harness.CRLF for line in lines))
 
-    def test_redirected_output_never_waits_at_a_link(self):
-        # Started from a terminal with its output going to a file (its input
-        # the terminal, or nothing): nobody would see a key prompt, so the
-        # links' warning blocks end with their support line, no key is
-        # awaited, and every member's line starts a line of its own.
+    def test_keys_stop_a_long_copy(self):
+        # 4 GiB with no holes take seconds to copy: three Esc presses, or a
+        # Ctrl+C, typed once its line shows stop it. Wine's console gives an
+        # Esc its character when it comes twice, and never passes a Ctrl+C on.
+        archive = self.path("big.tar")
+        piece = random.Random(5).randbytes(1 << 20)
+        with open(archive, "wb") as f:
+            f.write(harness.raw_header(b"big.bin", 4 << 30))
+            for _ in range(4096):
+                f.write(piece)
+            f.write(harness.raw_header(b"after.txt", len(DATA)) + DATA + bytes(1024))
+        big = os.path.join(self.out, "big.bin")
+        big_line = host_path(big) + " (4,294,967,296 bytes)"
+        cases = [["Escape", "Escape"] * 3] if WINDOWS else [["Escape"] * 3, ["C-c"]]
+        for keys in cases:
+            with self.subTest(keys=keys):
+                terminal = self.start(host_path(archive), host_path(self.out))
+                self.wait_for(terminal, big_line)
+                if WINDOWS:
+                    terminal.set_terminal_option("-isig")
+                terminal.keys(*keys)
+                body = self.rows_from(self.wait_for(terminal, "EXIT="), big_line)
+                self.assertEqual(body[1:], ["ERROR: Incomplete file (%s of 4,294,967,296 bytes "
+                                            "written)" % format(os.path.getsize(big), ","),
+                                            "Aborted", "EXIT=1"])
+                self.assertEqual(os.listdir(self.out), ["big.bin"])
+                os.remove(big)
+                terminal.close()
+
+    def test_redirected_output_never_waits(self):
+        # Output going to a file (input the terminal, or nothing), also after
+        # the screen was cleared (and under Wine, whose console starts on row
+        # 1): no key prompt of a link, no final pause, no failure exit's pause.
         harness.python_tar(self.archive, [("sym", b"a.txt", tarfile.SYMTYPE),
                                           ("a.txt", DATA, tarfile.REGTYPE),
                                           ("hard", b"a.txt", tarfile.LNKTYPE),
                                           ("b.txt", DATA, tarfile.REGTYPE)])
         out = host_path(self.out).encode()
+        missing = host_path(self.path("missing.tar"))
 
         def warning(name, kind):
             return [name + b" (0 bytes)", b"ERROR: Type problem!", b"Unhandled: %d" % kind,
                     b"Contact me at https://holvex.example/support and I'll add support."]
 
-        expected = (BANNER + warning(b"sym", 2) + [out + SEP.encode() + b"a.txt (1,024 bytes)"] +
-                    warning(b"hard", 1) + [out + SEP.encode() + b"b.txt (1,024 bytes)"])
-        if WINDOWS:
-            # Wine gives the program a console of its own, whose cursor starts
-            # on row 1: the run ends with the fresh console's pause.
-            expected += [b"We're all done!", b"Press a key to exit"]
-        # Wine's console reads its keys from a terminal on standard input
-        # only: with nothing there, its final pause could never end.
-        for stdin in ("terminal",) if WINDOWS else ("terminal", "nothing"):
-            with self.subTest(stdin=stdin):
-                log = self.path("log-" + stdin)
+        walk = (warning(b"sym", 2) + [out + SEP.encode() + b"a.txt (1,024 bytes)"] +
+                warning(b"hard", 1) + [out + SEP.encode() + b"b.txt (1,024 bytes)"])
+        lines_before = "printf 'line\\nline\\n'"
+        cases = [
+            # (case, shell command before, archive, standard input, lines after
+            # the banner, exit code)
+            ("links", lines_before, host_path(self.archive), "terminal", walk, 0),
+            ("links, no input", lines_before, host_path(self.archive), "nothing", walk, 0),
+            ("links, screen cleared", "clear", host_path(self.archive), "terminal", walk, 0),
+            ("failure, screen cleared", "clear", missing, "terminal",
+             [b"Input file not found ('" + missing.encode() + b"')"], 1),
+            # No prompts that nobody would see: the usage text.
+            ("no outdir, screen cleared", "clear", missing, "terminal", USAGE, 2),
+        ]
+        for case, before, archive, stdin, expected, code in cases:
+            with self.subTest(case):
+                log = self.path("log-" + case.replace(" ", "-").replace(",", ""))
                 redirect = " >" + shlex.quote(log) + (" </dev/null" if stdin == "nothing" else "")
-                # Lines before it: not a fresh console (POSIX).
-                script = "printf 'line\\nline\\n'; %s%s; echo EXIT=$?" % (
-                    shell_line(harness.command("holvex", host_path(self.archive),
-                                               host_path(self.out))), redirect)
+                paths = [archive] if code == 2 else [archive, host_path(self.out)]
+                script = "%s; %s%s; echo EXIT=$?" % (
+                    before, shell_line(harness.command("holvex", *paths)), redirect)
                 terminal = TmuxTerminal(script, width=160, height=50)
                 self.addCleanup(terminal.close)
-                if WINDOWS:
-                    wait_until(lambda: b"Press a key to exit" in file_bytes(log),
-                               "the final pause in " + log)
-                    terminal.keys("Enter")
-                self.wait_for(terminal, "EXIT=0")
-                self.assertEqual(file_bytes(log), harness.CRLF.join(expected) + harness.CRLF)
+                self.wait_for(terminal, "EXIT=%d" % code)
+                self.assertEqual(file_bytes(log), harness.CRLF.join(BANNER + expected) +
+                                 harness.CRLF)
                 self.assertFalse(any("press any key" in row for row in terminal.screen()))
-                for name in ("a.txt", "b.txt"):
+                for name in os.listdir(self.out):
                     os.remove(os.path.join(self.out, name))
                 terminal.close()
 
@@ -337,10 +371,10 @@ class FreshConsoleTest(harness.TempDirTest):
             self.skipTest("Wine gives every program started from a Unix shell a console "
                           "of its own, whose cursor starts on row 1")
         terminal = self.start(lines_before=3)
-        rows = self.wait_for(terminal, "EXIT=0")
+        rows = self.wait_for(terminal, "EXIT=2")
         body = self.rows_from(rows, "Holvex")
         self.assertEqual(body[5], "usage: holvex infile outdir [option]")
-        self.assertEqual(body[-2:], ["", "EXIT=0"])
+        self.assertEqual(body[-2:], ["", "EXIT=2"])
 
 
 if __name__ == "__main__":

@@ -36,7 +36,11 @@ RunSettings read_command_fields(const Text& command_tail) {
   const Text option = field_of(command_tail, " ", 3);
   if (!option.empty()) {
     const Text key = field_of(option, "=", 1);
-    const Text value = field_of(option, "=", 2);
+    // The prefix is everything after the first "=": a prefix may hold "="
+    // itself, as names do.
+    const int32_t equals = find_text(1, option, "=");
+    const Text value =
+        equals == 0 ? Text() : substring(option, equals + 1, static_cast<int32_t>(option.size()));
     if (key == "startat") {
       settings.start_at = value;
     } else if (key == "only") {
@@ -46,21 +50,21 @@ RunSettings read_command_fields(const Text& command_tail) {
   return settings;
 }
 
-bool settle_missing_arguments(RunSettings& settings) {
+MissingArguments settle_missing_arguments(RunSettings& settings) {
   if (!settings.fresh_console) {
     print_usage();
-    return false;
+    return MissingArguments::usage_shown;
   }
   const Text infile =
       prompt("please enter the complete filename of the input .tar file", kExampleArchive);
   if (infile.empty()) {
     print_line("Ok, aborting. This program also works from the commandline.");
     failure_exit(true);
-    return false;
+    return MissingArguments::abandoned;
   }
   settings.infile = infile;
   settings.outdir =
       prompt("now please enter the complete name of the output directory", kExampleOutdir);
   print_line("");
-  return true;
+  return MissingArguments::answered;
 }

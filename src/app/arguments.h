@@ -8,8 +8,10 @@
 // nothing.
 RunSettings read_command_fields(const Text& command_tail);
 
-// Called when outdir is missing. Outside a fresh console: the usage text, and
-// false (the run ends). In a fresh console: the two prompts, with infile and
-// outdir replaced by the answers; false when the first answer was empty (after
-// its abort message and one key).
-bool settle_missing_arguments(RunSettings& settings);
+enum class MissingArguments { answered, usage_shown, abandoned };
+
+// Called when outdir is missing. Outside a fresh console: the usage text
+// (usage_shown: the run ends). In a fresh console: the two prompts, with
+// infile and outdir replaced by the answers (answered), or, when the first
+// answer was empty, its abort message and one key (abandoned).
+MissingArguments settle_missing_arguments(RunSettings& settings);

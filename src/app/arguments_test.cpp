@@ -20,7 +20,9 @@ TEST(ReadCommandFields, SplitsAtSingleSpacesAndReadsTheOption) {
       {"a.tar  d:\\out", "a.tar", "", "", ""},  // two spaces: outdir empty, field 3 ignored
       {"a.tar /out/ startat=data/", "a.tar", "/out/", "data/", ""},
       {"a.tar /out/ only=docs", "a.tar", "/out/", "", "docs"},
-      {"a.tar /out/ only=x=y", "a.tar", "/out/", "", "x"},
+      {"a.tar /out/ only=x=y", "a.tar", "/out/", "", "x=y"},  // after the first "="
+      {"a.tar /out/ startat=k=v/=", "a.tar", "/out/", "k=v/=", ""},
+      {"a.tar /out/ only==", "a.tar", "/out/", "", "="},
       {"a.tar /out/ Only=x", "a.tar", "/out/", "", ""},
       {"a.tar /out/ STARTAT=x", "a.tar", "/out/", "", ""},
       {"a.tar /out/ startat", "a.tar", "/out/", "", ""},

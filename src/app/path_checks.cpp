@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "extract/extraction_loop.h"
 #include "fileio/directory_service.h"
 #include "fileio/file_access.h"
@@ -40,9 +41,10 @@ bool check_paths(RunSettings& settings) {
     return false;
   }
   // A root directory ("/", "g:\") is probed as itself, whatever it holds.
+  // Only a directory will do: under a plain file nothing can be made.
   const Text directory = directory_probe(
       substring(settings.outdir, 1, static_cast<int32_t>(settings.outdir.size()) - 1));
-  if (find_entry(directory, kAttributeDirectory).empty()) {
+  if (!names_directory(directory)) {
     print_line("Output directory not found ('" + printable(settings.outdir) + "')");
     return false;
   }

@@ -6,6 +6,7 @@
 #include "app/run_settings.h"
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/progress_row.h"
 #include "extract/extraction_loop.h"
 #include "extract/support_address.h"
 #include "fileio/output_root.h"
@@ -25,33 +26,41 @@ void print_banner() {
   print_line("");
 }
 
-// Everything between reading the settings and the process exit; the console
-// is set up around it.
-void run(const Text& command_line) {
+// Everything between reading the settings and the process exit, the console
+// set up around it; returns the exit code.
+int run(const Text& command_line) {
   RunSettings settings = read_command_fields(command_tail(command_line));
-  settings.fresh_console = cursor_row() == 1;
+  // A fresh console is a window of the program's own whose screen shows its
+  // output: the prompts and the waits for a key are for someone who reads
+  // them. With the output going to a file or a pipe nobody does.
+  settings.fresh_console = output_is_screen() && cursor_row() == 1;
   print_banner();
-  if (settings.outdir.empty() && !settle_missing_arguments(settings)) return;
+  if (settings.outdir.empty()) {
+    const MissingArguments settled = settle_missing_arguments(settings);
+    if (settled == MissingArguments::usage_shown) return kExitUsage;
+    if (settled == MissingArguments::abandoned) return kExitFailure;
+  }
   if (!check_paths(settings)) {
     failure_exit(settings.fresh_console);
-    return;
+    return kExitFailure;
   }
   set_output_root(settings.outdir);
   const ExtractionOutcome outcome =
       run_extraction(settings.outdir, settings.start_at, settings.only);
-  if (outcome == ExtractionOutcome::completed && settings.fresh_console) {
+  if (outcome != ExtractionOutcome::aborted && settings.fresh_console) {
     flush_keys();
     print_line("We're all done!");
     print_line("Press a key to exit");
     wait_key();
   }
+  return outcome == ExtractionOutcome::completed ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
 
 int run_holvex(const Text& command_line) {
   console_start();
-  run(command_line);
+  const int exit_code = run(command_line);
   console_stop();
-  return 0;
+  return exit_code;
 }

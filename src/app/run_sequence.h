@@ -3,6 +3,12 @@
 
 #include "text/text.h"
 
-// Runs Holvex with the process's whole command line; returns the exit code,
-// which is 0 on every path.
+// The exit codes: a run that completed without an ERROR line; one that wrote
+// an ERROR line, was aborted, or ended on a failed path check or the empty
+// first answer; one that showed the usage text.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs Holvex with the process's whole command line; returns the exit code.
 int run_holvex(const Text& command_line);

@@ -31,12 +31,12 @@ Text read_key();
 Text wait_key();
 // Discards every pending key press.
 void flush_keys();
+// Takes, without waiting, the key presses waiting now whose values are among
+// the one-byte keys of `wanted`, and returns them in their order; every other
+// key press stays waiting, in its order, for the later reads and waits.
+Text take_waiting_keys(const Text& wanted);
 
 // The cursor's row in the console, counted from 1 (0 when there is none).
 int32_t cursor_row();
 // Moves the cursor; a value out of range keeps the current column or row.
 void move_cursor(int32_t column, int32_t row);
-
-// A member name or path made safe to show: on a POSIX terminal control bytes
-// become "?"; redirected output and the Windows console keep every byte.
-Text printable(const Text& text);

@@ -42,7 +42,6 @@ struct ConsoleState {
   bool keyboard_gone = false;  // the terminal hung up
   int output = -1;             // the terminal the cursor is driven on: 1, 2 or -1
   bool input_is_console = false;
-  bool output_is_terminal = false;
 
   // Arrival notices: while they are on, keyboard bytes can be waiting only
   // once a notice has come since the last look (or a look left bytes).
@@ -273,8 +272,7 @@ void console_start() {
   if (console.started) return;
   console.started = true;
   fill_standard_descriptors();
-  console.output_is_terminal = isatty(STDOUT_FILENO) == 1;
-  if (console.output_is_terminal) {
+  if (isatty(STDOUT_FILENO) == 1) {
     console.output = STDOUT_FILENO;
   } else if (isatty(STDERR_FILENO) == 1) {
     console.output = STDERR_FILENO;
@@ -345,6 +343,34 @@ Text wait_key() {
   return take_key(true);
 }
 
+Text take_waiting_keys(const Text& wanted) {
+  Text taken;
+  const auto is_wanted = [&](const Text& key) {
+    return key.size() == 1 && wanted.find(key[0]) != Text::npos;
+  };
+  if (is_wanted(console.waiting_key)) taken.swap(console.waiting_key);
+  // Without a notice since the last look, no byte has come.
+  if (!console.notices_on || console.bytes_may_wait) read_more(0);
+  size_t at = 0;
+  while (at < console.typed_count) {
+    const TerminalUnit unit =
+        decode_terminal_unit(console.typed + at, console.typed_count - at, !console.typed_settled);
+    if (unit.kind == TerminalUnitKind::incomplete) {
+      // An Esc at the end may begin a key's sequence: its rest comes within
+      // a few milliseconds, or it is the Esc key.
+      if (read_more(kEscapeWaitMs) != ReadResult::got_bytes) console.typed_settled = true;
+      continue;
+    }
+    if (is_wanted(unit.key)) {
+      taken += unit.key;
+      drop_typed(at, unit.length);
+    } else {
+      at += unit.length;
+    }
+  }
+  return taken;
+}
+
 void flush_keys() {
   console.waiting_key.clear();
   console.typed_count = 0;
@@ -389,14 +415,4 @@ void move_cursor(int32_t column, int32_t row) {
   } else if (row_ok) {
     write_bytes(console.output, "\x1b[" + std::to_string(row) + "d");
   }
-}
-
-Text printable(const Text& text) {
-  if (!console.output_is_terminal) return text;
-  Text shown = text;
-  for (char& byte : shown) {
-    const unsigned char code = static_cast<unsigned char>(byte);
-    if (code < 32 || code == 127) byte = '?';
-  }
-  return shown;
 }

@@ -6,7 +6,9 @@
 // them as UTF-8. Typed text arrives as wide characters, handed on as UTF-8.
 #include <windows.h>
 
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/console_events.h"
@@ -25,6 +27,8 @@ constexpr size_t kLargestConsoleWrite = 8192;
 // Calls on the console keyboard that fail this many times in a row mean that
 // it is gone (its console closed): no key will ever come, input has ended.
 constexpr int kFailuresToGiveUp = 100;
+// The most input events take_waiting_keys reads at once.
+constexpr DWORD kEventsTaken = 128;
 
 struct ConsoleState {
   bool started = false;
@@ -42,6 +46,9 @@ struct ConsoleState {
   Text typed;             // the UTF-8 bytes of the character last typed
   size_t typed_next = 0;  // the first of them not yet taken
   Text echoed;            // bytes of a character being echoed, not yet whole
+  // Key presses taken out of the input queue by take_waiting_keys and not
+  // wanted there: they come before the queue's own.
+  std::deque<Text> kept_keys;
 };
 
 ConsoleState console;
@@ -126,6 +133,7 @@ ConsoleEvent event_of(const INPUT_RECORD& record) {
 // no key press, until a key press is first in it (its value is returned and
 // the event stays queued) or the queue is empty ("").
 Text first_waiting_key() {
+  if (!console.kept_keys.empty()) return console.kept_keys.front();
   if (!has_keyboard()) return "";
   for (;;) {
     INPUT_RECORD record;
@@ -277,6 +285,11 @@ int32_t key_waiting() {
 }
 
 Text read_key() {
+  if (!console.kept_keys.empty()) {
+    Text key = console.kept_keys.front();
+    console.kept_keys.pop_front();
+    return key;
+  }
   Text key = first_waiting_key();
   if (key.empty()) return key;
   INPUT_RECORD record;
@@ -296,11 +309,38 @@ Text wait_key() {
 }
 
 void flush_keys() {
+  console.kept_keys.clear();
   if (!console.input_is_console) return;
   FlushConsoleInputBuffer(console.standard_input);
   // Bytes of a character already read are pending input too.
   console.typed.clear();
   console.typed_next = 0;
+}
+
+Text take_waiting_keys(const Text& wanted) {
+  Text taken;
+  if (!has_keyboard()) return taken;
+  // The events at the head of the queue now (a peek, which also has the
+  // console take in what was typed), read out: what is not wanted is kept as
+  // key values, in order, for the later reads (the events that are no key
+  // press would be passed over by them anyway). More events than these wait
+  // for the next call.
+  std::vector<INPUT_RECORD> records(kEventsTaken);
+  DWORD count = 0;
+  if (!keyboard_call(PeekConsoleInputA(console.keyboard, records.data(), kEventsTaken, &count)) ||
+      count == 0 ||
+      !keyboard_call(ReadConsoleInputA(console.keyboard, records.data(), count, &count))) {
+    return taken;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    Text key = console_event_key(event_of(records[i]));
+    if (key.size() == 1 && wanted.find(key[0]) != Text::npos) {
+      taken += key;
+    } else if (!key.empty()) {
+      console.kept_keys.push_back(key);
+    }
+  }
+  return taken;
 }
 
 int32_t cursor_row() {
@@ -316,8 +356,4 @@ void move_cursor(int32_t column, int32_t row) {
   if (row < 1 || row > info.dwSize.Y) row = info.dwCursorPosition.Y + 1;
   const COORD place{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)};
   SetConsoleCursorPosition(console.console_output, place);
-}
-
-Text printable(const Text& text) {
-  return text;
 }

@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::duration kFirstDrawingAfter = std::chrono::milliseconds(500);
 // At most ten drawings a second.
 constexpr Clock::duration kDrawingInterval = std::chrono::milliseconds(100);
+// The keys that stop the run are looked at ten times a second.
+constexpr Clock::duration kKeyLookInterval = std::chrono::milliseconds(100);
 
 int32_t percent(int64_t part, int64_t whole) {
   if (whole <= 0) return 0;
@@ -43,10 +45,17 @@ Text duration_text(double seconds) {
 // The longest time left that is shown; beyond it the estimate means nothing.
 constexpr double kLongestEstimate = 100.0 * 3600.0;
 
-void report(void* context, int64_t bytes_read) {
+bool report(void* context, int64_t bytes_read) {
   CopyProgress& progress = *static_cast<CopyProgress*>(context);
   const Clock::time_point now = Clock::now();
-  if (now < progress.next_drawing) return;
+  if (now >= progress.next_key_look) {
+    progress.next_key_look = now + kKeyLookInterval;
+    if (take_stop_keys(*progress.keys)) {
+      progress.stopped = true;
+      return false;
+    }
+  }
+  if (!progress.screen || now < progress.next_drawing) return true;
   progress.next_drawing = now + kDrawingInterval;
   if (progress.archive_size < 0) progress.archive_size = file_size(kArchiveFile);
 
@@ -58,6 +67,7 @@ void report(void* context, int64_t bytes_read) {
   figures.archive_size = progress.archive_size;
   show_progress_row(progress_text(figures));
   progress.shown = true;
+  return true;
 }
 
 }  // namespace
@@ -78,11 +88,13 @@ Text progress_text(const ProgressFigures& figures) {
   return text;
 }
 
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size) {
-  if (!output_is_screen()) return {};
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys) {
   progress.member_size = member_size;
   progress.start = Clock::now();
   progress.next_drawing = progress.start + kFirstDrawingAfter;
+  progress.next_key_look = progress.start + kKeyLookInterval;
+  progress.screen = output_is_screen();
+  progress.keys = &keys;
   return CopyHook{report, &progress};
 }
 

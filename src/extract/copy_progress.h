@@ -1,12 +1,14 @@
 // The progress row of a long copy: while a regular file's data is copied and
 // standard output is the screen, the row below the member's line shows how
 // far the copy has come, from half a second into the copy on and redrawn at
-// most ten times a second; it is blanked as soon as the copy ends.
+// most ten times a second; it is blanked as soon as the copy ends. During the
+// copy the keys that stop the run are looked at ten times a second too.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
+#include "extract/stop_keys.h"
 #include "fileio/file_access.h"
 #include "text/text.h"
 
@@ -33,14 +35,19 @@ struct CopyProgress {
   int64_t archive_size = -1;  // asked of the file services at the first drawing
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point next_drawing;
+  std::chrono::steady_clock::time_point next_key_look;
+  bool screen = false;  // standard output is the screen: the row is drawn
   bool shown = false;
+  StopKeys* keys = nullptr;
+  bool stopped = false;  // the keys stopped the copy
 };
 
 // Starts following the copy of a member of `member_size` bytes; the hook is
 // given to copy_blocks. The archive's share counts the bytes of the archive
 // file read (the compressed bytes of a compressed archive). It draws nothing
-// when standard output is not the screen.
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size);
+// when standard output is not the screen. It takes the Esc and Ctrl+C
+// presses waiting, counted in `keys`, and stops the copy once they say so.
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys);
 // The next piece of a sparse member is copied to `member_start` bytes into
 // the file.
 void follow_piece(CopyProgress& progress, int64_t member_start);

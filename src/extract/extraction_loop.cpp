@@ -4,8 +4,10 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "extract/archive_reader.h"
 #include "extract/member_output.h"
+#include "extract/stop_keys.h"
 #include "extract/unsafe_name.h"
 #include "fileio/compression_format.h"
 #include "fileio/file_access.h"
@@ -14,38 +16,37 @@
 
 namespace {
 
-constexpr int32_t kEscKey = 27;
-constexpr int32_t kEscPressesToAbort = 3;
 constexpr int64_t kMebibyte = int64_t{1} << 20;
 
 bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
 }
 
-// The line that says why the members ended, when anything is to be said.
-void report_end(const ArchiveReader& reader) {
+// The line that says why the members ended, when anything is to be said;
+// true when it is an ERROR line.
+bool report_end(const ArchiveReader& reader) {
   switch (reader.end) {
     case ArchiveEnd::none:
     case ArchiveEnd::data_ended:
-      return;
+      return false;
     case ArchiveEnd::end_marker:
       if (reader.data_after_end) {
         print_line("The archive ends at offset " + grouped_number(reader.end_offset) +
                    "; the data after it was not read");
       }
-      return;
+      return false;
     case ArchiveEnd::not_tar:
       print_line("ERROR: Not a tar archive" +
                  (reader.not_tar_format == Compression::none
                       ? Text()
                       : " (" + compression_name(reader.not_tar_format) + ")"));
-      return;
+      return true;
     case ArchiveEnd::damaged:
       print_line("ERROR: Damaged header at offset " + grouped_number(reader.end_offset));
-      return;
+      return true;
     case ArchiveEnd::cut_short:
       print_line("ERROR: Archive cut short at offset " + grouped_number(reader.end_offset));
-      return;
+      return true;
     case ArchiveEnd::read_failed: {
       const int64_t needed = memory_needed(reader.file);
       print_line("ERROR: Cannot read the archive" +
@@ -53,30 +54,33 @@ void report_end(const ArchiveReader& reader) {
                       ? " (it needs " + grouped_number((needed + kMebibyte - 1) / kMebibyte) +
                             " MiB of memory to decompress)"
                       : Text()));
-      return;
+      return true;
     }
     case ArchiveEnd::bad_size:
       print_line("ERROR: Bad size field: " + printable(reader.end_name));
-      return;
+      return true;
     case ArchiveEnd::bad_extension:
       print_line("ERROR: Bad extended header: " + printable(reader.end_name));
-      return;
+      return true;
   }
+  return false;
+}
+
+ExtractionOutcome abort_walk() {
+  close_file(kArchiveFile);
+  print_line("Aborted");
+  return ExtractionOutcome::aborted;
 }
 
 }  // namespace
 
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
-  int32_t esc_count = 0;
+  StopKeys keys;
+  bool error_written = false;
   ArchiveReader reader = start_reader(kArchiveFile);
   Member member;
   for (;;) {
-    if (key_waiting() != 0 && first_code(read_key()) == kEscKey &&
-        ++esc_count == kEscPressesToAbort) {
-      close_file(kArchiveFile);
-      print_line("Aborted");
-      return ExtractionOutcome::aborted;
-    }
+    if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk();
     if (!next_member(reader, member)) break;
     // A member passed over gets its line; the reader passes over its data.
     if (!start_at.empty()) {
@@ -94,9 +98,12 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       print_line("Skip (unsafe name): " + printable(member.name));
       continue;
     }
-    output_member(std::move(member), outdir);
+    error_written |= output_member(std::move(member), outdir, keys);
+    // A copy stopped by the keys is not passed over to its end (a
+    // compressed member could take long to decode): the walk ends here.
+    if (stop_requested(keys)) return abort_walk();
   }
-  report_end(reader);
+  error_written |= report_end(reader);
   close_file(kArchiveFile);
-  return ExtractionOutcome::completed;
+  return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
 }

@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/print_line.h"
+#include "console/printable.h"
 #include "console/progress_row.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
@@ -58,7 +59,8 @@ SparseMap whole_data(int64_t size) {
   return map;
 }
 
-void output_regular_file(Member member, const Text& outdir) {
+// True when an ERROR line was written.
+bool output_regular_file(Member member, const Text& outdir, StopKeys& keys) {
   // A sparse member's map, when it begins the data, is read first: the
   // member's line shows the file's real size.
   const bool sparse = member.sparse.sparse;
@@ -82,15 +84,17 @@ void output_regular_file(Member member, const Text& outdir) {
     // Nothing is made of a file whose pieces cannot be placed.
     print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
     print_line("ERROR: Bad sparse map");
-    return;
+    return true;
   }
-  Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
-  // A root directory as the parent ("/", "g:\") is probed as itself. A
+  // A root directory as the parent ("/", "g:\\") is probed as itself. A
   // parent that the file services hold open from the file before, or can
   // reach and hold for this file's open, is known to be there.
-  if (!parent_held(path) && !hold_parent(path) &&
-      find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
-    create_directory_path(parent);
+  bool error_written = false;
+  if (!parent_held(path) && !hold_parent(path)) {
+    const Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
+    if (find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
+      error_written = !create_directory_path(parent);
+    }
   }
 
   print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
@@ -100,7 +104,7 @@ void output_regular_file(Member member, const Text& outdir) {
   if (opened) {
     if (sparse) mark_sparse(kOutputFile);
     CopyProgress progress;
-    const CopyHook hook = follow_copy(progress, size);
+    const CopyHook hook = follow_copy(progress, size, keys);
     const int64_t copied = copy_pieces(*map, progress, hook);
     end_copy(progress);
     // An error reported at the close (a network file system, a quota)
@@ -116,15 +120,19 @@ void output_regular_file(Member member, const Text& outdir) {
     // member carries data, which would otherwise be lost without a word.
     if (right_part(path, 1) != kSeparator || size > 0) {
       print_line("ERROR: Cannot create this file");
+      return true;
     }
   } else if (written < 0 && size == 0) {
     // Nothing is known of an empty file whose close failed, not even that
     // it is there.
     print_line("ERROR: Cannot create this file");
+    return true;
   } else if (written < size) {
     print_line("ERROR: Incomplete file (" + grouped_number(std::max<int64_t>(written, 0)) + " of " +
                grouped_number(size) + " bytes written)");
+    return true;
   }
+  return error_written;
 }
 
 // The type as the unhandled-type block names it: its digit, or the letter
@@ -168,12 +176,11 @@ Text map_member_path(const Text& outdir, Text name, bool directory) {
   return std::move(path);
 }
 
-void output_member(Member member, const Text& outdir) {
-  if (is_regular_file(member)) {
-    output_regular_file(std::move(member), outdir);
-  } else if (member.type == kTypeDirectory) {
-    create_directory_path(map_member_path(outdir, std::move(member.name), true));
-  } else {
-    output_unhandled(member);
+bool output_member(Member member, const Text& outdir, StopKeys& keys) {
+  if (is_regular_file(member)) return output_regular_file(std::move(member), outdir, keys);
+  if (member.type == kTypeDirectory) {
+    return !create_directory_path(map_member_path(outdir, std::move(member.name), true));
   }
+  output_unhandled(member);
+  return false;
 }

@@ -16,5 +16,12 @@ inline constexpr int32_t kAttributeDirectory = 16;
 // the previous search.
 Text find_entry(const Text& path, int32_t mask);
 
-// Creates one directory; its parent must exist. Failures are silent.
-void make_directory(const Text& path);
+// True when `path` names a directory: the probe that admits directories
+// finds it, the one for plain files does not.
+inline bool names_directory(const Text& path) {
+  return !find_entry(path, kAttributeDirectory).empty() && find_entry(path, 0).empty();
+}
+
+// Creates one directory; its parent must exist. True when it was made; false
+// when it could not be, or when something of that name is already there.
+bool make_directory(const Text& path);

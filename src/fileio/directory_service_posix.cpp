@@ -1,12 +1,10 @@
 // The existence probe and directory creation on POSIX. A path ending in "/"
-// lists that directory; a last component holding "*" or "?" is matched
-// (shell-style, fnmatch) against the entries of its parent directory; any
-// other path names one entry, looked up with stat (symbolic links followed).
+// lists that directory; any other path names one entry, looked up with stat
+// (symbolic links followed). "*" and "?" are bytes of a name like any other.
 // POSIX has no hidden attribute; entries that are neither regular files nor
 // directories (devices, FIFOs, sockets, dangling links) carry the system one.
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,12 +15,10 @@
 
 namespace {
 
-// The one search of the process: the open directory, the pattern its entries
-// must match ("" for all of them) and the mask it was opened with. A search
-// still open when the process ends is closed then.
+// The one search of the process: the open directory and the mask it was
+// opened with. A search still open when the process ends is closed then.
 struct SearchState {
   DIR* directory = nullptr;
-  Text pattern;
   int32_t mask = 0;
 
   void close() {
@@ -43,13 +39,12 @@ int32_t attributes_of(const struct stat& status) {
   return kAttributeSystem;
 }
 
-// The next entry of the open search that matches its pattern and that the
-// mask admits; "" (and the search closed) when the entries run out.
+// The next entry of the open search that the mask admits; "" (and the search
+// closed) when the entries run out.
 Text next_admitted(SearchState& search) {
   while (const dirent* entry = readdir(search.directory)) {
     const Text name(entry->d_name);
     if (name == "." || name == "..") continue;
-    if (!search.pattern.empty() && fnmatch(search.pattern.c_str(), name.c_str(), 0) != 0) continue;
     struct stat status;
     const int32_t attributes = fstatat(dirfd(search.directory), name.c_str(), &status, 0) == 0
                                    ? attributes_of(status)
@@ -60,10 +55,9 @@ Text next_admitted(SearchState& search) {
   return "";
 }
 
-Text open_search(SearchState& search, const Text& directory, const Text& pattern) {
+Text open_search(SearchState& search, const Text& directory) {
   search.directory = opendir(directory.c_str());
   if (search.directory == nullptr) return "";
-  search.pattern = pattern;
   return next_admitted(search);
 }
 
@@ -77,12 +71,10 @@ Text find_entry(const Text& path, int32_t mask) {
   search.mask = probe_mask(mask);
   // A NUL byte would end the path early and probe some other path.
   if (path.find('\0') != Text::npos) return "";
-  if (path.back() == '/') return open_search(search, path, "");
+  if (path.back() == '/') return open_search(search, path);
 
   const size_t slash = path.rfind('/');
-  const Text parent = slash == Text::npos ? "." : path.substr(0, slash + 1);
   const Text last = slash == Text::npos ? path : path.substr(slash + 1);
-  if (last.find_first_of("*?") != Text::npos) return open_search(search, parent, last);
 
   // One named entry: there is nothing more for an empty path to continue.
   // A link that leads nowhere is still an entry, as it is in a listing.
@@ -107,11 +99,11 @@ Text find_entry(const Text& path, int32_t mask) {
   return entry_admitted(name, attributes, search.mask) ? name : "";
 }
 
-void make_directory(const Text& path) {
-  if (path.find_first_of("*?") != Text::npos || path.find('\0') != Text::npos) return;
+bool make_directory(const Text& path) {
+  if (path.find('\0') != Text::npos) return false;
   // Below the output directory the new level is made in its parent as
   // reached without links; mkdirat never follows a link of the new name.
   const ParentLevel level = reach_parent(path);
-  if (level.place == PathPlace::refused) return;
-  mkdirat(static_cast<int>(level.directory), level.leaf.c_str(), 0777);
+  if (level.place == PathPlace::refused) return false;
+  return mkdirat(static_cast<int>(level.directory), level.leaf.c_str(), 0777) == 0;
 }

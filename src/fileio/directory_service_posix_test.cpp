@@ -25,7 +25,7 @@ TEST_F(DirectoryServicePosixTest, EntriesThatAreNotFilesOrDirectoriesAreSystemEn
     EXPECT_EQ(find_entry(dir.at(name), kAttributeSystem), name);
   }
   EXPECT_EQ(all_found(dir.path() + "/", kAttributeDirectory), std::set<Text>{"plain"});
-  EXPECT_EQ(all_found(dir.at("*"), 0), std::set<Text>{"plain"});
+  EXPECT_EQ(all_found(dir.path() + "/", 0), std::set<Text>{"plain"});
 }
 
 TEST_F(DirectoryServicePosixTest, DotNamesAreOrdinaryEntries) {
@@ -36,8 +36,7 @@ TEST_F(DirectoryServicePosixTest, DotNamesAreOrdinaryEntries) {
   EXPECT_EQ(find_entry(dir.at(".cache"), kAttributeDirectory), ".cache");
   EXPECT_EQ(all_found(dir.path() + "/", kAttributeDirectory),
             (std::set<Text>{".profile", ".cache"}));
-  EXPECT_EQ(all_found(dir.at("*"), 0), std::set<Text>{".profile"});
-  EXPECT_EQ(all_found(dir.at(".*"), kAttributeDirectory), (std::set<Text>{".profile", ".cache"}));
+  EXPECT_EQ(all_found(dir.path() + "/", 0), std::set<Text>{".profile"});
 }
 
 TEST_F(DirectoryServicePosixTest, DotAndDotDotAtTheEndNameTheDirectoryTheyLeadTo) {
@@ -62,7 +61,7 @@ TEST_F(DirectoryServicePosixTest, SymbolicLinksAreFollowed) {
   EXPECT_EQ(find_entry(dir.at("linked"), kAttributeDirectory), "linked");
   EXPECT_EQ(find_entry(dir.at("file-link"), 0), "file-link");
   EXPECT_EQ(find_entry(dir.at("linked/"), 0), "file");
-  EXPECT_EQ(all_found(dir.at("*link*"), 0), std::set<Text>{"file-link"});
+  EXPECT_EQ(all_found(dir.path() + "/", 0), std::set<Text>{"file-link"});
 }
 
 TEST_F(DirectoryServicePosixTest, RelativePathsAndNamesWithBackslashes) {
@@ -73,8 +72,8 @@ TEST_F(DirectoryServicePosixTest, RelativePathsAndNamesWithBackslashes) {
   ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
   EXPECT_EQ(find_entry("back\\slash", 0), "back\\slash");
-  EXPECT_EQ(find_entry("back*", 0), "back\\slash");
-  EXPECT_EQ(find_entry("./", 0), "back\\slash");
+  // "*" is a byte of a name, never a pattern.
+  EXPECT_EQ(find_entry("back*", 0), "");
   ASSERT_EQ(chdir(previous), 0);
 }
 
@@ -87,13 +86,13 @@ TEST_F(DirectoryServicePosixTest, LongPathsAreNotCut) {
   EXPECT_EQ(find_entry(name, 0), Text(200, 'f'));
 
   const Text deeper = name + "-dir";
-  make_directory(deeper);
+  EXPECT_TRUE(make_directory(deeper));
   EXPECT_TRUE(is_directory(deeper));
 }
 
 TEST_F(DirectoryServicePosixTest, MadeDirectoriesFollowTheUmask) {
   const mode_t previous = umask(027);
-  make_directory(dir.at("masked"));
+  EXPECT_TRUE(make_directory(dir.at("masked")));
   umask(previous);
   struct stat status;
   ASSERT_EQ(stat(dir.at("masked").c_str(), &status), 0);

@@ -105,11 +105,11 @@ Text find_entry(const Text& path, int32_t mask) {
   return first_admitted(search, entry);
 }
 
-void make_directory(const Text& path) {
-  if (path.find_first_of("*?") != Text::npos) return;
+bool make_directory(const Text& path) {
+  if (path.find_first_of("*?") != Text::npos) return false;
   const SystemPath target = system_path(path);
-  if (target.path.empty() || target.device) return;
+  if (target.path.empty() || target.device) return false;
   // Below the output directory, only in a parent reached without links.
-  if (reach_parent(path).place == PathPlace::refused) return;
-  guarded_ok([&] { return CreateDirectoryW(target.path.c_str(), nullptr); });
+  if (reach_parent(path).place == PathPlace::refused) return false;
+  return guarded_ok([&] { return CreateDirectoryW(target.path.c_str(), nullptr); });
 }

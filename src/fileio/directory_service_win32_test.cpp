@@ -12,7 +12,11 @@ namespace {
 class DirectoryServiceWin32Test : public FileServiceTest {
  protected:
   void make_file(const Text& name, DWORD attributes) {
-    name.ends_with("dir") ? make_directory(dir.at(name)) : write_file(dir.at(name), "x");
+    if (name.ends_with("dir")) {
+      ASSERT_TRUE(make_directory(dir.at(name)));
+    } else {
+      write_file(dir.at(name), "x");
+    }
     ASSERT_TRUE(SetFileAttributesA(dir.at(name).c_str(), attributes));
   }
 };

@@ -14,6 +14,7 @@
 #include "fileio/compression_format.h"
 #include "fileio/decoder.h"
 #include "fileio/file_table.h"
+#include "fileio/path_style.h"
 #include "fileio/system_files.h"
 
 namespace {
@@ -23,13 +24,15 @@ constexpr int64_t kBlockSize = 512;
 // memory a copy needs whatever the member's size.
 constexpr int64_t kCopyPiece = 1 << 20;
 // The largest piece copied inside the system at once (no memory of ours is
-// used for it); between pieces the copy reports its progress.
-constexpr int64_t kKernelPiece = int64_t{64} << 20;
+// used for it); between pieces the copy reports its progress and can be
+// stopped, so a piece takes at most about half a second even on a disk that
+// writes 16 MB a second.
+constexpr int64_t kKernelPiece = int64_t{8} << 20;
 
-// Names that can never be opened: empty, wildcards, or a NUL byte (which
-// the platform would take as the end of a shorter name).
+// Names that can never be opened: empty, wildcards (Windows), or a NUL byte
+// (which the platform would take as the end of a shorter name).
 bool openable_name(const Text& name) {
-  return !name.empty() && name.find_first_of("*?") == Text::npos && name.find('\0') == Text::npos;
+  return !name.empty() && !holds_wildcards(name) && name.find('\0') == Text::npos;
 }
 
 // The bytes a compressed format is told by.
@@ -342,8 +345,10 @@ int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHo
   copy.in_system = copy.target != nullptr;
   const int64_t start = source->position;
   while (copy.unread > 0 && (copy.system_piece() || copy.memory_piece())) {
-    if (hook.report != nullptr && copy.unread > 0)
-      hook.report(hook.context, source->position - start);
+    if (hook.report != nullptr && copy.unread > 0 &&
+        !hook.report(hook.context, source->position - start)) {
+      break;
+    }
   }
   copy.finish_hole();
   return copy.written;

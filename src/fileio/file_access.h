@@ -64,9 +64,10 @@ void write_text(int32_t number, const Text& text);
 bool close_file(int32_t number);
 
 // Told by copy_blocks, between its pieces, how many bytes of the member's
-// blocks have been read so far. A hook without `report` tells nobody.
+// blocks have been read so far; returns false to stop the copy there. A hook
+// without `report` tells nobody.
 struct CopyHook {
-  void (*report)(void* context, int64_t bytes_read) = nullptr;
+  bool (*report)(void* context, int64_t bytes_read) = nullptr;
   void* context = nullptr;
 };
 
@@ -79,7 +80,8 @@ void mark_sparse(int32_t number);
 // sequence of read_block / write_text calls would, but in large pieces. The
 // archive ends right after the last block read; a short read sets its end flag
 // exactly as read_block does, and a failed read marks it failed and ends the
-// copy. Returns the number of bytes that reached `to`.
+// copy; so does the hook, by returning false (the archive is then left inside
+// the member's data). Returns the number of bytes that reached `to`.
 int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size,
                     CopyHook hook = {});
 // Copies the next `count` bytes of binary file `from` to output file `to` at

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "fileio/path_style.h"
 #include "fileio/test_files.h"
 
 namespace {
@@ -223,15 +224,18 @@ TEST_F(FileAccessTest, OpensThatFailLeaveTheNumberFree) {
     int32_t number;
     Text not_created;  // a file the open must not have made ("" for none)
   };
-  const Refused cases[] = {
+  std::vector<Refused> cases = {
       {"empty name", "", kArchive, ""},
-      {"star in the name", dir.at("a*b"), kArchive, dir.at("a*b")},
-      {"question mark in the name", dir.at("a?b"), kArchive, dir.at("a?b")},
       {"NUL byte in the name", dir.at("cut") + Text(1, '\0') + "off", kArchive, dir.at("cut")},
       {"negative number", dir.at("negative"), -1, dir.at("negative")},
       {"number above 32767", dir.at("too-high"), 32768, dir.at("too-high")},
       {"parent directory missing", dir.at("missing") + kSeparator + "x", kArchive, ""},
   };
+  if (holds_wildcards("*")) {
+    // Windows' wildcards; on POSIX they are bytes of a name like any other.
+    cases.push_back({"star in the name", dir.at("a*b"), kArchive, dir.at("a*b")});
+    cases.push_back({"question mark in the name", dir.at("a?b"), kArchive, dir.at("a?b")});
+  }
   for (const Refused& c : cases) {
     SCOPED_TRACE(c.what);
     for (bool output : {false, true}) {
@@ -416,6 +420,7 @@ TEST_F(CopyBlocksTest, MatchesTheBlockByBlockCopy) {
                           Reports& r = *static_cast<Reports*>(context);
                           r.told.push_back(bytes_read);
                           r.archive_read.push_back(get_position(kArchive) - r.start);
+                          return true;
                         },
                         &reports};
     const CopyResult copied = run(c, dir.at("copy.out"), [&] {

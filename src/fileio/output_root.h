@@ -47,3 +47,17 @@ bool hold_parent(const Text& path);
 // the directory kept open from the last file reached. Always false where no
 // level is kept open.
 bool directory_known(const Text& path);
+
+enum class LevelsMade { all_there, failed, elsewhere };
+
+// Makes sure that every level of the directory `path` (no final separator)
+// below the output directory is a directory: walking down once from the
+// nearest level known to be there (the output directory, the levels kept
+// open), each level is reached as itself without a link, as open_output
+// reaches it, and made when it is missing. The time is in proportion to the
+// path's length, whatever its depth. `failed` when a level cannot be made,
+// is no directory (a file, a link) or lies where nothing is made (POSIX: the
+// kernel's interface file systems); the deeper levels are then not tried.
+// `elsewhere` for a path that does not lie at or below the output directory
+// (or at a level above it): nothing was done.
+LevelsMade make_levels(const Text& path);

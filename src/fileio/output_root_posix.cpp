@@ -5,7 +5,9 @@
 // walk cost nothing for most files. O_PATH descriptors need no read
 // permission on the directories they name. A parent directory on one of the
 // kernel's interface file systems (/proc, /sys) is refused.
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string_view>
@@ -117,6 +119,54 @@ bool directory_known(const Text& path) {
   const std::string_view rest = std::string_view(path).substr(state.root.size());
   return state.parent.starts_with(rest) &&
          (rest.size() == state.parent.size() || state.parent[rest.size()] == '/');
+}
+
+LevelsMade make_levels(const Text& path) {
+  OutputRoot& state = output_root();
+  if (state.root.empty()) return LevelsMade::elsewhere;
+  // At or above the output directory: it was opened when it was set.
+  if (state.root.starts_with(path) && state.root[path.size()] == '/') {
+    return state.root_fd >= 0 ? LevelsMade::all_there : LevelsMade::failed;
+  }
+  if (!path.starts_with(state.root)) return LevelsMade::elsewhere;
+  if (state.root_fd < 0) return LevelsMade::failed;
+  const Text rest = path.substr(state.root.size());
+  size_t start = 0;
+  int fd = state.root_fd;
+  // The kept parent and every level above it were opened one by one.
+  if (state.parent_fd >= 0 && rest.starts_with(state.parent) &&
+      (rest.size() == state.parent.size() || rest[state.parent.size()] == '/')) {
+    if (rest.size() == state.parent.size()) return LevelsMade::all_there;
+    if (!state.parent.empty()) start = state.parent.size() + 1;
+    fd = state.parent_fd;
+  }
+  const auto release = [&](int level) {
+    if (level != state.root_fd && level != state.parent_fd) ::close(level);
+  };
+  // A level made here lies on the file system of its parent: only where a
+  // level was already there is it asked whether anything may be made.
+  bool made_here = false;
+  while (start < rest.size()) {
+    size_t end = rest.find('/', start);
+    if (end == Text::npos) end = rest.size();
+    const Text name = rest.substr(start, end - start);
+    int next = open_level(fd, name);
+    if (next < 0 && errno == ENOENT && (made_here || on_ordinary_file_system(fd))) {
+      // Made by another program in between, it is taken as it is found.
+      if (::mkdirat(fd, name.c_str(), 0777) == 0 || errno == EEXIST) {
+        next = open_level(fd, name);
+        made_here = true;
+      }
+    } else {
+      made_here = false;
+    }
+    release(fd);
+    if (next < 0) return LevelsMade::failed;
+    fd = next;
+    start = end + 1;
+  }
+  release(fd);
+  return LevelsMade::all_there;
 }
 
 bool hold_parent(const Text& path) {

@@ -83,6 +83,53 @@ bool hold_parent(const Text&) {
   return false;
 }
 
+LevelsMade make_levels(const Text& path) {
+  OutputRoot& state = output_root();
+  if (state.root.empty()) return LevelsMade::elsewhere;
+  const SystemPath target = system_path(path);
+  if (target.device) return LevelsMade::elsewhere;
+  // Too long for the system, or not a path at all: no level of it is made.
+  if (target.path.empty()) return LevelsMade::failed;
+  const std::wstring whole = target.path + L'\\';
+  if (state.root.starts_with(whole)) return LevelsMade::all_there;
+  if (!whole.starts_with(state.root)) return LevelsMade::elsewhere;
+  const std::wstring rest = target.path.substr(state.root.size());
+  // On from the levels held open when the path lies at or below them; the
+  // levels are held as they are reached, so that none can be replaced by a
+  // link before the next one is made in it.
+  size_t start = 0;
+  if (state.held && rest.starts_with(state.parent) &&
+      (rest.size() == state.parent.size() || rest[state.parent.size()] == L'\\')) {
+    if (rest.size() == state.parent.size()) return LevelsMade::all_there;
+    if (!state.parent.empty()) start = state.parent.size() + 1;
+  } else {
+    state.release();
+  }
+  state.held = false;
+  std::wstring prefix = state.root + rest.substr(0, start);
+  while (start < rest.size()) {
+    size_t end = rest.find(L'\\', start);
+    if (end == std::wstring::npos) end = rest.size();
+    prefix.append(rest, start, end - start);
+    HANDLE handle = hold_level(prefix);
+    if (handle == INVALID_HANDLE_VALUE) {
+      // Made by another program in between, it is taken as it is found.
+      guarded_ok([&] { return CreateDirectoryW(prefix.c_str(), nullptr); });
+      handle = hold_level(prefix);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+      state.release();
+      return LevelsMade::failed;
+    }
+    state.levels.push_back(handle);
+    prefix += L'\\';
+    start = end + 1;
+  }
+  state.parent = rest;
+  state.held = true;
+  return LevelsMade::all_there;
+}
+
 ParentLevel reach_parent(const Text& path) {
   OutputRoot& state = output_root();
   ParentLevel level;

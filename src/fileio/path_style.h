@@ -12,6 +12,11 @@ inline const Text kExampleArchive = "f:\\tar\\backup.tar";
 inline const Text kExampleOutdir = "g:\\restore\\";
 // Windows names also split at "\" and refuse ":" and device names.
 inline constexpr bool kWindowsNames = true;
+// "*" and "?" are the probe's wildcards on Windows: no file name holds them,
+// and a path holding them is never opened or made.
+inline bool holds_wildcards(const Text& path) {
+  return path.find_first_of("*?") != Text::npos;
+}
 // "/" is a separator on Windows as "\" is.
 inline bool is_path_separator(char c) {
   return c == '\\' || c == '/';
@@ -42,6 +47,11 @@ inline const Text kSeparator = "/";
 inline const Text kExampleArchive = "/tar/backup.tar";
 inline const Text kExampleOutdir = "/restore/";
 inline constexpr bool kWindowsNames = false;
+// On POSIX "*" and "?" are bytes of a name like any other: a name cannot
+// hold only NUL and "/".
+inline bool holds_wildcards(const Text&) {
+  return false;
+}
 inline bool is_path_separator(char c) {
   return c == '/';
 }
