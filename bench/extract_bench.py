@@ -36,7 +36,8 @@ Workloads:
 Each workload but W5 and W6 (whose symbolic links would each wait for a key
 at a terminal) and S1, X1 and D1 is timed again with a terminal present: the tools started
 under a pseudo-terminal (`script`), their output still redirected to a file.
-Peak memory is each tool's maximum resident set (from wait4). System calls
+Peak memory is each tool's maximum resident set (from wait4). With --against
+BIN, another Holvex build is timed as one more peer of every workload. System calls
 per member come from `strace -c` on Holvex for W2 and W3; for W3 also per
 member passed over (the run's calls less those of a run on an archive of the
 last member alone).
@@ -271,6 +272,8 @@ def machine():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--holvex", help="a built holvex (default: build a release one)")
+    parser.add_argument("--against", help="another built holvex, timed as one more peer of "
+                        "each workload (an earlier build, say)")
     parser.add_argument("--pairs", type=int, default=5)
     parser.add_argument("--terminal-pairs", type=int, default=3)
     parser.add_argument("--work", default="/dev/shm")
@@ -325,6 +328,9 @@ def main():
                          {"GNU tar -xzf": ["tar", "-xzf", gz],
                           "GNU tar -xzvf": ["tar", "-xzvf", gz]})]
             if archives:
+                if args.against:
+                    for _, holvex_argv, peers in runs:
+                        peers["Holvex --against"] = [args.against] + holvex_argv[1:]
                 for label, holvex_argv, peers in runs:
                     for peer, peer_argv in peers.items():
                         for terminal in ((False, True) if workload == "W7" else (False,)):
@@ -367,6 +373,8 @@ def main():
                 holvex_argv = [holvex, archive, "{out}/", "startat=" + last]
                 peers = {"GNU tar -xf NAME": ["tar", "-xf", archive, last],
                          "bsdtar -xf NAME": ["bsdtar", "-xf", archive, last]}
+            if args.against:
+                peers["Holvex --against"] = [args.against] + holvex_argv[1:]
             members = len(files) if workload != "W1" else 2
             for terminal in (False, True):
                 for peer, peer_argv in peers.items():

@@ -23,8 +23,8 @@ void drop_read_ahead(ReadAhead& ahead) {
 // Fills the read-ahead from the record's position with at least the
 // `wanted` bytes (fewer at the end of the file) and a little more, which
 // holds the next header when they end a member. Returns the bytes it holds
-// from there, or -1 when the system read failed (then the file's own
-// position has been put back).
+// from there; when the system read failed, -1 if the file's own position
+// could be put back (Windows reads where it is), -2 if not.
 int64_t fill_ahead(FileRecord& record, int64_t wanted) {
   ReadAhead& ahead = record.read_ahead;
   if (ahead.next_size < kReadAheadFirst) ahead.next_size = kReadAheadFirst;
