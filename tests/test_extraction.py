@@ -1356,6 +1356,8 @@ class CompressedArchives(TempDirTest):
         cases = [
             # (compressor, what it needs, in MiB: a pattern; None: it is read)
             (["xz", "-c", "--lzma2=dict=1536MiB"], rb"1,53\d"),
+            # blocks for two threads: the need comes from a block's own header
+            (["xz", "-c", "-T2", "--block-size=4KiB", "--lzma2=dict=1536MiB"], rb"1,53\d"),
             (["xz", "-c", "-9e"], None),
             (["zstd", "-q", "-c", "--long=29"], rb"512"),
             (["zstd", "-q", "-c", "--long=28"], None),
