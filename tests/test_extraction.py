@@ -1405,13 +1405,14 @@ class CompressedArchives(TempDirTest):
     def test_damage_ends_the_run_with_a_read_error(self):
         lines, _ = self.run_holvex(self.plain)
         commands = {"gzip": ["gzip", "-c"], "zstd": ["zstd", "-q", "-c"], "xz": ["xz", "-c"],
-                    "bzip2": ["bzip2", "-c"]}
+                    "xz -T2": ["xz", "-c", "-T2", "--block-size=1MiB"], "bzip2": ["bzip2", "-c"]}
         cases = [
             # (format, damage)
             ("gzip", "cut in the middle"), ("gzip", "a byte changed"),
             ("gzip", "garbage after the end"),
             ("zstd", "cut in the middle"), ("zstd", "garbage after the end"),
             ("xz", "cut in the middle"), ("xz", "garbage after the end"),
+            ("xz -T2", "cut in the middle"), ("xz -T2", "garbage after the end"),
             ("bzip2", "cut in the middle"), ("bzip2", "garbage after the end"),
         ]
         for format, damage in cases:
