@@ -18,16 +18,26 @@ Workloads:
       in 100 directories
   W3  2,000 members of 1 MiB, startat= the (vs tar -xf a.tar NAME)
       last one
+  W5  the machine's /usr/share as a plain  (vs GNU tar -xf)
+      tar
   W6  the machine's /usr/share as .tar.gz  (vs GNU tar -xzf, bsdtar -xf, and
       (gzip -6) and as .tar.zst (zstd -3)   gzip -dc > /dev/null, the inflate
                                             floor; vs GNU tar --zstd -xf and
                                             zstd -dc > /dev/null)
   W7  W2's members as .tar.gz (gzip -6)    (vs GNU tar -xzf)
+  S1  a small package as .tgz (17 KB, the  (vs GNU tar -xzf)
+      shape of an npm tarball)
+  X1  /usr/share/doc as .tar.xz made by    (vs GNU tar -xJf)
+      xz -T2 (independent blocks)
+  D1  a deep tree as .tar.xz: 2,531 files  (vs GNU tar -xJf)
+      in 1,609 directories, the shape of
+      Debian's libjs-mathjax
 
-Each workload but W6 (whose symbolic links would each wait for a key at a
-terminal) is timed again with a terminal present: the tools started
+Each workload but W5 and W6 (whose symbolic links would each wait for a key
+at a terminal) and S1, X1 and D1 is timed again with a terminal present: the tools started
 under a pseudo-terminal (`script`), their output still redirected to a file.
-Peak memory is each tool's maximum resident set (from wait4). System calls
+Peak memory is each tool's maximum resident set (from wait4). With --against
+BIN, another Holvex build is timed as one more peer of every workload. System calls
 per member come from `strace -c` on Holvex for W2 and W3; for W3 also per
 member passed over (the run's calls less those of a run on an archive of the
 last member alone).
@@ -48,6 +58,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ALL_WORKLOADS = ("W1", "W2", "W3", "W5", "W6", "W7", "S1", "X1", "D1")
 ROOT = os.path.dirname(HERE)
 
 
@@ -92,20 +103,82 @@ def make_archive(work, name, files):
     return archive
 
 
+def tar_of_system_tree(work, name, parent, member):
+    """`parent`/`member` of this machine as a tar made by GNU tar."""
+    plain = os.path.join(work, name + ".tar")
+    # Exit 1 only says a file changed while it was read.
+    status = subprocess.run(["tar", "-cf", plain, "-C", parent, member],
+                            stderr=subprocess.DEVNULL).returncode
+    if status not in (0, 1):
+        raise RuntimeError("tar of %s/%s failed" % (parent, member))
+    return plain
+
+
 def make_share_archives(work):
     """/usr/share as a tar made by GNU tar, and that tar compressed with
     gzip -6 and with zstd at its default level; the plain tar is removed."""
-    plain = os.path.join(work, "w6.tar")
-    # Exit 1 only says a file changed while it was read.
-    status = subprocess.run(["tar", "-cf", plain, "-C", "/usr", "share"],
-                            stderr=subprocess.DEVNULL).returncode
-    if status not in (0, 1):
-        raise RuntimeError("tar of /usr/share failed")
+    plain = tar_of_system_tree(work, "w6", "/usr", "share")
     with open(plain + ".gz", "wb") as out:
         subprocess.run(["gzip", "-6", "-c", plain], stdout=out, check=True)
     subprocess.run(["zstd", "-q", "-3", plain, "-o", plain + ".zst"], check=True)
     os.remove(plain)
     return plain + ".gz", plain + ".zst"
+
+
+def xz_compressed(archive, *options):
+    """The archive compressed with xz and `options`; the plain one is removed."""
+    subprocess.run(["xz", "-q", *options, archive], check=True)
+    return archive + ".xz"
+
+
+def make_package(work):
+    """A package as npm ships one: package/ with a licence, a readme, type
+    declarations and package.json, of text that compresses as such text does;
+    17 KB as .tgz."""
+    rng = random.Random(17)
+    words = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9)))
+             for _ in range(900)]
+    files = {"LICENSE": 1100, "README.md": 1700, "index.d.ts": 38000, "package.json": 4400}
+    source = os.path.join(work, "s1-src")
+    for name, size in files.items():
+        path = os.path.join(source, "package", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        text = ""
+        while len(text) < size:
+            text += " ".join(rng.choice(words) for _ in range(12)) + "\n"
+        with open(path, "w") as f:
+            f.write(text[:size])
+    archive = os.path.join(work, "s1.tar")
+    subprocess.run(["tar", "-cf", archive, "-C", source, "package"], check=True)
+    shutil.rmtree(source)
+    return compressed(archive)
+
+
+def make_deep_tree(work):
+    """A tree of 1,609 directories nested up to 14 levels, holding 2,531
+    files of 200 bytes to 40 KiB (the shape of Debian's libjs-mathjax), as
+    .tar.xz."""
+    rng = random.Random(1609)
+    directories = ["usr/share/javascript/mathjax"]
+    while len(directories) < 1609:
+        parent = rng.choice(directories[-40:] + directories)
+        if parent.count("/") >= 14:
+            continue
+        directories.append("%s/%s%d" % (parent, rng.choice(["jax", "fonts", "output", "TeX",
+                                                               "element", "config", "extensions"]),
+                                         len(directories)))
+    files = [("%s/f%04d.js" % (rng.choice(directories), i), rng.randint(200, 40 << 10))
+             for i in range(2531)]
+    source = os.path.join(work, "d1-src")
+    for directory in directories:
+        os.makedirs(os.path.join(source, directory), exist_ok=True)
+    make_source(source, files)
+    # Directories and files in name order, each directory before what it
+    # holds, as a package's data archive has them.
+    archive = os.path.join(work, "d1.tar")
+    subprocess.run(["tar", "--sort=name", "-cf", archive, "-C", source, "usr"], check=True)
+    shutil.rmtree(source)
+    return xz_compressed(archive)
 
 
 def compressed(archive):
@@ -199,10 +272,13 @@ def machine():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--holvex", help="a built holvex (default: build a release one)")
+    parser.add_argument("--against", help="another built holvex, timed as one more peer of "
+                        "each workload (an earlier build, say)")
     parser.add_argument("--pairs", type=int, default=5)
     parser.add_argument("--terminal-pairs", type=int, default=3)
     parser.add_argument("--work", default="/dev/shm")
-    parser.add_argument("--only", default="W1,W2,W3,W6,W7", help="workloads to run, e.g. W2")
+    parser.add_argument("--only", default=",".join(ALL_WORKLOADS),
+                        help="workloads to run, e.g. W2")
     args = parser.parse_args()
     holvex = os.path.abspath(args.holvex) if args.holvex else build_release()
     wanted = args.only.split(",")
@@ -211,11 +287,27 @@ def main():
     calls = []
     work = tempfile.mkdtemp(prefix="holvex-bench-", dir=args.work)
     try:
-        for workload in ("W1", "W2", "W3", "W6", "W7"):
+        for workload in ALL_WORKLOADS:
             if workload not in wanted:
                 continue
             archives = []
-            if workload == "W6":
+            if workload == "W5":
+                plain = tar_of_system_tree(work, "w5", "/usr", "share")
+                archives = [plain]
+                runs = [("W5", [holvex, plain, "{out}/"], {"GNU tar -xf": ["tar", "-xf", plain]})]
+            elif workload == "S1":
+                tgz = make_package(work)
+                archives = [tgz]
+                runs = [("S1", [holvex, tgz, "{out}/"], {"GNU tar -xzf": ["tar", "-xzf", tgz]})]
+            elif workload == "X1":
+                txz = xz_compressed(tar_of_system_tree(work, "x1", "/usr/share", "doc"), "-T2")
+                archives = [txz]
+                runs = [("X1", [holvex, txz, "{out}/"], {"GNU tar -xJf": ["tar", "-xJf", txz]})]
+            elif workload == "D1":
+                txz = make_deep_tree(work)
+                archives = [txz]
+                runs = [("D1", [holvex, txz, "{out}/"], {"GNU tar -xJf": ["tar", "-xJf", txz]})]
+            elif workload == "W6":
                 gz, zst = make_share_archives(work)
                 archives = [gz, zst]
                 runs = [("W6 .tar.gz", [holvex, gz, "{out}/"],
@@ -236,9 +328,12 @@ def main():
                          {"GNU tar -xzf": ["tar", "-xzf", gz],
                           "GNU tar -xzvf": ["tar", "-xzvf", gz]})]
             if archives:
+                if args.against:
+                    for _, holvex_argv, peers in runs:
+                        peers["Holvex --against"] = [args.against] + holvex_argv[1:]
                 for label, holvex_argv, peers in runs:
                     for peer, peer_argv in peers.items():
-                        for terminal in ((False,) if workload == "W6" else (False, True)):
+                        for terminal in ((False, True) if workload == "W7" else (False,)):
                             if terminal and peer != "GNU tar -xzf":
                                 continue
                             count = args.terminal_pairs if terminal else args.pairs
@@ -278,6 +373,8 @@ def main():
                 holvex_argv = [holvex, archive, "{out}/", "startat=" + last]
                 peers = {"GNU tar -xf NAME": ["tar", "-xf", archive, last],
                          "bsdtar -xf NAME": ["bsdtar", "-xf", archive, last]}
+            if args.against:
+                peers["Holvex --against"] = [args.against] + holvex_argv[1:]
             members = len(files) if workload != "W1" else 2
             for terminal in (False, True):
                 for peer, peer_argv in peers.items():
@@ -329,7 +426,7 @@ def main():
     for row in calls:
         lines.append("| %s | %d | %d | %.2f | %s |" % row)
     text = "\n".join(lines) + "\n"
-    if set(wanted) == {"W1", "W2", "W3", "W6", "W7"}:
+    if set(wanted) == set(ALL_WORKLOADS):
         with open(os.path.join(HERE, "results.md"), "w") as f:
             f.write(text)
     sys.stdout.write("\n" + text)

@@ -662,6 +662,27 @@ class HostileNames(TempDirTest):
                                        capture_output=True, check=True).stdout
                 self.assertEqual(found.count(b"\n"), 1 if made else 0)
 
+    def test_a_tree_walked_down_up_and_down_again(self):
+        # Members deep in one branch, back near its top, in a sibling, and
+        # deep again: each file lands in its own directory, whichever levels
+        # of the path before it the output root still holds (deeper than it
+        # keeps open, too).
+        deep = "/".join("l%02d" % level for level in range(40))
+        names = [deep + "/a.txt", "l00/l01/b.txt", "l00/side/c.txt", deep + "/d.txt",
+                 deep[:deep.index("/l35")] + "/e.txt", "f.txt", deep + "/g.txt"]
+        members = [(name, member_data(10 + index, seed=140 + index), tarfile.REGTYPE)
+                   for index, name in enumerate(names)]
+        archive = self.path("walk.tar")
+        python_tar(archive, members, fmt=tarfile.PAX_FORMAT)
+        out = self.path("out")
+        os.mkdir(out)
+        lines_got = walk_lines(self, archive, out)
+        self.assertEqual([line for line in lines_got if not line.startswith(b"Create directory: ")],
+                         [file_line(out, name, len(data)) for name, data, _ in members])
+        found = tree(out)
+        self.assertEqual({name: data for name, data in found.items() if data != "dir"},
+                         {name.encode(): data for name, data, _ in members})
+
     def test_long_member_names_reach_their_paths(self):
         # Full names from pax headers: member paths of 300 and 1,000
         # characters are made under their exact names; a name with a
@@ -1251,6 +1272,8 @@ class CompressedArchives(TempDirTest):
         ("xz", lambda tar: compress(["xz", "-c"], tar), False),
         ("xz, three streams with stream padding",
          lambda tar: in_pieces(["xz", "-c"], tar, 3, between=bytes(4)), False),
+        ("xz, blocks decoded on two threads",
+         lambda tar: compress(["xz", "-c", "-T2", "--block-size=1MiB"], tar), False),
         ("bzip2", lambda tar: compress(["bzip2", "-c"], tar), False),
         ("bzip2, three streams", lambda tar: in_pieces(["bzip2", "-c"], tar, 3), False),
     ]
@@ -1333,6 +1356,8 @@ class CompressedArchives(TempDirTest):
         cases = [
             # (compressor, what it needs, in MiB: a pattern; None: it is read)
             (["xz", "-c", "--lzma2=dict=1536MiB"], rb"1,53\d"),
+            # blocks for two threads: the need comes from a block's own header
+            (["xz", "-c", "-T2", "--block-size=4KiB", "--lzma2=dict=1536MiB"], rb"1,53\d"),
             (["xz", "-c", "-9e"], None),
             (["zstd", "-q", "-c", "--long=29"], rb"512"),
             (["zstd", "-q", "-c", "--long=28"], None),
@@ -1380,13 +1405,14 @@ class CompressedArchives(TempDirTest):
     def test_damage_ends_the_run_with_a_read_error(self):
         lines, _ = self.run_holvex(self.plain)
         commands = {"gzip": ["gzip", "-c"], "zstd": ["zstd", "-q", "-c"], "xz": ["xz", "-c"],
-                    "bzip2": ["bzip2", "-c"]}
+                    "xz -T2": ["xz", "-c", "-T2", "--block-size=1MiB"], "bzip2": ["bzip2", "-c"]}
         cases = [
             # (format, damage)
             ("gzip", "cut in the middle"), ("gzip", "a byte changed"),
             ("gzip", "garbage after the end"),
             ("zstd", "cut in the middle"), ("zstd", "garbage after the end"),
             ("xz", "cut in the middle"), ("xz", "garbage after the end"),
+            ("xz -T2", "cut in the middle"), ("xz -T2", "garbage after the end"),
             ("bzip2", "cut in the middle"), ("bzip2", "garbage after the end"),
         ]
         for format, damage in cases:

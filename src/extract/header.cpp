@@ -55,6 +55,19 @@ int64_t checksum_field(const Text& field) {
   return value;
 }
 
+// The sum of the block's bytes as unsigned bytes, eight at a time.
+uint32_t unsigned_sum(const unsigned char* bytes) {
+  constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+  uint64_t lanes = 0;  // four 16-bit sums, each of at most 128 bytes of 255
+  for (int32_t at = 0; at < kBlockSize; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + at, sizeof word);
+    lanes += (word & kLowBytes) + ((word >> 8) & kLowBytes);
+  }
+  lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
+  return static_cast<uint32_t>((lanes & 0xFFFFFFFFull) + (lanes >> 32));
+}
+
 }  // namespace
 
 bool checksum_matches(const Text& block) {
@@ -63,9 +76,8 @@ bool checksum_matches(const Text& block) {
   if (stored < 0) return false;
   // The bytes summed as unsigned bytes, the field counted as eight blanks.
   const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
-  uint32_t sum = ' ' * kChecksumLength;
-  for (int32_t i = 0; i < kChecksumOffset; ++i) sum += bytes[i];
-  for (int32_t i = kChecksumOffset + kChecksumLength; i < kBlockSize; ++i) sum += bytes[i];
+  uint32_t sum = unsigned_sum(bytes) + ' ' * kChecksumLength;
+  for (int32_t i = kChecksumOffset; i < kChecksumOffset + kChecksumLength; ++i) sum -= bytes[i];
   if (stored == int64_t{sum}) return true;
   // Taken as signed bytes, each byte from 0x80 up counts 256 less.
   int64_t signed_sum = sum;

@@ -162,11 +162,17 @@ void output_unhandled(const Member& member) {
 
 Text map_member_path(const Text& outdir, Text name, bool directory) {
   // The name's own buffer becomes the path's: a name may be megabytes long.
+  // In one pass, in place: every "/" becomes the separator, and a separator
+  // right after another is dropped.
   Text& path = name.insert(0, outdir + kSeparator);
-  if (kSeparator != "/") path = replace_all(path, "/", kSeparator);
-  const Text doubled = kSeparator + kSeparator;
-  while (find_text(1, path, doubled) != 0) path = replace_all(path, doubled, kSeparator);
-  if (directory && right_part(path, 1) == kSeparator) path.pop_back();
+  size_t kept = 0;
+  for (const char c : path) {
+    const bool separator = c == '/' || c == kSeparatorChar;
+    if (separator && kept > 0 && path[kept - 1] == kSeparatorChar) continue;
+    path[kept++] = separator ? kSeparatorChar : c;
+  }
+  path.resize(kept);
+  if (directory && !path.empty() && path.back() == kSeparatorChar) path.pop_back();
   return std::move(path);
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "fileio/file_table.h"
 
@@ -15,9 +14,10 @@ struct SourceKind {
   // when the read failed; the position then stays before the failure.
   int64_t (*read)(FileRecord& record, char* to, int64_t n);
   // The next bytes, up to `n`, without copying them where the source holds
-  // them in memory (else read into `scratch`): `*data` points at them until
-  // the next call. They count as read. 0 where the data ends, -1 on failure.
-  int64_t (*take)(FileRecord& record, int64_t n, std::vector<char>& scratch, const char** data);
+  // them in memory (else read into a buffer of the source's own): `*data`
+  // points at them until the next call. They count as read. 0 where the data
+  // ends, -1 on failure.
+  int64_t (*take)(FileRecord& record, int64_t n, const char** data);
   // The bytes from the position on that can be read without the system.
   int64_t (*held)(const FileRecord& record);
   // Moves the position to `offset` (from 0): a disk file anywhere, a stream

@@ -264,7 +264,7 @@ int64_t read_stream(FileRecord& record, char* to, int64_t n) {
   return got;
 }
 
-int64_t take_stream(FileRecord& record, int64_t n, std::vector<char>&, const char** data) {
+int64_t take_stream(FileRecord& record, int64_t n, const char** data) {
   const int64_t got = stream_take(*record.stream, n, data);
   if (got > 0) record.position += got;
   return got;

@@ -254,7 +254,6 @@ struct Copy {
   int64_t written = 0;     // bytes known to be in the output
   int64_t hole = 0;        // zeros passed over in the output since the last write
   bool in_system = false;  // whole pieces may be copied inside the system
-  std::vector<char> buffer{};
 
   // The next piece's size: no larger than what the read-ahead holds, so
   // that what it holds is taken on its own.
@@ -297,7 +296,7 @@ struct Copy {
   // it.
   bool memory_piece() {
     const char* data = nullptr;
-    const int64_t got = source.source->take(source, piece(), buffer, &data);
+    const int64_t got = source.source->take(source, piece(), &data);
     if (got < 0) {
       source.failed = true;
       return false;

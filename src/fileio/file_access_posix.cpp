@@ -141,16 +141,13 @@ bool system_open_output(const Text& name, FileRecord& record) {
   if (level.place == PathPlace::refused) return false;
   // Most output files are new: made here, they are empty regular files with
   // one name, in a directory whose file system was looked at when it was
-  // reached, so nothing about them needs asking. O_EXCL never follows a
+  // reached, so nothing about them needs asking, and no lock: no other
+  // opener can hold a file this open has just made. O_EXCL never follows a
   // link, not even a dangling one.
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int fd =
         open_retrying(static_cast<int>(level.directory), level.leaf, O_WRONLY | O_CREAT | O_EXCL);
     if (fd >= 0) {
-      if (!lock_exclusively(fd)) {
-        close_descriptor(fd);
-        return false;
-      }
       record.handle = fd;
       record.disk_file = true;
       record.length = 0;

@@ -289,7 +289,10 @@ TEST_F(FileAccessTest, FileHeldOpenIsSharedWithReadersOnly) {
 }
 
 TEST_F(FileAccessTest, OutputFileHeldOpenCannotBeOpenedAgain) {
+  // A file that was there before is held while it is written. (One the
+  // open has just made cannot be held by anyone else yet.)
   const Text name = dir.at("written.bin");
+  write_file(name, "old bytes");
   open_output(name, kOutput);
   write_text(kOutput, "kept");
   open_binary(name, kArchive);

@@ -69,8 +69,26 @@ bool system_open(const Text& name, FileRecord& record) {
   const ParentLevel level = output ? reach_parent(name) : ParentLevel{};
   if (level.place == PathPlace::refused) return false;
   const DWORD flags = level.place == PathPlace::below_root ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+  if (output) {
+    // Most output files are new: made here, they are empty files with one
+    // name, so nothing about them needs asking but that they are disk files
+    // (a device name opens its device). CREATE_NEW fails on anything already
+    // there, a link included.
+    const HANDLE created = create_file(name, GENERIC_WRITE, 0, CREATE_NEW, flags);
+    if (created != INVALID_HANDLE_VALUE) {
+      DWORD last_error = 0;
+      if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
+        close_handle(created);
+        return false;
+      }
+      record.handle = reinterpret_cast<intptr_t>(created);
+      record.disk_file = true;
+      record.length = 0;
+      return true;
+    }
+  }
   HANDLE handle =
-      output ? create_file(name, GENERIC_WRITE, 0, OPEN_ALWAYS, flags) : open_archive(name);
+      output ? create_file(name, GENERIC_WRITE, 0, OPEN_EXISTING, flags) : open_archive(name);
   if (handle == INVALID_HANDLE_VALUE) return false;
 
   DWORD last_error = 0;
@@ -172,7 +190,8 @@ bool system_seek(const FileRecord& record, int64_t offset) {
 bool system_close(const FileRecord& record) {
   HANDLE handle = handle_of(record);
   bool cut = true;
-  if (record.kind == FileKind::output && record.disk_file) {
+  // A file whose length is known to end at the position needs no cut.
+  if (record.kind == FileKind::output && record.disk_file && record.length != record.position) {
     cut = guarded_ok([&] { return SetEndOfFile(handle); });
   }
   const bool closed = guarded_ok([&] { return CloseHandle(handle); });

@@ -28,6 +28,9 @@ struct FileIdentity {
 // order.
 struct ReadAhead {
   std::vector<char> bytes;
+  // Where a large piece is read when it is taken, kept from one piece to
+  // the next.
+  std::vector<char> scratch;
   int64_t start = -1;
   int64_t filled = 0;
   bool at_end = false;

@@ -42,22 +42,71 @@ HANDLE hold_level(const std::wstring& path) {
 }
 
 struct OutputRoot {
-  std::wstring root;    // in its system form, ending in "\"; "" for none
-  std::wstring parent;  // the parent last reached, relative to the root
-  bool held = false;
-  std::vector<HANDLE> levels;  // its levels below the root, held open
+  std::wstring root;           // in its system form, ending in "\"; "" for none
+  std::wstring parent;         // the levels held, relative to the root ("a\b"; "" for none)
+  std::vector<HANDLE> levels;  // one per level of `parent`, held open
 
-  void release() {
-    for (HANDLE handle : levels) guarded_ok([&] { return CloseHandle(handle); });
-    levels.clear();
-    held = false;
+  // Keeps the first `count` levels held and lets the deeper ones go.
+  void keep(size_t count) {
+    while (levels.size() > count) {
+      guarded_ok([&] { return CloseHandle(levels.back()); });
+      levels.pop_back();
+      const size_t separator = parent.rfind(L'\\');
+      parent.resize(separator == std::wstring::npos ? 0 : separator);
+    }
   }
+  void release() { keep(0); }
   ~OutputRoot() { release(); }
 };
 
 OutputRoot& output_root() {
   static OutputRoot state;
   return state;
+}
+
+// How many of the levels held are the first levels of `rest` too.
+size_t levels_shared(const OutputRoot& state, const std::wstring& rest) {
+  size_t shared = 0;
+  size_t at = 0;
+  while (shared < state.levels.size()) {
+    size_t end = state.parent.find(L'\\', at);
+    if (end == std::wstring::npos) end = state.parent.size();
+    const bool same = rest.size() >= end && rest.compare(0, end, state.parent, 0, end) == 0 &&
+                      (rest.size() == end || rest[end] == L'\\');
+    if (!same) break;
+    ++shared;
+    at = end + 1;
+  }
+  return shared;
+}
+
+// Holds each level of `rest` (below the root; "" for the root itself), going
+// on from the levels already held that it shares; with `make`, a missing
+// level is made first. The levels are held as they are reached, so that none
+// can be replaced by a link before the next one is made in it. False when a
+// level is missing, is no directory or is a reparse point, or cannot be made.
+bool hold_levels(OutputRoot& state, const std::wstring& rest, bool make) {
+  state.keep(levels_shared(state, rest));
+  size_t start = state.parent.empty() ? 0 : state.parent.size() + 1;
+  std::wstring prefix = state.root + state.parent;
+  if (!state.parent.empty()) prefix += L'\\';
+  while (start < rest.size()) {
+    size_t end = rest.find(L'\\', start);
+    if (end == std::wstring::npos) end = rest.size();
+    prefix.append(rest, start, end - start);
+    // A level to be made is made first, as it mostly is not there yet; one
+    // that is there is held as it is found (made by another program in
+    // between, too).
+    if (make) guarded_ok([&] { return CreateDirectoryW(prefix.c_str(), nullptr); });
+    const HANDLE handle = hold_level(prefix);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    state.levels.push_back(handle);
+    if (!state.parent.empty()) state.parent += L'\\';
+    state.parent.append(rest, start, end - start);
+    prefix += L'\\';
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -70,7 +119,9 @@ void set_output_root(const Text& outdir) {
   if (!state.root.empty() && state.root.back() != L'\\') state.root += L'\\';
 }
 
-// Each file is reached afresh on Windows, so the parent is always probed.
+// The parent's levels are held when the file's open reaches them, so a
+// parent reached is known to be there; but a path is compared in its system
+// form, which is made anew for each file: no parent counts as held before.
 bool parent_held(const Text&) {
   return false;
 }
@@ -79,8 +130,8 @@ bool directory_known(const Text&) {
   return false;
 }
 
-bool hold_parent(const Text&) {
-  return false;
+bool hold_parent(const Text& path) {
+  return reach_parent(path).place == PathPlace::below_root;
 }
 
 LevelsMade make_levels(const Text& path) {
@@ -93,41 +144,8 @@ LevelsMade make_levels(const Text& path) {
   const std::wstring whole = target.path + L'\\';
   if (state.root.starts_with(whole)) return LevelsMade::all_there;
   if (!whole.starts_with(state.root)) return LevelsMade::elsewhere;
-  const std::wstring rest = target.path.substr(state.root.size());
-  // On from the levels held open when the path lies at or below them; the
-  // levels are held as they are reached, so that none can be replaced by a
-  // link before the next one is made in it.
-  size_t start = 0;
-  if (state.held && rest.starts_with(state.parent) &&
-      (rest.size() == state.parent.size() || rest[state.parent.size()] == L'\\')) {
-    if (rest.size() == state.parent.size()) return LevelsMade::all_there;
-    if (!state.parent.empty()) start = state.parent.size() + 1;
-  } else {
-    state.release();
-  }
-  state.held = false;
-  std::wstring prefix = state.root + rest.substr(0, start);
-  while (start < rest.size()) {
-    size_t end = rest.find(L'\\', start);
-    if (end == std::wstring::npos) end = rest.size();
-    prefix.append(rest, start, end - start);
-    HANDLE handle = hold_level(prefix);
-    if (handle == INVALID_HANDLE_VALUE) {
-      // Made by another program in between, it is taken as it is found.
-      guarded_ok([&] { return CreateDirectoryW(prefix.c_str(), nullptr); });
-      handle = hold_level(prefix);
-    }
-    if (handle == INVALID_HANDLE_VALUE) {
-      state.release();
-      return LevelsMade::failed;
-    }
-    state.levels.push_back(handle);
-    prefix += L'\\';
-    start = end + 1;
-  }
-  state.parent = rest;
-  state.held = true;
-  return LevelsMade::all_there;
+  return hold_levels(state, target.path.substr(state.root.size()), true) ? LevelsMade::all_there
+                                                                         : LevelsMade::failed;
 }
 
 ParentLevel reach_parent(const Text& path) {
@@ -139,27 +157,10 @@ ParentLevel reach_parent(const Text& path) {
   if (target.device || !target.path.starts_with(state.root)) return level;
   const std::wstring rest = target.path.substr(state.root.size());
   const size_t separator = rest.rfind(L'\\');
-  const std::wstring parent = separator == std::wstring::npos ? L"" : rest.substr(0, separator);
   level.place = PathPlace::refused;
-  if (!state.held || parent != state.parent) {
-    state.release();
-    state.parent = parent;
-    std::wstring prefix = state.root;
-    size_t start = 0;
-    while (start < parent.size()) {
-      size_t end = parent.find(L'\\', start);
-      if (end == std::wstring::npos) end = parent.size();
-      prefix += parent.substr(start, end - start);
-      const HANDLE handle = hold_level(prefix);
-      if (handle == INVALID_HANDLE_VALUE) {
-        state.release();
-        return level;
-      }
-      state.levels.push_back(handle);
-      prefix += L'\\';
-      start = end + 1;
-    }
-    state.held = true;
+  if (!hold_levels(state, separator == std::wstring::npos ? L"" : rest.substr(0, separator),
+                   false)) {
+    return level;
   }
   level.place = PathPlace::below_root;
   return level;

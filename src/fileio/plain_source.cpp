@@ -20,6 +20,44 @@ void drop_read_ahead(ReadAhead& ahead) {
   ahead.next_size = kReadAheadFirst;
 }
 
+// Fills the read-ahead from the record's position with at least the
+// `wanted` bytes (fewer at the end of the file) and a little more, which
+// holds the next header when they end a member. Returns the bytes it holds
+// from there; when the system read failed, -1 if the file's own position
+// could be put back (Windows reads where it is), -2 if not.
+int64_t fill_ahead(FileRecord& record, int64_t wanted) {
+  ReadAhead& ahead = record.read_ahead;
+  if (ahead.next_size < kReadAheadFirst) ahead.next_size = kReadAheadFirst;
+  ahead.bytes.resize(static_cast<size_t>(kReadAheadLargest));
+  const int64_t size = wanted <= ahead.next_size
+                           ? ahead.next_size
+                           : std::min(wanted + kReadAheadFirst, kReadAheadLargest);
+  const int64_t read = system_read(record, ahead.bytes.data(), size);
+  if (read < 0) {
+    // The failed fill may have moved the file's own position (Windows).
+    drop_read_ahead(ahead);
+    return system_seek(record, record.position) ? -1 : -2;
+  }
+  ahead.start = record.position;
+  ahead.filled = read;
+  ahead.at_end = read < size;
+  ahead.next_size = std::min(2 * size, kReadAheadLargest);
+  return read;
+}
+
+int64_t held_plain(const FileRecord& record) {
+  const ReadAhead& ahead = record.read_ahead;
+  const int64_t offset = record.position - ahead.start;
+  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled ? ahead.filled - offset : 0;
+}
+
+// True when the read-ahead ends at the record's position and the file ends
+// there too: nothing more can be read.
+bool at_known_end(const FileRecord& record) {
+  const ReadAhead& ahead = record.read_ahead;
+  return ahead.start >= 0 && record.position - ahead.start == ahead.filled && ahead.at_end;
+}
+
 // Reads up to `n` bytes at the record's position into `to` and moves the
 // position past them: from the read-ahead, which is filled again for small
 // reads, or straight from the file for large ones. A fill that fails is
@@ -30,41 +68,26 @@ int64_t read_plain(FileRecord& record, char* to, int64_t n) {
   const int64_t first = record.position;
   int64_t got = 0;
   while (got < n) {
-    const int64_t offset = record.position - ahead.start;
-    if (ahead.start >= 0 && offset >= 0 && offset < ahead.filled) {
-      const int64_t taken = std::min(n - got, ahead.filled - offset);
-      std::copy_n(ahead.bytes.data() + offset, taken, to + got);
+    const int64_t held = held_plain(record);
+    if (held > 0) {
+      const int64_t taken = std::min(n - got, held);
+      std::copy_n(ahead.bytes.data() + (record.position - ahead.start), taken, to + got);
       got += taken;
       record.position += taken;
       continue;
     }
-    if (ahead.start >= 0 && offset == ahead.filled && ahead.at_end) break;
+    if (at_known_end(record)) break;
     const int64_t wanted = n - got;
-    int64_t read = -1;
     if (wanted < kReadAheadLargest) {
-      if (ahead.next_size < kReadAheadFirst) ahead.next_size = kReadAheadFirst;
-      ahead.bytes.resize(static_cast<size_t>(kReadAheadLargest));
-      // A fill takes at least the bytes wanted, and then a little more,
-      // which holds the next header when they end a member.
-      const int64_t size = wanted <= ahead.next_size
-                               ? ahead.next_size
-                               : std::min(wanted + kReadAheadFirst, kReadAheadLargest);
-      read = system_read(record, ahead.bytes.data(), size);
-      if (read >= 0) {
-        ahead.start = record.position;
-        ahead.filled = read;
-        ahead.at_end = read < size;
-        ahead.next_size = std::min(2 * size, kReadAheadLargest);
-        continue;
-      }
-      // The failed fill may have moved the file's own position (Windows).
-      if (!system_seek(record, record.position)) {
+      const int64_t filled = fill_ahead(record, wanted);
+      if (filled >= 0) continue;
+      if (filled < -1) {
         record.position = first;
         return -1;
       }
     }
     drop_read_ahead(ahead);
-    read = system_read(record, to + got, wanted);
+    const int64_t read = system_read(record, to + got, wanted);
     if (read < 0) {
       record.position = first;
       return -1;
@@ -76,16 +99,25 @@ int64_t read_plain(FileRecord& record, char* to, int64_t n) {
   return got;
 }
 
-int64_t take_plain(FileRecord& record, int64_t n, std::vector<char>& scratch, const char** data) {
-  if (static_cast<int64_t>(scratch.size()) < n) scratch.resize(static_cast<size_t>(n));
-  *data = scratch.data();
-  return read_plain(record, scratch.data(), n);
-}
-
-int64_t held_plain(const FileRecord& record) {
-  const ReadAhead& ahead = record.read_ahead;
-  const int64_t offset = record.position - ahead.start;
-  return ahead.start >= 0 && offset >= 0 && offset < ahead.filled ? ahead.filled - offset : 0;
+// The bytes the read-ahead holds are taken where they lie; a small piece
+// beyond them is brought by a fill, a large one read into the record's own
+// buffer.
+int64_t take_plain(FileRecord& record, int64_t n, const char** data) {
+  ReadAhead& ahead = record.read_ahead;
+  if (held_plain(record) == 0 && !at_known_end(record) && n < kReadAheadLargest &&
+      fill_ahead(record, n) < -1) {
+    return -1;
+  }
+  const int64_t held = held_plain(record);
+  if (held > 0 || at_known_end(record)) {
+    const int64_t taken = std::min(n, held);
+    *data = ahead.bytes.data() + (record.position - ahead.start);
+    record.position += taken;
+    return taken;
+  }
+  if (static_cast<int64_t>(ahead.scratch.size()) < n) ahead.scratch.resize(static_cast<size_t>(n));
+  *data = ahead.scratch.data();
+  return read_plain(record, ahead.scratch.data(), n);
 }
 
 int64_t move_plain(FileRecord& record, int64_t offset) {
