@@ -189,6 +189,16 @@ def compressed(archive):
     return archive + ".gz"
 
 
+# The workloads timed against GNU tar alone: (archive maker, peer, tar's option).
+ONE_PEER = {
+    "W5": (lambda work: tar_of_system_tree(work, "w5", "/usr", "share"), "GNU tar -xf", "-xf"),
+    "S1": (make_package, "GNU tar -xzf", "-xzf"),
+    "X1": (lambda work: xz_compressed(tar_of_system_tree(work, "x1", "/usr/share", "doc"), "-T2"),
+           "GNU tar -xJf", "-xJf"),
+    "D1": (make_deep_tree, "GNU tar -xJf", "-xJf"),
+}
+
+
 def timed(argv, cwd, log, terminal):
     """Wall seconds of one run, output into `log`."""
     if terminal:
@@ -291,22 +301,11 @@ def main():
             if workload not in wanted:
                 continue
             archives = []
-            if workload == "W5":
-                plain = tar_of_system_tree(work, "w5", "/usr", "share")
-                archives = [plain]
-                runs = [("W5", [holvex, plain, "{out}/"], {"GNU tar -xf": ["tar", "-xf", plain]})]
-            elif workload == "S1":
-                tgz = make_package(work)
-                archives = [tgz]
-                runs = [("S1", [holvex, tgz, "{out}/"], {"GNU tar -xzf": ["tar", "-xzf", tgz]})]
-            elif workload == "X1":
-                txz = xz_compressed(tar_of_system_tree(work, "x1", "/usr/share", "doc"), "-T2")
-                archives = [txz]
-                runs = [("X1", [holvex, txz, "{out}/"], {"GNU tar -xJf": ["tar", "-xJf", txz]})]
-            elif workload == "D1":
-                txz = make_deep_tree(work)
-                archives = [txz]
-                runs = [("D1", [holvex, txz, "{out}/"], {"GNU tar -xJf": ["tar", "-xJf", txz]})]
+            if workload in ONE_PEER:
+                make, peer, options = ONE_PEER[workload]
+                archive = make(work)
+                archives = [archive]
+                runs = [(workload, [holvex, archive, "{out}/"], {peer: ["tar", options, archive]})]
             elif workload == "W6":
                 gz, zst = make_share_archives(work)
                 archives = [gz, zst]
