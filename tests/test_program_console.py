@@ -193,16 +193,22 @@ class FreshConsoleTest(harness.TempDirTest):
                 terminal.keys("Enter")
                 self.wait_for(terminal, "EXIT=1")
 
-    def test_pending_keys_are_discarded_before_the_final_pause(self):
-        # A symbolic link waits for a key; the keys typed with it stay pending
-        # beyond the few rounds that are left, and the final pause discards
-        # them before it waits.
+    def start_waiting_at_a_link(self):
+        """A run of an archive of a symbolic link and then b.txt, waiting
+        at the link's key."""
         harness.python_tar(self.archive, [
             ("link", b"target", tarfile.SYMTYPE),
             ("b.txt", DATA, tarfile.REGTYPE),
         ])
         terminal = self.start(host_path(self.archive), host_path(self.out))
         self.wait_for(terminal, "==press any key==")
+        return terminal
+
+    def test_pending_keys_are_discarded_before_the_final_pause(self):
+        # A symbolic link waits for a key; the keys typed with it stay pending
+        # beyond the few rounds that are left, and the final pause discards
+        # them before it waits.
+        terminal = self.start_waiting_at_a_link()
         terminal.type_text("k" + "x" * 20)
         self.wait_for(terminal, "Press a key to exit")
         self.assert_still_waiting(terminal)
@@ -213,12 +219,7 @@ class FreshConsoleTest(harness.TempDirTest):
     def test_two_runs_read_one_archive_at_once(self):
         # The first run holds the archive open while it waits at a link; a
         # second run of the same archive meanwhile reads it whole.
-        harness.python_tar(self.archive, [
-            ("link", b"target", tarfile.SYMTYPE),
-            ("b.txt", DATA, tarfile.REGTYPE),
-        ])
-        terminal = self.start(host_path(self.archive), host_path(self.out))
-        self.wait_for(terminal, "==press any key==")
+        terminal = self.start_waiting_at_a_link()
         second = self.path("second")
         os.mkdir(second)
         result = harness.run("holvex", host_path(self.archive), host_path(second))
