@@ -21,14 +21,6 @@ bool is_decimal_digit(unsigned char byte) {
   return byte >= '0' && byte <= '9';
 }
 
-// Value of a digit or letter (0 to 35), or -1 for any other byte.
-int digit_value(unsigned char byte) {
-  if (byte >= '0' && byte <= '9') return byte - '0';
-  if (byte >= 'A' && byte <= 'Z') return byte - 'A' + 10;
-  if (byte >= 'a' && byte <= 'z') return byte - 'a' + 10;
-  return -1;
-}
-
 Number integer_number(int64_t value) {
   Number number;
   number.integral = true;
@@ -41,68 +33,6 @@ Number real_number(double value) {
   number.integral = false;
   number.real = value;
   return number;
-}
-
-// "&" radix form; `at` is the index of the byte after "&".
-Number radix_value(const Text& text, size_t at) {
-  const size_t size = text.size();
-  unsigned bits_per_digit = 3;
-  if (at < size) {
-    switch (static_cast<unsigned char>(text[at])) {
-      case 'B':
-      case 'b':
-        bits_per_digit = 1;
-        ++at;
-        break;
-      case 'H':
-      case 'h':
-        bits_per_digit = 4;
-        ++at;
-        break;
-      case 'O':
-      case 'o':
-      case 'Q':
-      case 'q':
-        ++at;
-        break;
-      default:
-        // Any other byte selects octal and is read as the first digit.
-        break;
-    }
-  }
-  const int radix = 1 << bits_per_digit;
-  const int top_shift = 64 - static_cast<int>(bits_per_digit);
-
-  const size_t first = at;
-  uint64_t value = 0;
-  bool overflow = false;
-  while (at < size) {
-    const int digit = digit_value(static_cast<unsigned char>(text[at]));
-    if (digit < 0 || digit >= radix) break;
-    if ((value >> top_shift) != 0) overflow = true;
-    value = (value << bits_per_digit) | static_cast<uint64_t>(digit);
-    ++at;
-  }
-  if (at == first || overflow) return integer_number(0);
-
-  // Type suffixes directly after the digits decide whether the sign rule
-  // applies to 16-bit and 32-bit values.
-  Text suffix;
-  for (const char* candidate : {"&&", "??", "&", "?", "%"}) {
-    if (text.compare(at, std::char_traits<char>::length(candidate), candidate) == 0) {
-      suffix = candidate;
-      break;
-    }
-  }
-
-  if (text[first] == '0') return integer_number(static_cast<int64_t>(value));
-  if (value >= 0x8000 && value <= 0xFFFF && suffix != "&" && suffix != "&&" && suffix != "?") {
-    return integer_number(static_cast<int64_t>(value) - 0x10000);
-  }
-  if (value >= 0x80000000ULL && value <= 0xFFFFFFFFULL && suffix != "&&" && suffix != "?") {
-    return integer_number(static_cast<int64_t>(value) - 0x100000000LL);
-  }
-  return integer_number(static_cast<int64_t>(value));
 }
 
 // Decimal form: sign, digits with at most one ".", optional exponent.
@@ -209,7 +139,6 @@ Number value_of_text(const Text& text) {
   size_t at = 0;
   while (at < text.size() && is_blank(static_cast<unsigned char>(text[at]))) ++at;
   if (at == text.size()) return integer_number(0);
-  if (text[at] == '&') return radix_value(text, at + 1);
   return decimal_value(text, at);
 }
 

@@ -6,8 +6,8 @@
 
 #include "text/text.h"
 
-// What `value_of_text` reads: the radix form ("&O17", "&H1F") gives a signed
-// 64-bit integer, the decimal form a floating-point value.
+// What `value_of_text` reads: a decimal number, as a floating-point value
+// (an integer result is kept exact).
 struct Number {
   bool integral = true;
   int64_t integer = 0;  // valid when integral

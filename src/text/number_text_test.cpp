@@ -19,33 +19,11 @@ struct StoreCase {
   int32_t stored;
 };
 
-// Size texts as the header decoding forms them, type bytes and plain numbers.
+// Type bytes and plain numbers.
 TEST(ValueOfText, StoredValueTable) {
   const std::vector<StoreCase> cases = {
-      {"&O", 0},
-      {"&O00000001750", 1000},
-      {"&O17", 15},
-      {"&O12 34", 10},
-      {"&O8", 0},
-      {"&O 12", 0},
-      {"&O78", 7},
-      {"&O77777", 32767},
-      {"&O116100", -25536},
-      {"&O0116100", 40000},
-      {"&O17777777777", 2147483647},
-      {"&O20000000000", kOutOfRange},
-      {"&O30000000000", -1073741824},
-      {"&O020000000000", kOutOfRange},
-      {"&O77777777777", kOutOfRange},
-      {"5", 5},
-      {"0", 0},
-      {"\0"s, 0},
-      {"L", 0},
-      {"x", 0},
-      {" ", 0},
-      {"  12", 12},
-      {"-7", -7},
-      {"", 0},
+      {"5", 5}, {"0", 0},     {"\0"s, 0}, {"L", 0}, {"x", 0},
+      {" ", 0}, {"  12", 12}, {"-7", -7}, {"", 0},
   };
   for (const StoreCase& c : cases) {
     EXPECT_EQ(store_int32(value_of_text(c.text)), c.stored) << "text [" << c.text << "]";
@@ -57,70 +35,6 @@ TEST(ValueOfText, EveryOneByteText) {
     const Text text(1, static_cast<char>(code));
     const int32_t expected = code >= '0' && code <= '9' ? code - '0' : 0;
     EXPECT_EQ(store_int32(value_of_text(text)), expected) << "code " << code;
-  }
-}
-
-struct IntegerCase {
-  Text text;
-  int64_t value;
-};
-
-TEST(ValueOfText, RadixFormTable) {
-  const std::vector<IntegerCase> cases = {
-      // Radix letters in either case; an unknown letter is read as a digit.
-      {"&H1F", 31},
-      {"&h1f", 31},
-      {"&B101", 5},
-      {"&b102", 2},
-      {"&o17", 15},
-      {"&Q17", 15},
-      {"&q17", 15},
-      {"&17", 15},
-      {"&", 0},
-      {"&H", 0},
-      {"&HG", 0},
-      {"&Z1", 0},
-      // Leading blanks before "&": space, tab and line feed, not NUL.
-      {" \t\n&O17", 15},
-      {"&O1\0"
-       "7"s,
-       1},
-      // Sign rule: 16-bit values with bit 15 set, without a leading zero.
-      {"&O100000", -32768},
-      {"&O177777", -1},
-      {"&O0177777", 65535},
-      {"&O200000", 65536},
-      {"&HFFFF", -1},
-      {"&H0FFFF", 65535},
-      {"&HFFFF&", 65535},
-      {"&HFFFF&&", 65535},
-      {"&HFFFF?", 65535},
-      {"&HFFFF??", -1},
-      {"&HFFFF%", -1},
-      {"&HFFFFx", -1},
-      // ... and 32-bit values with bit 31 set.
-      {"&H80000000", -2147483648LL},
-      {"&HFFFFFFFF", -1},
-      {"&H0FFFFFFFF", 4294967295LL},
-      {"&HFFFFFFFF&", -1},
-      {"&HFFFFFFFF&&", 4294967295LL},
-      {"&HFFFFFFFF?", 4294967295LL},
-      {"&HFFFFFFFF%", -1},
-      {"&H100000000", 4294967296LL},
-      {"&O40000000000", 4294967296LL},
-      // Sixty-four bits: a digit that carries a bit out gives 0.
-      {"&H7FFFFFFFFFFFFFFF", INT64_MAX},
-      {"&HFFFFFFFFFFFFFFFF", -1},
-      {"&H10000000000000000", 0},
-      {"&O1777777777777777777777", -1},
-      {"&O2000000000000000000000", 0},
-      {"&B" + Text(64, '1'), -1},
-      {"&B1" + Text(64, '0'), 0},
-  };
-  for (const IntegerCase& c : cases) {
-    const Number number = value_of_text(c.text);
-    EXPECT_TRUE(number.integral) << "text [" << c.text << "]";
-    EXPECT_EQ(number.integer, c.value) << "text [" << c.text << "]";
   }
 }
 

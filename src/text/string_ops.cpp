@@ -78,17 +78,6 @@ Text field_of(const Text& text, const Text& delimiter, int32_t index) {
   return text.substr(begin, end - begin);
 }
 
-int32_t field_count(const Text& text, const Text& delimiter) {
-  if (delimiter.empty()) return 1;
-  int32_t count = 1;
-  size_t at = find_from(text, delimiter, 0);
-  while (at != Text::npos) {
-    ++count;
-    at = find_from(text, delimiter, at + delimiter.size());
-  }
-  return count;
-}
-
 Text substring(const Text& text, int32_t start, int32_t length) {
   const int64_t size = static_cast<int64_t>(text.size());
   // A start of 0 or below (never asked for below 0) gives the empty text.
@@ -132,34 +121,6 @@ int32_t find_text(int32_t start, const Text& text, const Text& pattern) {
     }
   }
   return 0;
-}
-
-Text replace_all(const Text& text, const Text& pattern, const Text& replacement) {
-  if (pattern.empty() || text.empty() || text.size() < pattern.size()) return text;
-
-  // First pass: count the occurrences present before any replacement.
-  size_t count = 0;
-  for (size_t at = find_from(text, pattern, 0); at != Text::npos;
-       at = find_from(text, pattern, at + pattern.size())) {
-    ++count;
-  }
-  if (count == 0) return text;
-
-  // Second pass: copy into a result allocated once at its final length.
-  Text result;
-  result.resize(text.size() - count * pattern.size() + count * replacement.size());
-  size_t out = 0;
-  size_t copied = 0;
-  for (size_t at = find_from(text, pattern, 0); at != Text::npos;
-       at = find_from(text, pattern, at + pattern.size())) {
-    std::memcpy(result.data() + out, text.data() + copied, at - copied);
-    out += at - copied;
-    std::memcpy(result.data() + out, replacement.data(), replacement.size());
-    out += replacement.size();
-    copied = at + pattern.size();
-  }
-  std::memcpy(result.data() + out, text.data() + copied, text.size() - copied);
-  return result;
 }
 
 Text trim_left_set(const Text& text, const Text& set) {

@@ -14,8 +14,6 @@ Text command_tail(const Text& command_line);
 // Field number `index` (1-based; negative counts from the end) of `text` split
 // at every occurrence of `delimiter`; "" when there is no such field.
 Text field_of(const Text& text, const Text& delimiter, int32_t index);
-// Number of fields: the occurrences of `delimiter` plus one.
-int32_t field_count(const Text& text, const Text& delimiter);
 
 // `length` bytes from byte number `start`; a negative length counts from the end.
 Text substring(const Text& text, int32_t start, int32_t length);
@@ -25,10 +23,6 @@ Text right_part(const Text& text, int32_t n);
 // Position of `pattern` in `text` searching forward from `start` (>= 1), or
 // backward when `start` is negative (-1: the whole text); 0 when absent.
 int32_t find_text(int32_t start, const Text& text, const Text& pattern);
-
-// Every occurrence of `pattern` replaced by `replacement`, left to right,
-// without rescanning replaced bytes.
-Text replace_all(const Text& text, const Text& pattern, const Text& replacement);
 
 // Bytes of `set` removed from the start (left) or the end (right) of `text`.
 Text trim_left_set(const Text& text, const Text& set);

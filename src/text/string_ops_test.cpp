@@ -49,7 +49,6 @@ TEST(CommandTail, CutsTheProgramNameAndTheSpacesAfterIt) {
 
 TEST(CommandTail, FieldsOfTheTail) {
   const Text tail = command_tail(R"(holvex.exe a.tar  d:\out\)");
-  EXPECT_EQ(field_count(tail, " "), 3);
   EXPECT_EQ(field_of(tail, " ", 1), "a.tar");
   EXPECT_EQ(field_of(tail, " ", 2), "");
   EXPECT_EQ(field_of(tail, " ", 3), R"(d:\out\)");
@@ -105,17 +104,6 @@ TEST(Fields, FieldOfTable) {
     EXPECT_EQ(field_of(c.text, c.delimiter, c.index), c.field)
         << "text [" << c.text << "] delimiter [" << c.delimiter << "] index " << c.index;
   }
-}
-
-TEST(Fields, FieldCountTable) {
-  const std::vector<std::pair<Text, int32_t>> backslash_cases = {
-      {R"(g:\out\dir)", 3}, {R"(g:\out\)", 3}, {"", 1}, {"\\", 2}, {"\\\\", 3}, {"plain", 1},
-  };
-  for (const auto& [text, count] : backslash_cases) {
-    EXPECT_EQ(field_count(text, "\\"), count) << text;
-  }
-  EXPECT_EQ(field_count("aaaaa", "aa"), 3);
-  EXPECT_EQ(field_count("a  b", " "), 3);
 }
 
 struct SubstringCase {
@@ -230,50 +218,6 @@ TEST(FindText, ForwardAndBackwardTable) {
 TEST(FindText, ParentDirectoryLength) {
   const Text path = R"(g:\out\docs\a.txt)";
   EXPECT_EQ(substring(path, 1, find_text(-1, path, "\\") - 1), R"(g:\out\docs)");
-}
-
-struct ReplaceCase {
-  Text text;
-  Text pattern;
-  Text replacement;
-  Text result;
-};
-
-TEST(ReplaceAll, Table) {
-  const std::vector<ReplaceCase> cases = {
-      {"docs/sub/a.txt", "/", "\\", R"(docs\sub\a.txt)"},
-      // Replaced bytes are not scanned again.
-      {R"(a\\\\b)", R"(\\)", R"(\)", R"(a\\b)"},
-      {R"(\\\)", R"(\\)", R"(\)", R"(\\)"},
-      {"aaa", "a", "aa", "aaaaaa"},
-      {"abab", "ab", "b", "bb"},
-      {"aaaa", "aa", "a", "aa"},
-      // An empty replacement deletes.
-      {"a-b-c", "-", "", "abc"},
-      {"---", "-", "", ""},
-      // Nothing to do.
-      {"abc", "", "x", "abc"},
-      {"", "a", "x", ""},
-      {"ab", "abc", "x", "ab"},
-      {"abc", "d", "x", "abc"},
-      {"abc", "abc", "", ""},
-      {"a\0b"s, "\0"s, "/", "a/b"},
-  };
-  for (const ReplaceCase& c : cases) {
-    EXPECT_EQ(replace_all(c.text, c.pattern, c.replacement), c.result)
-        << "text [" << c.text << "] pattern [" << c.pattern << "]";
-  }
-}
-
-TEST(ReplaceAll, RepeatingUntilNoDoubleSeparatorRemains) {
-  Text path = replace_all(R"(a\\\\\b//c)", "/", "\\");
-  int rounds = 0;
-  while (find_text(1, path, R"(\\)") != 0) {
-    path = replace_all(path, R"(\\)", R"(\)");
-    ++rounds;
-  }
-  EXPECT_EQ(path, R"(a\b\c)");
-  EXPECT_EQ(rounds, 3);
 }
 
 struct TrimCase {

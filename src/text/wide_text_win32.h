@@ -17,8 +17,11 @@
 inline constexpr unsigned kAnsiCodePage = 0;
 
 // The wide form of a name or path; none when a piece fits neither UTF-8 nor
-// the code page. A piece is never given a replacement character, so two
-// different names never become one.
+// the code page. A piece is never given a replacement character, which would
+// make many names one. Two names can still become one where a character is
+// spelled both ways: "é" is C3 A9 in UTF-8 and E9 in code page 1252, so a
+// member named in each lands on one file, as a name written twice does (the
+// later member's bytes stand).
 std::optional<std::wstring> wide_name(const Text& bytes, unsigned code_page = kAnsiCodePage);
 
 // The wide form of a text to be shown: as wide_name, and a piece that fits
