@@ -34,6 +34,37 @@ def out_path(out_dir, name=""):
     return base + SEP.encode() + shown(escaped(name.replace(b"/", SEP.encode())))
 
 
+# Why a file or directory could not be made, as the ERROR lines say it.
+REASONS = {
+    "space": b"no space left on the disk",
+    "permission": b"permission denied",
+    "too long": b"the name is too long for this file system",
+    "invalid": b"the file system cannot hold this name",
+    "file": b"a file stands where a directory must be",
+    "link": b"a link stands where a directory must be",
+    "directory": b"a directory stands at this name",
+    "not a file": b"a device, FIFO or socket stands at this name",
+    "link there": b"a link stands at this name",
+    "directory name": b"its name ends in a separator, as a directory's does",
+    "other names": b"the file there has other names (hard links)",
+    "in use": b"another program holds the file",
+    "archive": b"it is the archive being read",
+    "kernel": b"nothing is written among the kernel's interface files",
+    "too deep": b"the path has more levels than any real path",
+    "io": b"an input/output error",
+}
+
+
+def cannot_file(reason):
+    """The line of a file that could not be made, for `reason` (REASONS)."""
+    return b"ERROR: Cannot create this file: " + REASONS[reason]
+
+
+def cannot_directory(reason):
+    """The line of a directory that could not be made, for `reason`."""
+    return b"ERROR: Cannot create this directory: " + REASONS[reason]
+
+
 def grouped(count):
     """A byte count as the lines show it: "1,234"."""
     return "{:,}".format(count).encode()

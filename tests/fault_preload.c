@@ -8,6 +8,9 @@
  *   HOLVEX_FAIL_CLOSE=NAME
  *     closing a file whose path ends in "/NAME" returns EIO (the file is
  *     closed), as a network file system does for a write it completes late.
+ *   HOLVEX_FAIL_WRITE=NAME
+ *     writes into a file whose path ends in "/NAME" fail with ENOSPC, as on
+ *     a full disk.
  *   HOLVEX_FAIL_LOCKS=1
  *     every flock fails with ENOLCK, as on a file system that cannot lock
  *     (some network and FUSE file systems).
@@ -26,6 +29,22 @@
 
 static void* next_symbol(const char* name) {
   return dlsym(RTLD_NEXT, name);
+}
+
+/* Whether the path of `fd` ends in "/" and the name in the variable
+ * `setting`. */
+static int named(int fd, const char* setting) {
+  const char* name = getenv(setting);
+  if (name == NULL) return 0;
+  char link[64];
+  char path[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, path, sizeof path - 1);
+  if (length < 0) return 0;
+  path[length] = '\0';
+  const size_t name_length = strlen(name);
+  return (size_t)length > name_length && path[length - name_length - 1] == '/' &&
+         strcmp(path + length - name_length, name) == 0;
 }
 
 /* The bytes a read of `count` at `offset` of `fd` may give: `count` for
@@ -72,6 +91,10 @@ ssize_t read(int fd, void* buffer, size_t count) {
 ssize_t copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, size_t count,
                         unsigned flags) {
   ssize_t (*real)(int, off_t*, int, off_t*, size_t, unsigned) = next_symbol("copy_file_range");
+  if (named(out, "HOLVEX_FAIL_WRITE")) {
+    errno = ENOSPC;
+    return -1;
+  }
   const off_t offset = in_offset != NULL ? *in_offset : lseek(in, 0, SEEK_CUR);
   const ssize_t limit = offset < 0 ? (ssize_t)count : allowed(in, offset, count);
   if (limit < 0) {
@@ -83,24 +106,24 @@ ssize_t copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, si
 
 int close(int fd) {
   int (*real)(int) = next_symbol("close");
-  const char* name = getenv("HOLVEX_FAIL_CLOSE");
-  char link[64];
-  char path[4096];
-  ssize_t length = -1;
-  if (name != NULL) {
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    length = readlink(link, path, sizeof path - 1);
-  }
+  const int failing = named(fd, "HOLVEX_FAIL_CLOSE");
   const int result = real(fd);
-  if (result != 0 || length < 0) return result;
-  path[length] = '\0';
-  const size_t name_length = strlen(name);
-  if ((size_t)length > name_length && path[length - name_length - 1] == '/' &&
-      strcmp(path + length - name_length, name) == 0) {
-    errno = EIO;
+  if (result != 0 || !failing) return result;
+  errno = EIO;
+  return -1;
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  ssize_t (*real)(int, const void*, size_t, off_t) = next_symbol("pwrite");
+  if (named(fd, "HOLVEX_FAIL_WRITE")) {
+    errno = ENOSPC;
     return -1;
   }
-  return result;
+  return real(fd, buffer, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
+  return pwrite(fd, buffer, count, offset);
 }
 
 int flock(int fd, int operation) {

@@ -54,10 +54,10 @@ int main(int argc, char** argv) {
     write_text("\n");
     if (member.bad_size) break;
 
-    if (member.block_count > 0) {
+    if (const int64_t blocks = block_count_of(member.size); blocks > 0) {
       // Past the member's data; a position beyond the end ends the walk at
       // the next read.
-      archive.seekg(static_cast<std::streamoff>(member.block_count * kBlockSize), std::ios::cur);
+      archive.seekg(static_cast<std::streamoff>(blocks * kBlockSize), std::ios::cur);
       if (!archive) break;
     }
   }

@@ -17,8 +17,8 @@ import tempfile
 import time
 import zlib
 
-from extraction_harness import (BLOCK, SUPPORT_LINE, SparseArchive, extract, file_line, grouped,
-                                member_data, out_path, raw_members, size_field_base256,
+from extraction_harness import (BLOCK, SUPPORT_LINE, SparseArchive, cannot_directory, cannot_file,
+                                extract, file_line, grouped, member_data, out_path, raw_members, size_field_base256,
                                 system_tar_extract, tree, walk_lines)
 from harness import (BIN_DIR, CRLF, ENV, WINDOWS, host_path, TempDirTest, bsdtar, command,
                      fault_env, gnu_tar, lines, main, make_tree, python_tar, raw_header, run,
@@ -509,7 +509,8 @@ class HostileNames(TempDirTest):
 
     # (name, type, extracted as (POSIX), extracted as (Windows)); "unsafe"
     # means the member is passed over with "Skip (unsafe name): ", "cannot"
-    # that its line is followed by "ERROR: Cannot create this file". Control
+    # that its line is followed by "ERROR: Cannot create this file" (or
+    # directory) and why. Control
     # characters are made exactly and shown escaped in the lines.
     CASES = [
         ("../x", "file", "unsafe", "unsafe"),
@@ -569,15 +570,14 @@ class HostileNames(TempDirTest):
             if kind == "dir":
                 if target == "cannot":
                     expected_lines += [b"Create directory: " + out_path(out, name.rstrip("/")),
-                                       b"ERROR: Cannot create this directory"]
+                                       cannot_directory("invalid")]
                     continue
                 expected_lines.append(b"Create directory: " + out_path(out, target))
                 if target:
                     expected_tree[fs_name(target)] = "dir"
                 continue
             if target == "cannot":
-                expected_lines += [file_line(out, name, len(data)),
-                                   b"ERROR: Cannot create this file"]
+                expected_lines += [file_line(out, name, len(data)), cannot_file("invalid")]
                 continue
             parent = target.rpartition("/")[0]
             if parent and parent != "." and fs_name(parent) not in expected_tree:
@@ -654,8 +654,10 @@ class HostileNames(TempDirTest):
                 os.mkdir(out)
                 lines_of = [create_line(out, name[:-6]), file_line(out, name, 5)]
                 if not made:
-                    lines_of[1:1] = [b"ERROR: Cannot create this directory"]
-                    lines_of.append(b"ERROR: Cannot create this file")
+                    # Windows takes no path that long; POSIX no path that deep.
+                    why = "too long" if WINDOWS else "too deep"
+                    lines_of[1:1] = [cannot_directory(why)]
+                    lines_of.append(cannot_file(why))
                 self.assertEqual(walk_lines(self, archive, out),
                                  lines_of + [file_line(out, "next.txt", 4)])
                 found = subprocess.run(["find", out, "-name", "f.txt", "-size", "5c"],
@@ -707,7 +709,7 @@ class HostileNames(TempDirTest):
                     expected_tree["/".join(parent.split("/")[:level]).encode()] = "dir"
             expected_lines.append(file_line(out, name, len(data)))
             if name == "h" * 300:
-                expected_lines.append(b"ERROR: Cannot create this file")
+                expected_lines.append(cannot_file("too long"))
             else:
                 expected_tree[name.encode()] = data
         self.assertEqual(walk_lines(self, archive, out), expected_lines)
@@ -744,7 +746,7 @@ class HostileNames(TempDirTest):
         os.mkdir(out)
         self.assertEqual(walk_lines(self, archive, out), [
             file_line(out, "cut", 5), file_line(out, b"pax\0off.txt", 5),
-            b"ERROR: Cannot create this file", file_line(out, "last.txt", 5)])
+            cannot_file("invalid"), file_line(out, "last.txt", 5)])
         self.assertEqual(tree(out), {b"cut": data, b"last.txt": data})
 
 
@@ -752,25 +754,28 @@ class NothingWrittenThroughLinks(TempDirTest):
     """Links already present below the output directory are never followed,
     a file with another name (hard link) is never rewritten in place, and the
     archive is never opened as an output file, even where locks fail. Each
-    refused member gets its line and "Cannot create this file"; the walk goes
-    on, and nothing outside the output directory changes."""
+    refused member gets its line and "Cannot create this file" with why; the
+    walk goes on, and nothing outside the output directory changes."""
 
     # (case, what is present below out/ (name -> ("symlink", target) /
     # ("hardlink", outside name) / "dir" / bytes), the archive's members,
-    # the refused ones (a directory: "Cannot create this directory");
-    # "archive" is where the archive lies: beside out/ or in it as its own
-    # member "b.tar", read with flock failing.)
+    # the refused ones with why (a directory: "Cannot create this
+    # directory"); "archive" is where the archive lies: beside out/ or in it
+    # as its own member "b.tar", read with flock failing.)
     CASES = [
         ("link to a directory outside", {"link": ("symlink", "../outside/dir")},
-         ["link/sub/", "link/x.txt"], ["link/sub/", "link/x.txt"]),
+         ["link/sub/", "link/x.txt"], {"link/sub/": "link", "link/x.txt": "link"}),
         ("link to a file outside", {"f.txt": ("symlink", "../outside/victim.txt")},
-         ["f.txt"], ["f.txt"]),
-        ("dangling link", {"dl": ("symlink", "../outside/new.txt")}, ["dl"], ["dl"]),
-        ("second hard link", {"h.txt": ("hardlink", "victim.txt")}, ["h.txt"], ["h.txt"]),
+         ["f.txt"], {"f.txt": "link there"}),
+        ("dangling link", {"dl": ("symlink", "../outside/new.txt")}, ["dl"],
+         {"dl": "link there"}),
+        ("second hard link", {"h.txt": ("hardlink", "victim.txt")}, ["h.txt"],
+         {"h.txt": "other names"}),
         ("link inside pointing inside", {"sub/": "dir", "sub/kept.txt": b"kept",
                                          "in": ("symlink", "sub")},
-         ["in/y.txt", "in/"], ["in/y.txt", "in/"]),
-        ("archive as its own member, locks failing", {}, ["b.tar", "archive"], ["b.tar"]),
+         ["in/y.txt", "in/"], {"in/y.txt": "link", "in/": "link"}),
+        ("archive as its own member, locks failing", {}, ["b.tar", "archive"],
+         {"b.tar": "archive"}),
     ]
 
     def test_links_and_the_archive_itself(self):
@@ -818,11 +823,11 @@ class NothingWrittenThroughLinks(TempDirTest):
                     if data is None:
                         expected_lines.append(create_line(out, name.rstrip("/")))
                         if name in refused:
-                            expected_lines.append(b"ERROR: Cannot create this directory")
+                            expected_lines.append(cannot_directory(refused[name]))
                         continue
                     expected_lines.append(file_line(out, name, len(data)))
                     if name in refused:
-                        expected_lines.append(b"ERROR: Cannot create this file")
+                        expected_lines.append(cannot_file(refused[name]))
                     else:
                         expected_tree[name.encode()] = data
                 self.assertEqual(walk_lines(self, archive, out, env=env), expected_lines)
@@ -873,7 +878,8 @@ class Failures(TempDirTest):
     and the walk stays on the archive's block boundaries."""
 
     def make_read_only(self, path):
-        os.chmod(path, 0o444)
+        os.chmod(path, 0o555 if os.path.isdir(path) else 0o444)
+        self.addCleanup(os.chmod, path, 0o755)
         if os.geteuid() == 0:
             # The mode alone does not stop root: mark the file immutable.
             result = subprocess.run(["chattr", "+i", path], capture_output=True)
@@ -883,11 +889,17 @@ class Failures(TempDirTest):
 
     def test_things_in_the_way(self):
         out = self.path("out")
-        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None})
+        make_tree(out, {"ro.txt": b"old", "plain": b"a plain file", "dirhere/": None,
+                        "rodir/kept.txt": b"kept"})
         self.make_read_only(os.path.join(out, "ro.txt"))
+        # A read-only directory binds no one on Windows (its attribute says
+        # nothing of its entries).
+        if not WINDOWS:
+            self.make_read_only(os.path.join(out, "rodir"))
         long_level = "L" * 300
         members = [
             ("ro.txt", member_data(600, seed=51), tarfile.REGTYPE),
+            ("rodir/new.txt", member_data(20, seed=50), tarfile.REGTYPE),
             ("plain/x.txt", member_data(700, seed=52), tarfile.REGTYPE),
             ("plain/sub/y.txt", member_data(10, seed=53), tarfile.REGTYPE),
             ("plain/d", None, tarfile.DIRTYPE),
@@ -897,32 +909,36 @@ class Failures(TempDirTest):
         ]
         archive = self.path("a.tar")
         python_tar(archive, members)
-        cannot = b"ERROR: Cannot create this file"
-        no_directory = b"ERROR: Cannot create this directory"
+        rodir = [] if WINDOWS else [cannot_file("permission")]
         self.assertEqual(walk_lines(self, archive, out), [
-            file_line(out, "ro.txt", 600), cannot,
-            file_line(out, "plain/x.txt", 700), cannot,
-            create_line(out, "plain/sub"), no_directory,
-            file_line(out, "plain/sub/y.txt", 10), cannot,
-            create_line(out, "plain/d"), no_directory,
-            file_line(out, "dirhere", 5), cannot,
-            create_line(out, long_level), no_directory,
+            file_line(out, "ro.txt", 600), cannot_file("permission"),
+            file_line(out, "rodir/new.txt", 20), *rodir,
+            file_line(out, "plain/x.txt", 700), cannot_file("file"),
+            create_line(out, "plain/sub"), cannot_directory("file"),
+            file_line(out, "plain/sub/y.txt", 10), cannot_file("file"),
+            create_line(out, "plain/d"), cannot_directory("file"),
+            file_line(out, "dirhere", 5), cannot_file("directory"),
+            create_line(out, long_level), cannot_directory("too long"),
             file_line(out, "ok.txt", 1000)])
+        made = {b"rodir/new.txt": members[1][1]} if WINDOWS else {}
         self.assertEqual(tree(out), {b"ro.txt": b"old", b"plain": b"a plain file",
-                                     b"dirhere": "dir", b"ok.txt": members[-1][1]})
+                                     b"dirhere": "dir", b"rodir": "dir",
+                                     b"rodir/kept.txt": b"kept", b"ok.txt": members[-1][1],
+                                     **made})
 
     # (case, what stands at the member "entry"'s path). Each is refused with
-    # the member's line and "Cannot create this file" and left as it is; no
+    # the member's line and "Cannot create this file" with why, and left as
+    # it is; no
     # open waits on it (a hang fails the row through the run's timeout); and
     # the walk goes on to the member after it.
     NOT_PLAIN_FILES = [
-        ("character device", "device"),
-        ("FIFO with a reader", "read fifo"),
-        ("FIFO without a reader", "fifo"),
-        ("socket", "socket"),
-        ("directory at a file's path", "directory"),
-        ("kernel setting mounted over a file", "mounted setting"),
-        ("file of a process's own /proc/<pid>/ directory", "proc"),
+        ("character device", "device", "not a file"),
+        ("FIFO with a reader", "read fifo", "not a file"),
+        ("FIFO without a reader", "fifo", "not a file"),
+        ("socket", "socket", "not a file"),
+        ("directory at a file's path", "directory", "directory"),
+        ("kernel setting mounted over a file", "mounted setting", "kernel"),
+        ("file of a process's own /proc/<pid>/ directory", "proc", "kernel"),
     ]
     # Wine reaches the host's file system too: what it sees of these.
     WINE_KINDS = ("device", "read fifo", "fifo", "socket", "directory")
@@ -978,8 +994,7 @@ class Failures(TempDirTest):
         setting_data = b"1000\n"
         big = member_data(1 << 20, seed=56)
         after = member_data(300, seed=57)
-        cannot = b"ERROR: Cannot create this file"
-        for case, kind in self.NOT_PLAIN_FILES:
+        for case, kind, why in self.NOT_PLAIN_FILES:
             if WINDOWS and kind not in self.WINE_KINDS:
                 continue
             with self.subTest(case):
@@ -994,11 +1009,11 @@ class Failures(TempDirTest):
                 archive = self.path(kind.replace(" ", "-") + ".tar")
                 python_tar(archive, [(name, data, tarfile.REGTYPE),
                                      ("next.txt", after, tarfile.REGTYPE)])
-                expected = [file_line(out, name, len(data)), cannot,
+                expected = [file_line(out, name, len(data)), cannot_file(why),
                             file_line(out, "next.txt", len(after))]
                 if kind == "proc":
                     # Nothing can be made there at all.
-                    expected.append(cannot)
+                    expected.append(cannot_file("kernel"))
                 self.assertEqual(walk_lines(self, archive, out), expected)
                 self.assertEqual(state(), before)
                 if kind != "proc":
@@ -1027,8 +1042,9 @@ class Failures(TempDirTest):
                              ("after.txt", member_data(5, seed=58), tarfile.REGTYPE)])
         self.assertEqual(walk_lines(self, archive, out), [
             file_line(out, "big.bin", 10 << 20),
-            b"ERROR: Incomplete file (0 of 10,485,760 bytes written)",
-            file_line(out, "after.txt", 5), b"ERROR: Incomplete file (0 of 5 bytes written)"])
+            b"ERROR: Incomplete file (0 of 10,485,760 bytes written): no space left on the disk",
+            file_line(out, "after.txt", 5),
+            b"ERROR: Incomplete file (0 of 5 bytes written): no space left on the disk"])
 
     def test_a_file_locked_by_another_process_keeps_its_data(self):
         if WINDOWS:
@@ -1042,8 +1058,7 @@ class Failures(TempDirTest):
         with open(os.path.join(out, "locked.txt"), "rb") as held:
             fcntl.flock(held, fcntl.LOCK_EX)
             output = walk_lines(self, archive, out)
-        self.assertEqual(output, [file_line(out, "locked.txt", 900),
-                                  b"ERROR: Cannot create this file",
+        self.assertEqual(output, [file_line(out, "locked.txt", 900), cannot_file("in use"),
                                   file_line(out, "free.txt", 900)])
         self.assertEqual(tree(out), {b"locked.txt": b"keep me", b"free.txt": data})
 
@@ -1139,8 +1154,7 @@ class Failures(TempDirTest):
         python_tar(archive, [(name, payload, tarfile.REGTYPE) for name, payload in data.items()])
         # Offsets: a.txt's header 0, b.bin's header 1536 and data 2048,
         # c.txt's header 7168.
-        cut = b"ERROR: Cannot read the archive"
-        cannot = b"ERROR: Cannot create this file"
+        cut = b"ERROR: Cannot read the archive: an input/output error"
         unknown = None  # an "Incomplete file" line; its count may be any the disk holds
         cases = [
             # (case, faults, option, lines after the banner, files on disk)
@@ -1150,10 +1164,15 @@ class Failures(TempDirTest):
             ("the header after members passed over", {"read_from": 7168}, "only=c",
              [b"Skip: a.txt", b"Skip: b.bin", cut], []),
             ("the close of a written file fails", {"close": "b.bin"}, None,
-             ["a.txt", "b.bin", b"ERROR: Incomplete file (0 of 5,000 bytes written)", "c.txt",
-              "e.txt"], list(data)),
+             ["a.txt", "b.bin",
+              b"ERROR: Incomplete file (0 of 5,000 bytes written): an input/output error",
+              "c.txt", "e.txt"], list(data)),
             ("the close of an empty file fails", {"close": "e.txt"}, None,
-             ["a.txt", "b.bin", "c.txt", "e.txt", cannot], list(data)),
+             ["a.txt", "b.bin", "c.txt", "e.txt", cannot_file("io")], list(data)),
+            ("the disk is full for one file", {"write": "b.bin"}, None,
+             ["a.txt", "b.bin",
+              b"ERROR: Incomplete file (0 of 5,000 bytes written): no space left on the disk",
+              "c.txt", "e.txt"], ["a.txt", ("b.bin", b""), "c.txt", "e.txt"]),
         ]
         for number, (case, faults, option, expected, files) in enumerate(cases):
             with self.subTest(case):
@@ -1178,10 +1197,13 @@ class Failures(TempDirTest):
                         self.assertEqual(line, file_line(out, wanted, len(data[wanted])))
                     else:
                         self.assertEqual(line, wanted)
+                # A file is on disk whole, or with the bytes given beside it.
+                files = dict(entry if isinstance(entry, tuple) else (entry, data[entry])
+                             for entry in files)
                 self.assertEqual(sorted(on_disk), sorted(name.encode() for name in files))
-                for name in files:
+                for name, content in files.items():
                     if name != "b.bin" or unknown not in expected:
-                        self.assertEqual(on_disk[name.encode()], data[name], name)
+                        self.assertEqual(on_disk[name.encode()], content, name)
 
     def test_a_header_cut_short(self):
         # A last header of 100 bytes is no header: the archive is cut short
@@ -1381,7 +1403,7 @@ class CompressedArchives(TempDirTest):
         kept = lines[:lines.index(big_line) + 1]
         return kept + [b"ERROR: Incomplete file (" + grouped(written) + b" of " +
                        grouped(len(self.files[self.BIG])) + b" bytes written)",
-                       b"ERROR: Cannot read the archive"]
+                       b"ERROR: Cannot read the archive: the compressed data is damaged"]
 
     def changed_byte(self, gz):
         """The gzip file with one byte changed in its compressed data where
@@ -1428,7 +1450,8 @@ class CompressedArchives(TempDirTest):
                     damaged = self.changed_byte(whole)
                 got, files = self.run_holvex(self.write("damaged", damaged))
                 if damage == "garbage after the end":
-                    self.assertEqual(got, lines + [b"ERROR: Cannot read the archive"])
+                    self.assertEqual(got, lines + [
+                        b"ERROR: Cannot read the archive: the compressed data is damaged"])
                     continue
                 found = re.fullmatch(rb"ERROR: Incomplete file \(([\d,]+) of .*", got[-2])
                 self.assertIsNotNone(found, got[-3:])
@@ -1472,7 +1495,7 @@ class OddMemberKinds(TempDirTest):
         sep = b"\\" if WINDOWS else b"/"
         # Such a member without data is silent (older archives mark
         # directories this way); one with data cannot be written.
-        cannot = b"ERROR: Cannot create this file"
+        cannot = cannot_file("directory name")
         self.assertEqual(walk_lines(self, archive, out), [
             create_line(out, "olddir"), out_path(out, "olddir") + sep + b" (0 bytes)",
             create_line(out, "v7dir"), out_path(out, "v7dir") + sep + b" (600 bytes)", cannot,

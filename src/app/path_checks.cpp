@@ -3,7 +3,6 @@
 #include "console/console.h"
 #include "console/print_line.h"
 #include "console/printable.h"
-#include "extract/extraction_loop.h"
 #include "fileio/directory_service.h"
 #include "fileio/file_access.h"
 #include "fileio/path_style.h"
@@ -17,7 +16,7 @@ void input_not_readable(const RunSettings& settings) {
 
 }  // namespace
 
-bool check_paths(RunSettings& settings) {
+bool check_paths(RunSettings& settings, FileRecord& archive) {
   // A plain file is the usual archive. Anything else that is there (a
   // directory; on POSIX also a pipe, FIFO, socket or device; on Windows a
   // hidden or system file) is not "not found": a directory is refused here,
@@ -50,15 +49,14 @@ bool check_paths(RunSettings& settings) {
   }
   // The file is there but may still refuse to open: another program holds
   // it for writing, it may not be read, or it has gone since it was found.
-  open_binary(settings.infile, kArchiveFile);
-  if (at_end(kArchiveFile) != 0) {
+  if (!open_binary(settings.infile, archive)) {
     print_line("Input file cannot be opened ('" + printable(settings.infile) + "')");
     return false;
   }
   // A device or a terminal (no positions) is no archive: reading it could
   // wait for ever, or end at once as an empty run.
-  if (get_position(kArchiveFile) == 0) {
-    close_file(kArchiveFile);
+  if (get_position(archive) == 0) {
+    close_file(archive);
     input_not_readable(settings);
     return false;
   }

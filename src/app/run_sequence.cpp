@@ -1,5 +1,7 @@
 #include "app/run_sequence.h"
 
+#include <utility>
+
 #include "app/arguments.h"
 #include "app/failure_exit.h"
 #include "app/path_checks.h"
@@ -40,13 +42,17 @@ int run(const Text& command_line) {
     if (settled == MissingArguments::usage_shown) return kExitUsage;
     if (settled == MissingArguments::abandoned) return kExitFailure;
   }
-  if (!check_paths(settings)) {
+  FileRecord archive;
+  if (!check_paths(settings, archive)) {
     failure_exit(settings.fresh_console);
     return kExitFailure;
   }
-  set_output_root(settings.outdir);
-  const ExtractionOutcome outcome =
-      run_extraction(settings.outdir, settings.start_at, settings.only);
+  // Nothing below the output directory is made but through its root.
+  OutputRoot root;
+  open_output_root(settings.outdir, archive.identity, root);
+  ArchiveReader reader;
+  start_reader(reader, std::move(archive));
+  const ExtractionOutcome outcome = run_extraction(reader, root, settings.start_at, settings.only);
   if (outcome != ExtractionOutcome::aborted && settings.fresh_console) {
     flush_keys();
     print_line("We're all done!");

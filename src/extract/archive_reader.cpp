@@ -1,5 +1,6 @@
 #include "extract/archive_reader.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "fileio/file_access.h"
@@ -36,22 +37,22 @@ bool ended_at_header(ArchiveReader& reader, ArchiveEnd end, const Member& header
 
 // The offset (from 0) of the archive's next byte.
 int64_t offset_of(const ArchiveReader& reader) {
-  return get_position(reader.file) - 1;
+  return get_position(reader.archive) - 1;
 }
 
 // Moves to `offset`, passing over what lies before it. False when the data
 // ends before it (the archive is cut short there) or the move failed.
 bool pass_to(ArchiveReader& reader, int64_t offset) {
-  const int64_t reached = move_forward(reader.file, offset + 1);
-  if (reached == 0 || read_failed(reader.file)) return ended(reader, ArchiveEnd::read_failed);
+  const int64_t reached = move_forward(reader.archive, offset + 1);
+  if (reached == 0 || read_failed(reader.archive)) return ended(reader, ArchiveEnd::read_failed);
   if (reached - 1 < offset) return ended(reader, ArchiveEnd::cut_short, reached - 1);
   return true;
 }
 
 // Reads the next `n` bytes into `into`; false when they are not all there.
 bool read_whole(ArchiveReader& reader, int64_t n, Text& into) {
-  into = read_block(reader.file, static_cast<int32_t>(n));
-  if (read_failed(reader.file)) return ended(reader, ArchiveEnd::read_failed);
+  into = read_block(reader.archive, static_cast<int32_t>(n));
+  if (read_failed(reader.archive)) return ended(reader, ArchiveEnd::read_failed);
   if (static_cast<int64_t>(into.size()) < n) {
     return ended(reader, ArchiveEnd::cut_short, offset_of(reader));
   }
@@ -62,7 +63,7 @@ bool read_whole(ArchiveReader& reader, int64_t n, Text& into) {
 // says of the next member.
 bool read_extension(ArchiveReader& reader, const Member& header) {
   if (header.bad_size) return ended_at_header(reader, ArchiveEnd::bad_size, header);
-  reader.next_header = offset_of(reader) + kBlockSize * header.block_count;
+  reader.next_header = offset_of(reader) + kBlockSize * block_count_of(header.size);
   if (extension_data_used(header)) {
     if (header.size > kMaxExtendedHeaderSize) {
       return ended_at_header(reader, ArchiveEnd::bad_extension, header);
@@ -99,8 +100,8 @@ bool read_header_map(ArchiveReader& reader, const Text& block, Member& member) {
 // Looks at what follows the end marker; anything but zeros there is said.
 void look_past_end(ArchiveReader& reader) {
   for (int64_t looked = 0; looked <= kLookPastEnd;) {
-    const Text piece = read_block(reader.file, kLookPiece);
-    if (read_failed(reader.file)) {
+    const Text piece = read_block(reader.archive, kLookPiece);
+    if (read_failed(reader.archive)) {
       reader.end = ArchiveEnd::read_failed;
       return;
     }
@@ -129,12 +130,38 @@ bool short_block(ArchiveReader& reader, const Text& block, int64_t offset) {
   return ended(reader, ArchiveEnd::cut_short, offset + static_cast<int64_t>(block.size()));
 }
 
+// Reads the map at the start of a sparse member's data (pax format 1.0), at
+// most its `stored` data bytes, into the member's map; the data left holds
+// the stored pieces alone. A map that does not end within the data is bad;
+// a read that fails or a data cut short ends the archive.
+bool read_data_map(ArchiveReader& reader, Member& member, int64_t& stored) {
+  SparseMap& map = member.sparse;
+  if (map.bad) return true;
+  DataMapReader map_reader;
+  while (!map_reader.done && stored > 0) {
+    Text block;
+    if (!read_whole(reader, kBlockSize, block)) return false;
+    stored = std::max<int64_t>(0, stored - kBlockSize);
+    read_map_block(map_reader, map, block);
+  }
+  if (!map_reader.done) map.bad = true;
+  return true;
+}
+
 }  // namespace
 
-ArchiveReader start_reader(int32_t file) {
-  ArchiveReader reader;
-  reader.file = file;
-  return reader;
+void start_reader(ArchiveReader& reader, FileRecord&& archive) {
+  reader = ArchiveReader{};
+  reader.archive = std::move(archive);
+  reader.data.archive = &reader.archive;
+}
+
+Copied copy_data(MemberData& data, FileRecord& to, int64_t count, CopyHook hook) {
+  if (data.archive == nullptr) return {};
+  const int64_t start = data.archive->position;
+  const Copied copied = copy_bytes(*data.archive, to, std::min(count, data.left), hook);
+  data.left -= data.archive->position - start;
+  return copied;
 }
 
 int64_t data_bytes(const Member& member) {
@@ -144,13 +171,14 @@ int64_t data_bytes(const Member& member) {
 }
 
 bool next_member(ArchiveReader& reader, Member& member) {
+  reader.data = MemberData{&reader.archive, 0};
   if (reader.end != ArchiveEnd::none) return false;
   // What the member before did not read of its data is passed over.
   if (!pass_to(reader, reader.next_header)) return false;
   for (;;) {
     const int64_t offset = reader.next_header;
-    const Text block = read_block(reader.file, kBlockSize);
-    if (read_failed(reader.file)) return ended(reader, ArchiveEnd::read_failed);
+    const Text block = read_block(reader.archive, kBlockSize);
+    if (read_failed(reader.archive)) return ended(reader, ArchiveEnd::read_failed);
     if (block.size() < static_cast<size_t>(kBlockSize)) return short_block(reader, block, offset);
     reader.next_header = offset + kBlockSize;
     if (is_zero_block(block)) {
@@ -182,14 +210,16 @@ bool next_member(ArchiveReader& reader, Member& member) {
     if (header.type_flag == kTypeFlagSparse && !read_header_map(reader, block, header)) {
       return false;
     }
-    header.block_count = block_count_of(data_bytes(header));
-    reader.next_header = offset_of(reader) + kBlockSize * header.block_count;
+    int64_t stored = data_bytes(header);
+    reader.next_header = offset_of(reader) + kBlockSize * block_count_of(stored);
     // A volume label names the archive, not a member.
     if (header.type_flag == kTypeFlagVolume) {
       if (!pass_to(reader, reader.next_header)) return false;
       continue;
     }
+    if (header.sparse.map_in_data && !read_data_map(reader, header, stored)) return false;
     member = std::move(header);
+    reader.data.left = stored;
     return true;
   }
 }

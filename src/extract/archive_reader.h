@@ -1,10 +1,11 @@
-// The archive as a sequence of members. The reader owns the walk's place in
-// the archive: it reads each header and the extension headers before a
-// member, decides once for every member how many data bytes follow its
-// header (from its size field, a pax size record, its type, an old GNU
-// sparse member's map blocks), and passes over whatever of them the
-// member's output did not read. When the members end, it says how: at the
-// end marker, or at a damaged or cut archive.
+// The archive as a sequence of members. The reader owns the archive and the
+// walk's place in it: it reads each header and the extension headers before
+// a member, reads every sparse map (in the header blocks or at the start of
+// the data), decides once for every member how many data bytes follow
+// (from its size field, a pax size record, its type, the map), hands the
+// member out with its data as a bounded source, and passes over whatever of
+// the data the member's output did not take. When the members end, it says
+// how: at the end marker, or at a damaged or cut archive.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,8 @@
 #include "extract/extension_headers.h"
 #include "extract/header.h"
 #include "fileio/compression_format.h"
+#include "fileio/failure.h"
+#include "fileio/file_access.h"
 #include "text/text.h"
 
 enum class ArchiveEnd {
@@ -26,12 +29,20 @@ enum class ArchiveEnd {
   bad_extension,  // an extended header too large to be read
 };
 
+// The data of the member handed out last: its bytes next in the archive,
+// `left` of them not taken yet. Nothing past them can be taken through it.
+struct MemberData {
+  FileRecord* archive = nullptr;
+  int64_t left = 0;
+};
+
 struct ArchiveReader {
-  int32_t file = 0;          // the archive's file number, open for reading
+  FileRecord archive;        // open for reading; closed with the reader
   int64_t next_header = 0;   // offset (from 0) where the next header block begins
   bool header_seen = false;  // a block has been taken as a header
   bool zero_before = false;  // the block before the next one was a zero block
   Extensions pending;        // what extension headers said of the next member
+  MemberData data;           // the data of the member handed out last
 
   ArchiveEnd end = ArchiveEnd::none;
   int64_t end_offset = 0;  // the damaged block, the cut, or the end marker's end
@@ -40,17 +51,27 @@ struct ArchiveReader {
   bool data_after_end = false;  // something other than zeros follows the end marker
 };
 
-// A reader at the start of open binary file `file`.
-ArchiveReader start_reader(int32_t file);
+// A reader at the start of the open archive `archive`, which it takes over.
+void start_reader(ArchiveReader& reader, FileRecord&& archive);
 
 // Moves to the next member and gives it in `member`, its data next in the
-// archive: the name, size and type after every extension header before it,
-// and `block_count` the data blocks that follow. An old GNU sparse member's
-// map is read whole. False once the members have ended (`reader.end` says
-// how, `member` is left as it is).
+// archive (`reader.data`): the name, size and type after every extension
+// header before it, a sparse member's map read whole (its data then holds
+// the stored pieces alone). False once the members have ended (`reader.end`
+// says how, `member` is left as it is).
 bool next_member(ArchiveReader& reader, Member& member);
 
 // The data bytes that follow a member's header: none for the types that
 // carry no data (links, devices, directories, FIFOs: 1 to 6) unless a pax
 // size record gives them; its size for every other type.
 int64_t data_bytes(const Member& member);
+
+// Copies the next `count` bytes of the member's data (no more than are left)
+// to output file `to`, or only reads them when `to` is not open; see
+// copy_bytes.
+Copied copy_data(MemberData& data, FileRecord& to, int64_t count, CopyHook hook = {});
+
+// Why a read of the archive failed, once one has.
+inline Failure read_failure(const ArchiveReader& reader) {
+  return reader.archive.failure;
+}

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "console/progress_row.h"
-#include "extract/extraction_loop.h"
 #include "text/number_text.h"
 
 namespace {
@@ -50,20 +49,17 @@ bool report(void* context, int64_t bytes_read) {
   const Clock::time_point now = Clock::now();
   if (now >= progress.next_key_look) {
     progress.next_key_look = now + kKeyLookInterval;
-    if (take_stop_keys(*progress.keys)) {
-      progress.stopped = true;
-      return false;
-    }
+    if (take_stop_keys(*progress.keys)) return false;
   }
   if (!progress.screen || now < progress.next_drawing) return true;
   progress.next_drawing = now + kDrawingInterval;
-  if (progress.archive_size < 0) progress.archive_size = file_size(kArchiveFile);
+  if (progress.archive_size < 0) progress.archive_size = file_size(*progress.archive);
 
   ProgressFigures figures;
   figures.member_size = progress.member_size;
   figures.member_done = std::min(progress.member_start + bytes_read, progress.member_size);
   figures.seconds = std::chrono::duration<double>(now - progress.start).count();
-  figures.archive_done = file_bytes_read(kArchiveFile);
+  figures.archive_done = file_bytes_read(*progress.archive);
   figures.archive_size = progress.archive_size;
   show_progress_row(progress_text(figures));
   progress.shown = true;
@@ -88,13 +84,15 @@ Text progress_text(const ProgressFigures& figures) {
   return text;
 }
 
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys) {
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys,
+                     const FileRecord& archive) {
   progress.member_size = member_size;
   progress.start = Clock::now();
   progress.next_drawing = progress.start + kFirstDrawingAfter;
   progress.next_key_look = progress.start + kKeyLookInterval;
   progress.screen = output_is_screen();
   progress.keys = &keys;
+  progress.archive = &archive;
   return CopyHook{report, &progress};
 }
 

@@ -39,15 +39,17 @@ struct CopyProgress {
   bool screen = false;  // standard output is the screen: the row is drawn
   bool shown = false;
   StopKeys* keys = nullptr;
-  bool stopped = false;  // the keys stopped the copy
+  const FileRecord* archive = nullptr;  // the archive the copy reads
 };
 
-// Starts following the copy of a member of `member_size` bytes; the hook is
-// given to copy_blocks. The archive's share counts the bytes of the archive
-// file read (the compressed bytes of a compressed archive). It draws nothing
-// when standard output is not the screen. It takes the Esc and Ctrl+C
-// presses waiting, counted in `keys`, and stops the copy once they say so.
-CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys);
+// Starts following the copy of a member of `member_size` bytes from
+// `archive`; the hook is given to the copy. The archive's share counts the
+// bytes of the archive file read (the compressed bytes of a compressed
+// archive). It draws nothing when standard output is not the screen. It
+// takes the Esc and Ctrl+C presses waiting, counted in `keys`, and stops the
+// copy once they say so.
+CopyHook follow_copy(CopyProgress& progress, int64_t member_size, StopKeys& keys,
+                     const FileRecord& archive);
 // The next piece of a sparse member is copied to `member_start` bytes into
 // the file.
 void follow_piece(CopyProgress& progress, int64_t member_start);

@@ -1,11 +1,11 @@
-// Making sure a whole directory path exists, level by level.
+// The lines that say what the output root did for a directory path.
 #pragma once
 
+#include "fileio/output_root.h"
 #include "text/text.h"
 
-// Prints "Create directory: " and the path, then creates each missing level
-// from the outermost. `path` uses the platform's separator, has no trailing
-// separator and no doubled separators. When a level cannot be made, or is
-// there and is no directory, "ERROR: Cannot create this directory" follows
-// and the result is false.
-bool create_directory_path(const Text& path);
+// Prints "Create directory: " and `path` (the platform's separators, no
+// trailing or doubled separator), then, when the output root could not make
+// it whole (`reached`), "ERROR: Cannot create this directory" and the
+// reason. True when no ERROR line was written.
+bool say_directory(const Text& path, const Reached& reached);

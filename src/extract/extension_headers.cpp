@@ -65,7 +65,6 @@ void apply_extensions(Member& member, Extensions& pending) {
     // The record counts whatever the member's own size field holds (0 past
     // 8 GiB, or a field that cannot be a size).
     member.size = records.size.size;
-    member.block_count = block_count_of(member.size);
     member.bad_size = false;
     member.sized_by_record = true;
   }

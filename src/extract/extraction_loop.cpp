@@ -48,12 +48,12 @@ bool report_end(const ArchiveReader& reader) {
       print_line("ERROR: Archive cut short at offset " + grouped_number(reader.end_offset));
       return true;
     case ArchiveEnd::read_failed: {
-      const int64_t needed = memory_needed(reader.file);
+      const int64_t needed = memory_needed(reader.archive);
       print_line("ERROR: Cannot read the archive" +
                  (needed > 0
                       ? " (it needs " + grouped_number((needed + kMebibyte - 1) / kMebibyte) +
                             " MiB of memory to decompress)"
-                      : Text()));
+                      : ": " + failure_reason(read_failure(reader))));
       return true;
     }
     case ArchiveEnd::bad_size:
@@ -66,21 +66,21 @@ bool report_end(const ArchiveReader& reader) {
   return false;
 }
 
-ExtractionOutcome abort_walk() {
-  close_file(kArchiveFile);
+ExtractionOutcome abort_walk(ArchiveReader& reader) {
+  close_file(reader.archive);
   print_line("Aborted");
   return ExtractionOutcome::aborted;
 }
 
 }  // namespace
 
-ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
+ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& start_at,
+                                 const Text& only) {
   StopKeys keys;
   bool error_written = false;
-  ArchiveReader reader = start_reader(kArchiveFile);
   Member member;
   for (;;) {
-    if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk();
+    if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk(reader);
     if (!next_member(reader, member)) break;
     // A member passed over gets its line; the reader passes over its data.
     if (!start_at.empty()) {
@@ -98,12 +98,12 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       print_line("Skip (unsafe name): " + printable(member.name));
       continue;
     }
-    error_written |= output_member(std::move(member), outdir, keys);
+    error_written |= output_member(std::move(member), reader.data, root, keys);
     // A copy stopped by the keys is not passed over to its end (a
     // compressed member could take long to decode): the walk ends here.
-    if (stop_requested(keys)) return abort_walk();
+    if (stop_requested(keys)) return abort_walk(reader);
   }
   error_written |= report_end(reader);
-  close_file(kArchiveFile);
+  close_file(reader.archive);
   return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
 }

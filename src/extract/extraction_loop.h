@@ -1,8 +1,8 @@
 // The walk over the archive, one header block per round.
 #pragma once
 
-#include <cstdint>
-
+#include "extract/archive_reader.h"
+#include "fileio/output_root.h"
 #include "text/text.h"
 
 // completed: the walk reached the archive's end; with_errors: it did, or it
@@ -11,10 +11,9 @@
 // aborted: stopped by the keys.
 enum class ExtractionOutcome { completed, with_errors, aborted };
 
-inline constexpr int32_t kArchiveFile = 1;
-inline constexpr int32_t kOutputFile = 2;
-
-// Walks the open archive (file number 1) from its first block to its end,
-// applying the start-at prefix (emptied once it has matched) and the only
-// prefix. Closes the archive before it returns.
-ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only);
+// Walks the archive of `reader` from its first block to its end, making its
+// members below the output directory of `root`, applying the start-at prefix
+// (emptied once it has matched) and the only prefix. Closes the archive
+// before it returns.
+ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& start_at,
+                                 const Text& only);

@@ -167,6 +167,5 @@ Member decode_header(const Text& block) {
   member.type = type_of(type_byte);
   if (!type_byte.empty()) member.type_flag = type_byte[0];
   if (member.type_flag == kTypeFlagDumpDir) member.type = kTypeDirectory;
-  member.block_count = block_count_of(member.size);
   return member;
 }

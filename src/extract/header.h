@@ -45,12 +45,11 @@ inline constexpr char kTypeFlagContinuation = 'M';
 inline constexpr int64_t kMaxMemberSize = int64_t{1} << 62;
 
 struct Member {
-  Text name;                // tar form with "/"; the prefix field joined in
-  int64_t size = 0;         // data bytes
-  int32_t type = 0;         // 0 to 9
-  char type_flag = '\0';    // the type byte as stored
-  int64_t block_count = 0;  // 512-byte data blocks after the header (the reader's)
-  bool bad_size = false;    // the size field cannot be a size
+  Text name;              // tar form with "/"; the prefix field joined in
+  int64_t size = 0;       // data bytes
+  int32_t type = 0;       // 0 to 9
+  char type_flag = '\0';  // the type byte as stored
+  bool bad_size = false;  // the size field cannot be a size
   // Set when a pax size record gave the size: that many data bytes follow
   // the header whatever the member's type.
   bool sized_by_record = false;
@@ -74,7 +73,7 @@ bool is_zero_block(const Text& block);
 // signed bytes. A block shorter than 512 bytes never matches.
 bool checksum_matches(const Text& block);
 
-// Name, size, type and block count of the member in `block` (which may be
+// Name, size and type of the member in `block` (which may be
 // shorter than 512 bytes at the end of an archive). A POSIX ustar header
 // (magic "ustar\0") with a prefix field gives the name prefix "/" name; a
 // GNU dumpdir ("D") is a directory.

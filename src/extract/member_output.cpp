@@ -8,9 +8,7 @@
 #include "console/progress_row.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
-#include "extract/extraction_loop.h"
 #include "extract/support_address.h"
-#include "fileio/directory_service.h"
 #include "fileio/file_access.h"
 #include "fileio/output_root.h"
 #include "fileio/path_style.h"
@@ -19,35 +17,23 @@
 
 namespace {
 
-// Reads the map at the start of a sparse member's data into `map`; returns
-// the number of blocks it took, at most `blocks`. A map that does not end
-// within them is bad.
-int64_t read_data_map(SparseMap& map, int64_t blocks) {
-  DataMapReader reader;
-  int64_t taken = 0;
-  while (!reader.done && taken < blocks) {
-    const Text block = read_block(kArchiveFile, kBlockSize);
-    ++taken;
-    if (block.size() < static_cast<size_t>(kBlockSize)) break;
-    read_map_block(reader, map, block);
-  }
-  if (!reader.done) map.bad = true;
-  return taken;
-}
-
 // Copies the pieces of the file's data, each to its place in the output
 // file, which then ends at the real size (a hole after the last piece
 // included). Returns the bytes of the file known to be written (holes
 // included): up to the first piece that could not be copied whole, where
-// the file then ends.
-int64_t copy_pieces(const SparseMap& map, CopyProgress& progress, const CopyHook& hook) {
+// the file then ends; `failure` says why the output took no more.
+int64_t copy_pieces(const SparseMap& map, MemberData& data, FileRecord& file,
+                    CopyProgress& progress, const CopyHook& hook, Failure& failure) {
   for (const SparsePiece& piece : map.pieces) {
-    if (get_position(kOutputFile) != piece.offset + 1) set_position(kOutputFile, piece.offset + 1);
+    if (get_position(file) != piece.offset + 1) set_position(file, piece.offset + 1);
     follow_piece(progress, piece.offset);
-    const int64_t copied = copy_bytes(kArchiveFile, kOutputFile, piece.size, hook);
-    if (copied < piece.size) return piece.offset + copied;
+    const Copied copied = copy_data(data, file, piece.size, hook);
+    if (copied.bytes < piece.size) {
+      failure = copied.write_failure;
+      return piece.offset + copied.bytes;
+    }
   }
-  if (get_position(kOutputFile) != map.real_size + 1) set_position(kOutputFile, map.real_size + 1);
+  if (get_position(file) != map.real_size + 1) set_position(file, map.real_size + 1);
   return map.real_size;
 }
 
@@ -59,77 +45,70 @@ SparseMap whole_data(int64_t size) {
   return map;
 }
 
+Text file_line(const Text& path, int64_t size) {
+  return printable(path) + " (" + grouped_number(size) + " bytes)";
+}
+
 // True when an ERROR line was written.
-bool output_regular_file(Member member, const Text& outdir, StopKeys& keys) {
-  // A sparse member's map, when it begins the data, is read first: the
-  // member's line shows the file's real size.
+bool output_regular_file(Member member, MemberData& data, OutputRoot& root, StopKeys& keys) {
   const bool sparse = member.sparse.sparse;
-  int64_t stored = member.size;
-  SparseMap data_map;
+  SparseMap whole;
   const SparseMap* map = &member.sparse;
   if (!sparse) {
-    data_map = whole_data(member.size);
-    map = &data_map;
-  } else if (map->map_in_data && !map->bad) {
-    data_map.sparse = true;
-    data_map.real_size = map->real_size;
-    const int64_t taken = read_data_map(data_map, member.block_count);
-    stored = std::max<int64_t>(0, stored - kBlockSize * taken);
-    map = &data_map;
+    whole = whole_data(member.size);
+    map = &whole;
   }
+  // A sparse member's line shows the file's real size.
   const int64_t size = map->real_size >= 0 ? map->real_size : member.size;
 
-  const Text path = map_member_path(outdir, std::move(member.name), false);
-  if (sparse && !map_fits(*map, stored)) {
+  const Text path = map_member_path(root.root, std::move(member.name), false);
+  if (sparse && (map->bad || !map_fits(*map, data.left))) {
     // Nothing is made of a file whose pieces cannot be placed.
-    print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
-    print_line("ERROR: Bad sparse map");
+    print_line(file_line(path, size));
+    print_line(map->bad ? "ERROR: Bad sparse map: its numbers cannot be read"
+                        : "ERROR: Bad sparse map: its pieces do not fit the data stored");
     return true;
   }
-  // A root directory as the parent ("/", "g:\\") is probed as itself. A
-  // parent that the file services hold open from the file before, or can
-  // reach and hold for this file's open, is known to be there.
+
+  FileRecord file;
+  const Reached reached = open_member_file(root, path, file);
   bool error_written = false;
-  if (!parent_held(path) && !hold_parent(path)) {
+  // A directory the file's path needed is said, as a directory member's is.
+  if (reached.levels_made) {
     const Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
-    if (find_entry(directory_probe(parent), kAttributeDirectory).empty()) {
-      error_written = !create_directory_path(parent);
-    }
+    error_written = !say_directory(parent, reached.at_level ? reached : Reached{});
   }
-
-  print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
-  open_output(path, kOutputFile);
-  const bool opened = at_end(kOutputFile) == 0;
-  int64_t written = 0;
-  if (opened) {
-    if (sparse) mark_sparse(kOutputFile);
-    CopyProgress progress;
-    const CopyHook hook = follow_copy(progress, size, keys);
-    const int64_t copied = copy_pieces(*map, progress, hook);
-    end_copy(progress);
-    // An error reported at the close (a network file system, a quota)
-    // leaves no byte of the file known to be on disk.
-    written = close_file(kOutputFile) ? copied : -1;
-  }
-  // What was not read of the data (all of it, when the file could not be
-  // made) is passed over by the archive reader.
-
-  if (!opened) {
+  print_line(file_line(path, size));
+  if (!is_open(file)) {
     // A name ending in the separator marks a directory in older archives:
     // its directory has been made above, and no file is expected unless the
     // member carries data, which would otherwise be lost without a word.
-    if (right_part(path, 1) != kSeparator || size > 0) {
-      print_line("ERROR: Cannot create this file");
-      return true;
-    }
-  } else if (written < 0 && size == 0) {
+    if (right_part(path, 1) == kSeparator && size == 0) return error_written;
+    print_line("ERROR: Cannot create this file: " + failure_reason(reached.failure));
+    return true;
+  }
+  // What of the data is not taken is passed over by the archive reader.
+  if (sparse) mark_sparse(file);
+  CopyProgress progress;
+  const CopyHook hook = follow_copy(progress, size, keys, *data.archive);
+  Failure failure = Failure::none;
+  const int64_t copied = copy_pieces(*map, data, file, progress, hook, failure);
+  end_copy(progress);
+  // An error reported at the close (a network file system, a quota) leaves
+  // no byte of the file known to be on disk.
+  Failure close_failure = Failure::none;
+  const int64_t written = close_file(file, &close_failure) ? copied : -1;
+  if (written < 0 && size == 0) {
     // Nothing is known of an empty file whose close failed, not even that
     // it is there.
-    print_line("ERROR: Cannot create this file");
+    print_line("ERROR: Cannot create this file: " + failure_reason(close_failure));
     return true;
-  } else if (written < size) {
+  }
+  if (written < size) {
+    if (written < 0) failure = close_failure;
     print_line("ERROR: Incomplete file (" + grouped_number(std::max<int64_t>(written, 0)) + " of " +
-               grouped_number(size) + " bytes written)");
+               grouped_number(size) + " bytes written)" +
+               (failure != Failure::none ? ": " + failure_reason(failure) : Text()));
     return true;
   }
   return error_written;
@@ -176,10 +155,11 @@ Text map_member_path(const Text& outdir, Text name, bool directory) {
   return std::move(path);
 }
 
-bool output_member(Member member, const Text& outdir, StopKeys& keys) {
-  if (is_regular_file(member)) return output_regular_file(std::move(member), outdir, keys);
+bool output_member(Member member, MemberData& data, OutputRoot& root, StopKeys& keys) {
+  if (is_regular_file(member)) return output_regular_file(std::move(member), data, root, keys);
   if (member.type == kTypeDirectory) {
-    return !create_directory_path(map_member_path(outdir, std::move(member.name), true));
+    const Text path = map_member_path(root.root, std::move(member.name), true);
+    return !say_directory(path, make_directories(root, path));
   }
   output_unhandled(member);
   return false;

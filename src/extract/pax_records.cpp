@@ -102,7 +102,3 @@ PaxRecords read_pax_records(const Text& records) {
   if (offset_open) result.sparse.bad = true;
   return result;
 }
-
-PaxSize find_pax_size(const Text& records) {
-  return read_pax_records(records).size;
-}

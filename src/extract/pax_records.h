@@ -47,6 +47,3 @@ struct PaxRecords {
 // "<length> size=<decimal digits>\n" with a value of at most 2^62; where a
 // key appears several times, the last one counts.
 PaxRecords read_pax_records(const Text& records);
-
-// The size record alone.
-PaxSize find_pax_size(const Text& records);

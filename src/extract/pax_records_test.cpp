@@ -85,7 +85,7 @@ TEST(FindPaxSize, Table) {
        0},
   };
   for (const Case& c : cases) {
-    const PaxSize found = find_pax_size(c.records);
+    const PaxSize found = read_pax_records(c.records).size;
     EXPECT_EQ(found.kind, c.kind) << c.label;
     if (c.kind == PaxSizeKind::found) {
       EXPECT_EQ(found.size, c.size) << c.label;

@@ -6,12 +6,13 @@
 
 #include <cstdint>
 
-#include "fileio/file_table.h"
+#include "fileio/file_record.h"
 
 struct SourceKind {
   // Reads up to `n` bytes at the position into `to` and moves the position
   // past them. Returns the number read (fewer only where the data ends) or -1
-  // when the read failed; the position then stays before the failure.
+  // when the read failed; the position then stays before the failure. Every
+  // call that returns -1 sets the record's `failure`.
   int64_t (*read)(FileRecord& record, char* to, int64_t n);
   // The next bytes, up to `n`, without copying them where the source holds
   // them in memory (else read into a buffer of the source's own): `*data`

@@ -43,6 +43,7 @@ struct ArchiveStream {
   int64_t released_count = 0;             // chunks the reader is done with
   bool finished = false;                  // no chunk comes after those filled
   bool failed = false;                    // ... because the data cannot be read
+  Failure failure = Failure::none;        // ... for this reason
   uint64_t memory_needed = 0;             // ... because decoding it needs this much memory
   bool stopping = false;                  // the reader has gone
   int64_t file_bytes_at_end = 0;          // the file bytes decoded, once finished
@@ -61,6 +62,8 @@ struct ArchiveStream {
     }
     freed_signal.notify_all();
     if (worker.joinable()) worker.join();
+    // The handle belongs to the file's own record, which closes it.
+    file.handle = -1;
   }
 };
 
@@ -73,10 +76,11 @@ struct Decoding {
   std::vector<unsigned char> input;
   int64_t in_pos = 0;
   int64_t in_len = 0;
-  bool input_ended = false;    // the file has no bytes past `input`
-  bool between = false;        // a stream ended at `in_pos`
-  int64_t file_bytes = 0;      // bytes the decoder has taken
-  uint64_t memory_needed = 0;  // what a stream refused for its memory needs
+  bool input_ended = false;         // the file has no bytes past `input`
+  bool between = false;             // a stream ended at `in_pos`
+  int64_t file_bytes = 0;           // bytes the decoder has taken
+  uint64_t memory_needed = 0;       // what a stream refused for its memory needs
+  Failure failure = Failure::none;  // why the data cannot be read
 };
 
 enum class Fill { more, ended, bad };
@@ -89,8 +93,8 @@ Fill fill_chunk(ArchiveStream& stream, Decoding& decoding, Chunk& chunk) {
   const int64_t room = static_cast<int64_t>(chunk.bytes.size());
   while (chunk.filled < room) {
     if (decoding.in_pos == decoding.in_len && !decoding.input_ended) {
-      const int64_t got =
-          system_read(stream.file, reinterpret_cast<char*>(decoding.input.data()), kInputSize);
+      const int64_t got = system_read(stream.file, reinterpret_cast<char*>(decoding.input.data()),
+                                      kInputSize, decoding.failure);
       if (got < 0) return Fill::bad;
       stream.file.position += got;
       decoding.in_pos = 0;
@@ -140,6 +144,7 @@ void decompress(ArchiveStream& stream, Text head) {
   std::copy(head.begin(), head.end(), decoding.input.begin());
   decoding.in_len = static_cast<int64_t>(head.size());
   Fill outcome = decoding.state == nullptr ? Fill::bad : Fill::more;
+  if (decoding.state == nullptr) decoding.failure = Failure::unknown;
   while (outcome == Fill::more) {
     {
       std::unique_lock<std::mutex> lock(stream.mutex);
@@ -159,6 +164,11 @@ void decompress(ArchiveStream& stream, Text head) {
       if (chunk.filled > 0) ++stream.filled_count;
       stream.finished = outcome != Fill::more;
       stream.failed = outcome == Fill::bad;
+      // Whatever else made the data unreadable lies in the data itself.
+      if (stream.failed) {
+        stream.failure =
+            decoding.failure != Failure::none ? decoding.failure : Failure::damaged_data;
+      }
       stream.memory_needed = decoding.memory_needed;
       stream.file_bytes_at_end = decoding.file_bytes;
     }
@@ -210,6 +220,7 @@ std::shared_ptr<ArchiveStream> start_stream(const FileRecord& file, const Decode
   } catch (const std::system_error&) {
     stream->finished = true;
     stream->failed = true;
+    stream->failure = Failure::unknown;
   }
   return stream;
 }
@@ -258,15 +269,26 @@ uint64_t stream_memory_needed(ArchiveStream& stream) {
 
 namespace {
 
+Failure stream_failure(ArchiveStream& stream) {
+  std::lock_guard<std::mutex> lock(stream.mutex);
+  return stream.failure;
+}
+
+}  // namespace
+
+namespace {
+
 int64_t read_stream(FileRecord& record, char* to, int64_t n) {
   const int64_t got = stream_read(*record.stream, to, n);
   if (got > 0) record.position += got;
+  if (got < 0) record.failure = stream_failure(*record.stream);
   return got;
 }
 
 int64_t take_stream(FileRecord& record, int64_t n, const char** data) {
   const int64_t got = stream_take(*record.stream, n, data);
   if (got > 0) record.position += got;
+  if (got < 0) record.failure = stream_failure(*record.stream);
   return got;
 }
 
@@ -285,6 +307,7 @@ int64_t move_stream(FileRecord& record, int64_t offset) {
     const int64_t taken = stream_take(*record.stream, offset - reached, &data);
     if (taken < 0) {
       record.position = reached;
+      record.failure = stream_failure(*record.stream);
       return -1;
     }
     if (taken == 0) break;

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "fileio/decoder.h"
-#include "fileio/file_table.h"
+#include "fileio/file_record.h"
 #include "text/text.h"
 
 // The ring: kStreamChunks buffers of kStreamChunkSize bytes, so memory stays

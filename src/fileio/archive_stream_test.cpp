@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int32_t kArchive = 1;
-
 // One gzip member holding `data`, as gzip -6 makes it.
 Text gzip_member(const Text& data) {
   z_stream stream{};
@@ -45,13 +43,16 @@ Text compressible(int64_t n, uint32_t seed) {
   return data;
 }
 
-// Everything the file services read from `name` in reads of `n` bytes, up
-// to the end flag or a failed read.
-Text read_all(const Text& name, int32_t n) {
-  open_binary(name, kArchive);
+// Everything the file services read from `name` into `archive` in reads of
+// `n` bytes, up to a short read or a failed one.
+Text read_all(const Text& name, FileRecord& archive, int32_t n) {
+  EXPECT_TRUE(open_binary(name, archive));
   Text got;
-  while (at_end(kArchive) == 0 && !read_failed(kArchive)) got += read_block(kArchive, n);
-  return got;
+  for (;;) {
+    const Text block = read_block(archive, n);
+    got += block;
+    if (block.size() < static_cast<size_t>(n) || read_failed(archive)) return got;
+  }
 }
 
 class ArchiveStreamTest : public FileServiceTest {};
@@ -81,45 +82,44 @@ TEST_F(ArchiveStreamTest, ReadsTheDataOfEveryLayout) {
     }
     const Text name = dir.at("a.tar.gz");
     write_file(name, file);
-    EXPECT_EQ(read_all(name, c.read), content);
-    EXPECT_FALSE(read_failed(kArchive));
-    EXPECT_EQ(at_end(kArchive), -1);
-    EXPECT_EQ(get_position(kArchive), static_cast<int64_t>(content.size()) + 1);
-    EXPECT_EQ(file_size(kArchive), static_cast<int64_t>(file.size()));
-    EXPECT_EQ(file_bytes_read(kArchive), static_cast<int64_t>(file.size()));
-    close_file(kArchive);
+    FileRecord archive;
+    EXPECT_EQ(read_all(name, archive, c.read), content);
+    EXPECT_FALSE(read_failed(archive));
+    EXPECT_EQ(get_position(archive), static_cast<int64_t>(content.size()) + 1);
+    EXPECT_EQ(file_size(archive), static_cast<int64_t>(file.size()));
+    EXPECT_EQ(file_bytes_read(archive), static_cast<int64_t>(file.size()));
   }
 }
 
-TEST_F(ArchiveStreamTest, MovesForwardByReadingAndRefusesToMoveBack) {
+TEST_F(ArchiveStreamTest, MovesForwardByReadingAndNeverBack) {
   const Text content = compressible(3 * kStreamChunkSize, 5);
   const Text name = dir.at("a.tar.gz");
   write_file(name, gzip_member(content));
 
-  open_binary(name, kArchive);
-  EXPECT_EQ(file_bytes_read(kArchive), 0);
-  EXPECT_EQ(read_block(kArchive, 512), content.substr(0, 512));
+  FileRecord archive;
+  ASSERT_TRUE(open_binary(name, archive));
+  EXPECT_EQ(file_bytes_read(archive), 0);
+  EXPECT_EQ(read_block(archive, 512), content.substr(0, 512));
   const int64_t far = 2 * kStreamChunkSize + 3;
-  set_position(kArchive, far + 1);
-  EXPECT_EQ(get_position(kArchive), far + 1);
-  const int64_t file_bytes = file_bytes_read(kArchive);
+  EXPECT_EQ(move_forward(archive, far + 1), far + 1);
+  EXPECT_EQ(get_position(archive), far + 1);
+  const int64_t file_bytes = file_bytes_read(archive);
   EXPECT_GT(file_bytes, 0);
-  EXPECT_LT(file_bytes, file_size(kArchive));
-  EXPECT_EQ(read_block(kArchive, 512), content.substr(far, 512));
+  EXPECT_LT(file_bytes, file_size(archive));
+  EXPECT_EQ(read_block(archive, 512), content.substr(far, 512));
   // Where it is already: nothing happens.
-  set_position(kArchive, far + 513);
-  EXPECT_EQ(read_block(kArchive, 10), content.substr(far + 512, 10));
-  EXPECT_FALSE(read_failed(kArchive));
-  // Past the end: the position is set, as on a disk file, and the data ends.
-  set_position(kArchive, 10 * kStreamChunkSize);
-  EXPECT_EQ(get_position(kArchive), 10 * kStreamChunkSize);
-  EXPECT_EQ(read_block(kArchive, 512), "");
-  EXPECT_EQ(at_end(kArchive), -1);
-  EXPECT_FALSE(read_failed(kArchive));
-  // Back: the data taken cannot be read again.
-  set_position(kArchive, 1);
-  EXPECT_TRUE(read_failed(kArchive));
-  close_file(kArchive);
+  EXPECT_EQ(move_forward(archive, far + 513), far + 513);
+  EXPECT_EQ(read_block(archive, 10), content.substr(far + 512, 10));
+  // Back: the data taken is not read again, and nothing else happens.
+  EXPECT_EQ(move_forward(archive, 1), far + 523);
+  EXPECT_EQ(read_block(archive, 10), content.substr(far + 522, 10));
+  EXPECT_FALSE(read_failed(archive));
+  // Past the end: the data ends where it ends.
+  const int64_t end = static_cast<int64_t>(content.size()) + 1;
+  EXPECT_EQ(move_forward(archive, 10 * kStreamChunkSize), end);
+  EXPECT_EQ(get_position(archive), end);
+  EXPECT_EQ(read_block(archive, 512), "");
+  EXPECT_FALSE(read_failed(archive));
 }
 
 TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
@@ -148,16 +148,16 @@ TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
       SCOPED_TRACE(std::string(c.what) + ", reads of " + std::to_string(read));
       const Text name = dir.at("bad.tar.gz");
       write_file(name, c.file);
-      const Text got = read_all(name, read);
-      EXPECT_TRUE(read_failed(kArchive));
-      EXPECT_EQ(at_end(kArchive), 0);
+      FileRecord archive;
+      const Text got = read_all(name, archive, read);
+      EXPECT_TRUE(read_failed(archive));
+      EXPECT_EQ(archive.failure, Failure::damaged_data) << failure_reason(archive.failure);
       EXPECT_LE(got.size(), content.size());
-      EXPECT_EQ(get_position(kArchive), static_cast<int64_t>(got.size()) + 1);
+      EXPECT_EQ(get_position(archive), static_cast<int64_t>(got.size()) + 1);
       // Cut data is the true data as far as it goes.
       if (c.file.compare(0, 10, whole, 0, 10) == 0 && c.file != changed) {
         EXPECT_EQ(got, content.substr(0, got.size()));
       }
-      close_file(kArchive);
     }
   }
 }
@@ -167,9 +167,10 @@ TEST_F(ArchiveStreamTest, ClosingWhileTheRingIsFullReturns) {
   const Text name = dir.at("big.tar.gz");
   write_file(name, gzip_member(Text(4 * kStreamChunkSize * kStreamChunks, 'x')));
   for (int round = 0; round < 20; ++round) {
-    open_binary(name, kArchive);
-    EXPECT_EQ(read_block(kArchive, 512), Text(512, 'x'));
-    close_file(kArchive);
+    FileRecord archive;
+    ASSERT_TRUE(open_binary(name, archive));
+    EXPECT_EQ(read_block(archive, 512), Text(512, 'x'));
+    EXPECT_TRUE(close_file(archive));
   }
 }
 

@@ -1,4 +1,4 @@
-// The existence probe and one-level directory creation.
+// The existence probe: what the path checks ask of the paths they are given.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,3 @@ Text find_entry(const Text& path, int32_t mask);
 inline bool names_directory(const Text& path) {
   return !find_entry(path, kAttributeDirectory).empty() && find_entry(path, 0).empty();
 }
-
-// Creates one directory; its parent must exist. True when it was made; false
-// when it could not be, or when something of that name is already there.
-bool make_directory(const Text& path);

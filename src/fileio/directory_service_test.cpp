@@ -17,8 +17,8 @@ class DirectoryServiceTest : public FileServiceTest {
     for (const char* file : {"backup.tar", "other.tar", "notes.txt", "restore"}) {
       write_file(dir.at(file), "data");
     }
-    make_directory(dir.at("sub"));
-    make_directory(dir.at("empty"));
+    std::filesystem::create_directory(dir.at("sub"));
+    std::filesystem::create_directory(dir.at("empty"));
     write_file(dir.at("sub") + kSeparator + "inside.txt", "data");
   }
 };
@@ -124,34 +124,6 @@ TEST_F(DirectoryServiceTest, MissingParentFindsNothing) {
     EXPECT_EQ(find_entry(path, kAttributeDirectory), "");
     EXPECT_EQ(find_entry("", kAttributeDirectory), "");
   }
-}
-
-TEST_F(DirectoryServiceTest, MakeDirectoryCreatesOneLevel) {
-  const Text level = dir.at("made");
-  EXPECT_TRUE(make_directory(level));
-  EXPECT_TRUE(is_directory(level));
-  EXPECT_EQ(find_entry(level, kAttributeDirectory), "made");
-
-  // An existing directory stays as it is, its contents included.
-  write_file(level + kSeparator + "kept.txt", "kept");
-  EXPECT_FALSE(make_directory(level));
-  EXPECT_EQ(read_file(level + kSeparator + "kept.txt"), "kept");
-
-  // An existing file is not replaced.
-  EXPECT_FALSE(make_directory(dir.at("backup.tar")));
-  EXPECT_EQ(read_file(dir.at("backup.tar")), "data");
-
-  // Only the last level is made: with its parent missing, nothing is.
-  const Text parent = dir.at("a");
-  EXPECT_FALSE(make_directory(parent + kSeparator + "b"));
-  EXPECT_FALSE(path_exists(parent));
-
-  // Names with wildcards are refused on Windows, made on POSIX.
-  const bool windows = holds_wildcards("*");
-  EXPECT_EQ(make_directory(dir.at("wild*")), !windows);
-  EXPECT_EQ(make_directory(dir.at("wild?")), !windows);
-  EXPECT_EQ(path_exists(dir.at("wild*")), !windows);
-  EXPECT_EQ(path_exists(dir.at("wild?")), !windows);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include "fileio/directory_service.h"
 #include "fileio/entry_filter.h"
-#include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
 #include "fileio/system_path_win32.h"
 
@@ -103,13 +102,4 @@ Text find_entry(const Text& path, int32_t mask) {
   if (handle == INVALID_HANDLE_VALUE) return "";
   search.handle = handle;
   return first_admitted(search, entry);
-}
-
-bool make_directory(const Text& path) {
-  if (path.find_first_of("*?") != Text::npos) return false;
-  const SystemPath target = system_path(path);
-  if (target.path.empty() || target.device) return false;
-  // Below the output directory, only in a parent reached without links.
-  if (reach_parent(path).place == PathPlace::refused) return false;
-  return guarded_ok([&] { return CreateDirectoryW(target.path.c_str(), nullptr); });
 }

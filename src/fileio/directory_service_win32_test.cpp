@@ -13,7 +13,7 @@ class DirectoryServiceWin32Test : public FileServiceTest {
  protected:
   void make_file(const Text& name, DWORD attributes) {
     if (name.ends_with("dir")) {
-      ASSERT_TRUE(make_directory(dir.at(name)));
+      ASSERT_TRUE(std::filesystem::create_directory(dir.at(name)));
     } else {
       write_file(dir.at(name), "x");
     }
@@ -63,19 +63,19 @@ TEST_F(DirectoryServiceWin32Test, HiddenAndSystemEntriesNeedTheirBits) {
 }
 
 // Past the 256 characters that the narrow calls take, a probe still sees the
-// whole path, and a directory is made under its whole name: cut, either
-// would act on another path.
+// whole path, and the output root makes a directory under its whole name:
+// cut, either would act on another path.
 TEST_F(DirectoryServiceWin32Test, LongPathsAreProbedAndMadeWhole) {
+  OutputRoot root = output_root_at(dir.path());
   Text path = dir.path();
   for (const size_t length : {255u, 256u, 300u, 1000u, 3000u}) {
     SCOPED_TRACE(length);
     while (path.size() + 201 < length) {
       path += "\\" + Text(200, static_cast<char>('a' + path.size() % 26));
-      make_directory(path);
     }
     const Text leaf(length - path.size() - 1, static_cast<char>('0' + length % 10));
     const Text name = path + "\\" + leaf;
-    make_directory(name);
+    ASSERT_EQ(make_directories(root, name).failure, Failure::none);
     EXPECT_EQ(find_entry(name, kAttributeDirectory), leaf);
     EXPECT_EQ(find_entry(name, 0), "");
     EXPECT_EQ(find_entry(name + "-more", kAttributeDirectory), "");
@@ -128,7 +128,8 @@ TEST_F(DirectoryServiceWin32Test, NamesAreUtf8ElseTheCodePage) {
   EXPECT_EQ(find_entry(dir.at(name), 0), utf8);
   EXPECT_EQ(find_entry(dir.at(utf8), 0), utf8);
   EXPECT_EQ(find_entry(dir.path() + "\\", 0), utf8);
-  make_directory(dir.at("d\xE9j\xE0"));
+  OutputRoot root = output_root_at(dir.path());
+  EXPECT_EQ(make_directories(root, dir.at("d\xE9j\xE0")).failure, Failure::none);
   EXPECT_NE(GetFileAttributesA(dir.at("d\xE9j\xE0").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

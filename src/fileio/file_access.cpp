@@ -1,27 +1,24 @@
-// The file services' rules, the same on every platform: which calls are
-// allowed on which file, how the position and the end flag move, and the
-// neutral result of every failure. The platform's own calls are behind
-// system_files.h.
+// The file services' rules, the same on every platform: how the position
+// moves, and the neutral result and the reason of every failure. The
+// platform's own calls are behind system_files.h.
 #include "fileio/file_access.h"
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
+#include <utility>
 #include <vector>
 
 #include "fileio/archive_source.h"
 #include "fileio/archive_stream.h"
 #include "fileio/compression_format.h"
 #include "fileio/decoder.h"
-#include "fileio/file_table.h"
 #include "fileio/path_style.h"
 #include "fileio/system_files.h"
 
 namespace {
 
-constexpr int64_t kBlockSize = 512;
-// The largest piece copy_blocks reads and writes at once; it bounds the
-// memory a copy needs whatever the member's size.
+// The largest piece a copy reads and writes at once; it bounds the memory a
+// copy needs whatever the member's size.
 constexpr int64_t kCopyPiece = 1 << 20;
 // The largest piece copied inside the system at once (no memory of ours is
 // used for it); between pieces the copy reports its progress and can be
@@ -47,7 +44,8 @@ constexpr int64_t kSignatureBytes = 16;
 bool choose_source(FileRecord& record) {
   if (!record.disk_file && !record.pipe) return true;
   char head[kSignatureBytes];
-  const int64_t got = system_read(record, head, kSignatureBytes);
+  Failure failure = Failure::none;
+  const int64_t got = system_read(record, head, kSignatureBytes, failure);
   const Text first(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
   const DecoderKind* kind = decoder_kind(compression_of(first));
   if (kind == nullptr && record.pipe) kind = &kPlainDecoder;
@@ -64,27 +62,9 @@ bool choose_source(FileRecord& record) {
   return true;
 }
 
-void open_file(const Text& name, int32_t number, FileKind kind) {
-  if (!openable_name(name)) return;
-  if (number < 0 || number > kLastFileNumber || find_file(number) != nullptr) return;
-  FileRecord record;
-  record.kind = kind;
-  if (!system_open(name, record)) return;
-  if (kind == FileKind::binary && !choose_source(record)) {
-    system_close(record);
-    return;
-  }
-  add_file(number, record);
-}
-
 // A write past the known end of a file moves its end.
 void grow_length(FileRecord& record) {
   if (record.length >= 0 && record.position > record.length) record.length = record.position;
-}
-
-FileRecord* open_as(int32_t number, FileKind kind) {
-  FileRecord* record = find_file(number);
-  return record != nullptr && record->kind == kind ? record : nullptr;
 }
 
 // True when the file is known to hold nothing from its position on (an
@@ -100,12 +80,14 @@ bool all_zero(const char* data, int64_t n) {
 // Writes `n` bytes after a hole of `hole` bytes that ends at the record's
 // position; returns how many bytes were written. When none are, the position
 // goes back to the start of the hole, so the file ends where its data ends.
-int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_t hole) {
+int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_t hole,
+                         Failure& failure) {
   if (hole > 0 && !system_seek(record, record.position)) {
     record.position -= hole;
+    failure = Failure::unknown;
     return -1;
   }
-  const int64_t put = system_write(record, data, n);
+  const int64_t put = system_write(record, data, n, failure);
   if (put > 0) {
     record.position += put;
     grow_length(record);
@@ -118,33 +100,50 @@ int64_t write_after_hole(FileRecord& record, const char* data, int64_t n, int64_
 
 }  // namespace
 
-void open_binary(const Text& name, int32_t number) {
-  open_file(name, number, FileKind::binary);
+FileRecord::FileRecord(FileRecord&& other) noexcept {
+  *this = std::move(other);
 }
 
-void open_output(const Text& name, int32_t number) {
-  open_file(name, number, FileKind::output);
+FileRecord& FileRecord::operator=(FileRecord&& other) noexcept {
+  if (this == &other) return *this;
+  close_file(*this);
+  handle = std::exchange(other.handle, -1);
+  disk_file = other.disk_file;
+  pipe = other.pipe;
+  kind = other.kind;
+  source = std::exchange(other.source, nullptr);
+  position = other.position;
+  identity = other.identity;
+  length = other.length;
+  failure = other.failure;
+  read_ahead = std::move(other.read_ahead);
+  data_run = other.data_run;
+  stream = std::move(other.stream);
+  return *this;
 }
 
-Text read_block(int32_t number, int32_t n) {
-  FileRecord* record = open_as(number, FileKind::binary);
-  if (record == nullptr || record->source == nullptr || n < 0) return "";
+FileRecord::~FileRecord() {
+  close_file(*this);
+}
+
+bool open_binary(const Text& name, FileRecord& file) {
+  close_file(file);
+  if (!openable_name(name)) return false;
+  FileRecord record;
+  record.kind = FileKind::binary;
+  if (!system_open_archive(name, record)) return false;
+  if (!choose_source(record)) return false;
+  file = std::move(record);
+  return true;
+}
+
+Text read_block(FileRecord& file, int32_t n) {
+  if (file.source == nullptr || n < 0) return "";
   Text block(static_cast<size_t>(n), '\0');
-  const int64_t got = record->source->read(*record, block.data(), n);
-  if (got < 0) {
-    record->failed = true;
-    return "";
-  }
+  const int64_t got = file.source->read(file, block.data(), n);
+  if (got < 0) return "";
   block.resize(static_cast<size_t>(got));
-  record->end_flag = got < n;
   return block;
-}
-
-int32_t at_end(int32_t number) {
-  const FileRecord* record = find_file(number);
-  if (record == nullptr) return -1;
-  if (record->kind == FileKind::output) return 0;
-  return record->end_flag ? -1 : 0;
 }
 
 // Whether positions mean anything for the file: a binary file with a
@@ -153,90 +152,60 @@ bool positioned(const FileRecord& record) {
   return record.kind == FileKind::binary ? record.source != nullptr : record.disk_file;
 }
 
-int64_t get_position(int32_t number) {
-  const FileRecord* record = find_file(number);
-  if (record == nullptr || !positioned(*record)) return 0;
-  return record->position + 1;
+int64_t get_position(const FileRecord& file) {
+  return positioned(file) ? file.position + 1 : 0;
 }
 
-void set_position(int32_t number, int64_t position) {
-  FileRecord* record = find_file(number);
-  if (record == nullptr || !positioned(*record)) return;
+void set_position(FileRecord& file, int64_t position) {
   // Below position 1 the seek is refused and nothing changes.
-  if (position < 1) return;
-  if (record->source == nullptr) {
-    if (!system_seek(*record, position - 1)) {
-      record->failed = true;
-      return;
-    }
-    record->position = position - 1;
-  } else if (record->source->move(*record, position - 1) < 0) {
-    record->failed = true;
-    return;
-  }
-  record->end_flag = false;
+  if (file.kind != FileKind::output || !file.disk_file || position < 1) return;
+  if (system_seek(file, position - 1)) file.position = position - 1;
 }
 
-int64_t move_forward(int32_t number, int64_t position) {
-  FileRecord* record = open_as(number, FileKind::binary);
-  if (record == nullptr || record->source == nullptr || record->failed) return 0;
-  if (position - 1 < record->position) return record->position + 1;
+int64_t move_forward(FileRecord& file, int64_t position) {
+  if (file.source == nullptr || read_failed(file)) return 0;
+  if (position <= file.position) return file.position + 1;
   // A disk file's size is asked again only when the move goes past the size
   // known at its open (it may have grown since); a stream finds its end as
   // it reads.
   int64_t target = position - 1;
-  if (record->length >= 0 && target > record->length) {
-    record->length = std::max<int64_t>(file_size(number), 0);
-    target = std::max(record->position, std::min(target, record->length));
+  if (file.length >= 0 && target > file.length) {
+    file.length = std::max<int64_t>(file_size(file), 0);
+    target = std::max(file.position, std::min(target, file.length));
   }
-  const int64_t reached = record->source->move(*record, target);
-  if (reached < 0) {
-    record->failed = true;
-    return 0;
-  }
-  record->end_flag = reached < position - 1;
-  if (record->end_flag) record->position = reached;
-  return record->position + 1;
+  const int64_t reached = file.source->move(file, target);
+  if (reached < 0) return 0;
+  // The data ends before the position: the archive stands where it ends.
+  if (reached < position - 1) file.position = reached;
+  return file.position + 1;
 }
 
-void write_text(int32_t number, const Text& text) {
-  FileRecord* record = open_as(number, FileKind::output);
-  if (record == nullptr || text.empty()) return;
-  const int64_t length = static_cast<int64_t>(text.size());
-  const int64_t put = system_write(*record, text.data(), length);
-  if (put == length) {
-    record->position += length;
-    grow_length(*record);
-  } else if (put > 0 && record->length >= 0) {
-    // The part that fit lies past the position, which stays: the file is cut
-    // back to the position when it is closed.
-    record->length = std::max(record->length, record->position + put);
-  }
+void mark_sparse(FileRecord& file) {
+  if (file.kind == FileKind::output && file.disk_file) system_mark_sparse(file);
 }
 
-void mark_sparse(int32_t number) {
-  const FileRecord* record = open_as(number, FileKind::output);
-  if (record != nullptr && record->disk_file) system_mark_sparse(*record);
+int64_t memory_needed(const FileRecord& file) {
+  return file.stream == nullptr ? 0 : static_cast<int64_t>(stream_memory_needed(*file.stream));
 }
 
-bool read_failed(int32_t number) {
-  const FileRecord* record = find_file(number);
-  return record != nullptr && record->failed;
-}
-
-int64_t memory_needed(int32_t number) {
-  const FileRecord* record = find_file(number);
-  if (record == nullptr || record->stream == nullptr) return 0;
-  return static_cast<int64_t>(stream_memory_needed(*record->stream));
-}
-
-bool close_file(int32_t number) {
-  FileRecord* record = find_file(number);
-  if (record == nullptr) return true;
+bool close_file(FileRecord& file, Failure* failure) {
   // The stream's thread stops before its handle goes.
-  record->stream.reset();
-  const bool closed = system_close(*record);
-  remove_file(number);
+  file.stream.reset();
+  file.source = nullptr;
+  if (!is_open(file)) return true;
+  Failure why = Failure::none;
+  const bool closed = system_close(file, why);
+  // Nothing of the file it was stays: a closed record is one never opened.
+  file.handle = -1;
+  file.disk_file = false;
+  file.pipe = false;
+  file.position = 0;
+  file.identity = FileIdentity{};
+  file.length = -1;
+  file.failure = Failure::none;
+  file.read_ahead = ReadAhead{};
+  file.data_run = DataRun{};
+  if (failure != nullptr) *failure = why;
   return closed;
 }
 
@@ -248,12 +217,13 @@ namespace {
 // zeros past the output's end become a hole, closed by the last byte.
 struct Copy {
   FileRecord& source;
-  FileRecord* target;      // nullptr once the output takes no more
-  int64_t unread = 0;      // bytes of the source still to read
-  int64_t unwritten = 0;   // bytes of those still to write
-  int64_t written = 0;     // bytes known to be in the output
-  int64_t hole = 0;        // zeros passed over in the output since the last write
-  bool in_system = false;  // whole pieces may be copied inside the system
+  FileRecord* target;                     // nullptr once the output takes no more
+  int64_t unread = 0;                     // bytes of the source still to read
+  int64_t unwritten = 0;                  // bytes of those still to write
+  int64_t written = 0;                    // bytes known to be in the output
+  int64_t hole = 0;                       // zeros passed over in the output since the last write
+  bool in_system = false;                 // whole pieces may be copied inside the system
+  Failure write_failure = Failure::none;  // why the output took no more
 
   // The next piece's size: no larger than what the read-ahead holds, so
   // that what it holds is taken on its own.
@@ -297,11 +267,7 @@ struct Copy {
   bool memory_piece() {
     const char* data = nullptr;
     const int64_t got = source.source->take(source, piece(), &data);
-    if (got < 0) {
-      source.failed = true;
-      return false;
-    }
-    source.end_flag = got == 0;
+    if (got < 0) return false;
     unread -= got;
     const int64_t wanted = std::min(got, unwritten);
     unwritten -= wanted;
@@ -320,7 +286,7 @@ struct Copy {
       hole += n;
       return;
     }
-    const int64_t put = write_after_hole(*target, data, n, hole);
+    const int64_t put = write_after_hole(*target, data, n, hole, write_failure);
     if (put > 0) written += hole + put;
     hole = 0;
     if (put < n) target = nullptr;
@@ -332,43 +298,33 @@ struct Copy {
     if (target == nullptr || hole == 0) return;
     const char zero = '\0';
     target->position -= 1;
-    if (write_after_hole(*target, &zero, 1, hole - 1) == 1) written += hole;
+    if (write_after_hole(*target, &zero, 1, hole - 1, write_failure) == 1) written += hole;
   }
 };
 
-// Reads `unread` bytes of binary file `from` and writes the first `size` of
-// them to output file `to`, telling `hook` between pieces.
-int64_t copy_data(int32_t from, int32_t to, int64_t unread, int64_t size, CopyHook hook) {
-  FileRecord* source = open_as(from, FileKind::binary);
-  if (source == nullptr || source->source == nullptr) return 0;
-  Copy copy{*source, open_as(to, FileKind::output), unread, std::clamp<int64_t>(size, 0, unread)};
-  copy.in_system = copy.target != nullptr;
-  const int64_t start = source->position;
+}  // namespace
+
+Copied copy_bytes(FileRecord& from, FileRecord& to, int64_t count, CopyHook hook) {
+  if (count <= 0 || from.source == nullptr) return {};
+  const bool writable = to.kind == FileKind::output && is_open(to);
+  Copy copy{from, writable ? &to : nullptr, count, count};
+  copy.in_system = writable;
+  const int64_t start = from.position;
   while (copy.unread > 0 && (copy.system_piece() || copy.memory_piece())) {
     if (hook.report != nullptr && copy.unread > 0 &&
-        !hook.report(hook.context, source->position - start)) {
+        !hook.report(hook.context, from.position - start)) {
       break;
     }
   }
   copy.finish_hole();
-  return copy.written;
+  return Copied{copy.written, copy.write_failure};
 }
 
-}  // namespace
-
-int64_t copy_blocks(int32_t from, int32_t to, int64_t block_count, int64_t size, CopyHook hook) {
-  const int64_t most_blocks = std::numeric_limits<int64_t>::max() / kBlockSize;
-  if (block_count <= 0) return 0;
-  return copy_data(from, to, std::min(block_count, most_blocks) * kBlockSize, size, hook);
+int64_t file_size(const FileRecord& file) {
+  if (!is_open(file) || !file.disk_file) return 0;
+  return std::max<int64_t>(system_size(file), 0);
 }
 
-int64_t copy_bytes(int32_t from, int32_t to, int64_t count, CopyHook hook) {
-  if (count <= 0) return 0;
-  return copy_data(from, to, count, count, hook);
-}
-
-int64_t file_bytes_read(int32_t number) {
-  const FileRecord* record = find_file(number);
-  if (record == nullptr || record->source == nullptr) return 0;
-  return record->source->file_bytes(*record);
+int64_t file_bytes_read(const FileRecord& file) {
+  return file.source == nullptr ? 0 : file.source->file_bytes(file);
 }

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int32_t kArchive = 1;
-constexpr int32_t kOutput = 2;
-
 using FileAccessPosixTest = FileServiceTest;
 
 // Another process that takes an exclusive lock on a file (non-blocking) and
@@ -73,26 +70,32 @@ TEST_F(FileAccessPosixTest, FileLockedByAnotherProcessIsNotOpened) {
   LockingProcess other(name);
   ASSERT_TRUE(other.got_lock());
 
-  open_binary(name, kArchive);
-  EXPECT_EQ(at_end(kArchive), -1);
-  open_output(name, kOutput);
-  EXPECT_EQ(at_end(kOutput), -1);
+  FileRecord archive;
+  EXPECT_FALSE(open_binary(name, archive));
+  OutputRoot root = output_root_at(dir.path());
+  FileRecord out;
+  EXPECT_EQ(open_member_file(root, name, out).failure, Failure::in_use);
+  EXPECT_FALSE(is_open(out));
   EXPECT_EQ(read_file(name), "archive data");
 
   other.release();
-  open_binary(name, kArchive);
-  EXPECT_EQ(read_block(kArchive, 512), "archive data");
+  ASSERT_TRUE(open_binary(name, archive));
+  EXPECT_EQ(read_block(archive, 512), "archive data");
 }
 
 TEST_F(FileAccessPosixTest, OpenFileIsLockedAgainstOtherProcesses) {
   const Text name = dir.at("mine.tar");
   write_file(name, "archive data");
-  // The archive is shared with readers, never with a writer's lock.
+  OutputRoot root = output_root_at(dir.path());
+  // The archive is shared with readers, never with a writer's lock; a file
+  // that was there before is held while it is written.
   for (bool output : {false, true}) {
-    output ? open_output(name, kOutput) : open_binary(name, kArchive);
+    SCOPED_TRACE(output ? "output" : "archive");
+    FileRecord file;
+    ASSERT_TRUE(output ? open_member_file(root, name, file).failure == Failure::none
+                       : open_binary(name, file));
     EXPECT_FALSE(LockingProcess(name).got_lock());
-    close_file(kArchive);
-    close_file(kOutput);
+    close_file(file);
     EXPECT_TRUE(LockingProcess(name).got_lock());
   }
 }
@@ -123,34 +126,43 @@ class FileSizeLimit {
 TEST_F(FileAccessPosixTest, FullOutputKeepsWhatFitAndTheArchiveMovesOn) {
   const Text archive = pattern_bytes(3 << 20, 9);
   write_file(dir.at("archive.tar"), archive);
-  const int64_t blocks = (3 << 20) / 512;
-  open_binary(dir.at("archive.tar"), kArchive);
-  open_output(dir.at("member"), kOutput);
+  const int64_t size = (3 << 20) - 10;
+  FileRecord from;
+  ASSERT_TRUE(open_binary(dir.at("archive.tar"), from));
+  OutputRoot root = output_root_at(dir.path());
+  FileRecord out;
+  ASSERT_EQ(open_member_file(root, dir.at("member"), out).failure, Failure::none);
   {
     FileSizeLimit limit(1'500'000);
-    // Bytes that reach the file are counted even when a piece fits only in part.
-    EXPECT_EQ(copy_blocks(kArchive, kOutput, blocks, blocks * 512 - 10), 1'500'000);
-    EXPECT_EQ(get_position(kOutput), 1'500'001);
-    // A text that does not fit whole leaves the position where it was.
-    write_text(kOutput, "more");
-    EXPECT_EQ(get_position(kOutput), 1'500'001);
+    // Bytes that reach the file are counted even when a piece fits only in
+    // part, and the copy says why it stopped writing.
+    const Copied copied = copy_bytes(from, out, size);
+    EXPECT_EQ(copied.bytes, 1'500'000);
+    EXPECT_NE(copied.write_failure, Failure::none);
+    EXPECT_EQ(get_position(out), 1'500'001);
+    // Bytes that do not fit leave the position where it was.
+    EXPECT_EQ(copy_bytes(from, out, 4).bytes, 0);
+    EXPECT_EQ(get_position(out), 1'500'001);
   }
-  EXPECT_EQ(get_position(kArchive), 1 + blocks * 512);
-  EXPECT_EQ(at_end(kArchive), 0);
-  close_file(kOutput);
+  EXPECT_EQ(get_position(from), 1 + size + 4);
+  close_file(out);
   EXPECT_TRUE(read_file(dir.at("member")) == archive.substr(0, 1'500'000));
 }
 
 TEST_F(FileAccessPosixTest, LongNameIsUsedWhole) {
-  // 300 characters in all, under two directory levels of at most 255 each.
+  // 300 characters in all, under a directory level made for it; each level
+  // at most 255.
   const Text level = dir.at(Text(150, 'd'));
-  ASSERT_EQ(mkdir(level.c_str(), 0777), 0);
   const Text name = level + "/" + Text(300 - level.size() - 1, 'f');
   ASSERT_EQ(name.size(), 300u);
 
-  open_output(name, kOutput);
-  write_text(kOutput, "long");
-  close_file(kOutput);
+  OutputRoot root = output_root_at(dir.path());
+  FileRecord out;
+  const Reached reached = open_member_file(root, name, out);
+  EXPECT_EQ(reached.failure, Failure::none);
+  EXPECT_TRUE(reached.levels_made);
+  copy_text(out, dir.at("source"), "long");
+  close_file(out);
   EXPECT_EQ(read_file(name), "long");
   EXPECT_FALSE(path_exists(name.substr(0, 255)));
 }
@@ -158,42 +170,29 @@ TEST_F(FileAccessPosixTest, LongNameIsUsedWhole) {
 TEST_F(FileAccessPosixTest, BackslashIsAnOrdinaryByte) {
   // A backslash is an ordinary byte of a POSIX name.
   const Text name = dir.at("back\\slash");
-  open_output(name, kOutput);
-  write_text(kOutput, "x");
-  close_file(kOutput);
+  OutputRoot root = output_root_at(dir.path());
+  FileRecord out;
+  ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
+  copy_text(out, dir.at("source"), "x");
+  close_file(out);
   EXPECT_EQ(read_file(name), "x");
-}
-
-TEST_F(FileAccessPosixTest, DirectoryIsNotOpened) {
-  open_binary(dir.path(), kArchive);
-  EXPECT_EQ(at_end(kArchive), -1);
-  open_output(dir.path(), kOutput);
-  EXPECT_EQ(at_end(kOutput), -1);
 }
 
 TEST_F(FileAccessPosixTest, DevicesHaveNoPositionsAndTakeNoOutput) {
   // Not disk files nor pipes: nothing is read, positions read as 0 and
-  // seeks do nothing.
-  open_binary("/dev/zero", kArchive);
-  EXPECT_EQ(read_block(kArchive, 512), "");
-  EXPECT_EQ(get_position(kArchive), 0);
-  set_position(kArchive, 100);
-  EXPECT_EQ(get_position(kArchive), 0);
-  EXPECT_EQ(at_end(kArchive), 0);
-  // Output goes only into regular files (the end-to-end tests have the
+  // moves do nothing.
+  FileRecord archive;
+  ASSERT_TRUE(open_binary("/dev/zero", archive));
+  EXPECT_EQ(read_block(archive, 512), "");
+  EXPECT_EQ(get_position(archive), 0);
+  EXPECT_EQ(move_forward(archive, 100), 0);
+  EXPECT_EQ(get_position(archive), 0);
+  // Output goes only into regular files (the output root's tests have the
   // other kinds of entries).
-  open_output("/dev/null", kOutput);
-  EXPECT_EQ(at_end(kOutput), -1);
-}
-
-TEST_F(FileAccessPosixTest, CreatedFilesFollowTheUmask) {
-  const mode_t previous = umask(027);
-  open_output(dir.at("masked"), kOutput);
-  umask(previous);
-  close_file(kOutput);
-  struct stat status;
-  ASSERT_EQ(stat(dir.at("masked").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  OutputRoot root = output_root_at("/dev");
+  FileRecord out;
+  EXPECT_NE(open_member_file(root, "/dev/null", out).failure, Failure::none);
+  EXPECT_FALSE(is_open(out));
 }
 
 }  // namespace

@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr int32_t kArchive = 1;
-constexpr int32_t kOutput = 2;
-
 using FileAccessWin32Test = FileServiceTest;
 
 HANDLE open_shared(const Text& name, DWORD access) {
@@ -21,22 +18,24 @@ HANDLE open_shared(const Text& name, DWORD access) {
 TEST_F(FileAccessWin32Test, ArchiveIsSharedWithReadersAndNeverWithAWriter) {
   const Text name = dir.at("shared.tar");
   write_file(name, "archive data");
+  OutputRoot root = output_root_at(dir.path());
   // Another reader: the archive opens beside it; no output does.
   HANDLE other = open_shared(name, GENERIC_READ);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  open_binary(name, kArchive);
-  EXPECT_EQ(read_block(kArchive, 512), "archive data");
-  close_file(kArchive);
-  open_output(name, kOutput);
-  EXPECT_EQ(at_end(kOutput), -1);
+  FileRecord archive;
+  ASSERT_TRUE(open_binary(name, archive));
+  EXPECT_EQ(read_block(archive, 512), "archive data");
+  close_file(archive);
+  FileRecord out;
+  EXPECT_EQ(open_member_file(root, name, out).failure, Failure::in_use);
+  EXPECT_FALSE(is_open(out));
   CloseHandle(other);
   // A writer, before or after the archive's open: never beside it.
   other = open_shared(name, GENERIC_WRITE);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  open_binary(name, kArchive);
-  EXPECT_EQ(at_end(kArchive), -1);
+  EXPECT_FALSE(open_binary(name, archive));
   CloseHandle(other);
-  open_binary(name, kArchive);
+  ASSERT_TRUE(open_binary(name, archive));
   SetLastError(0);
   other = open_shared(name, GENERIC_WRITE);
   EXPECT_EQ(other, INVALID_HANDLE_VALUE);
@@ -45,19 +44,21 @@ TEST_F(FileAccessWin32Test, ArchiveIsSharedWithReadersAndNeverWithAWriter) {
   other = open_shared(name, GENERIC_READ);
   EXPECT_NE(other, INVALID_HANDLE_VALUE);
   CloseHandle(other);
-  close_file(kArchive);
+  close_file(archive);
   EXPECT_EQ(read_file(name), "archive data");
 }
 
 TEST_F(FileAccessWin32Test, OutputFileIsSharedWithNoOne) {
   const Text name = dir.at("mine.tar");
-  open_output(name, kOutput);
+  OutputRoot root = output_root_at(dir.path());
+  FileRecord out;
+  ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
   SetLastError(0);
   HANDLE other = open_shared(name, GENERIC_READ);
   EXPECT_EQ(other, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-  close_file(kOutput);
+  close_file(out);
   other = open_shared(name, GENERIC_READ);
   EXPECT_NE(other, INVALID_HANDLE_VALUE);
   CloseHandle(other);
@@ -66,42 +67,44 @@ TEST_F(FileAccessWin32Test, OutputFileIsSharedWithNoOne) {
 // Past the 255 characters that the narrow calls take, a name still reaches
 // its own file whole: cut, it would name another file, or a device.
 TEST_F(FileAccessWin32Test, LongNamesAreUsedWholeNeverCut) {
+  OutputRoot root = output_root_at(dir.path());
   for (size_t length : {255u, 256u, 300u, 1000u, 3000u}) {
-    // Directories of 200 characters, then the file's own name.
+    // Directories of 200 characters (made by the output root), then the
+    // file's own name.
     Text name = dir.path();
-    while (length - name.size() > 202) {
-      name += "\\" + Text(200, 'd');
-      make_directory(name);
-    }
+    while (length - name.size() > 202) name += "\\" + Text(200, 'd');
     const char fill = static_cast<char>('a' + length % 26);
     name += '\\';
     name.append(length - name.size(), fill);
     ASSERT_EQ(name.size(), length);
-    for (bool output : {true, false}) {
-      SCOPED_TRACE(std::to_string(length) + (output ? " open_output" : " open_binary"));
-      const int32_t number = output ? kOutput : kArchive;
-      output ? open_output(name, number) : open_binary(name, number);
-      EXPECT_EQ(at_end(number), 0);
-      if (output) {
-        write_text(number, "whole");
-      } else {
-        EXPECT_EQ(read_block(number, 512), "whole");
-      }
-      close_file(number);
-      EXPECT_EQ(path_exists(name.substr(0, 255)), length == 255);
-    }
+    SCOPED_TRACE(length);
+    FileRecord out;
+    ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
+    EXPECT_EQ(copy_text(out, dir.at("source"), "whole").bytes, 5);
+    close_file(out);
+    FileRecord archive;
+    ASSERT_TRUE(open_binary(name, archive));
+    EXPECT_EQ(read_block(archive, 512), "whole");
+    close_file(archive);
+    EXPECT_EQ(path_exists(name.substr(0, 255)), length == 255);
   }
 }
 
 TEST_F(FileAccessWin32Test, CharacterDeviceHasNoPositionsAndTakesNoOutput) {
-  open_binary("NUL", kArchive);
-  EXPECT_EQ(at_end(kArchive), 0);
-  EXPECT_EQ(get_position(kArchive), 0);
-  set_position(kArchive, 100);
-  EXPECT_EQ(get_position(kArchive), 0);
-  // Output goes only into a disk file.
-  open_output("NUL", kOutput);
-  EXPECT_EQ(at_end(kOutput), -1);
+  FileRecord archive;
+  ASSERT_TRUE(open_binary("NUL", archive));
+  EXPECT_EQ(get_position(archive), 0);
+  EXPECT_EQ(move_forward(archive, 100), 0);
+  EXPECT_EQ(get_position(archive), 0);
+  // Output goes only into a disk file: a device's name below the output
+  // directory still names the device.
+  OutputRoot root = output_root_at(dir.path());
+  for (const char* device : {"NUL", "nul.txt", "COM1"}) {
+    SCOPED_TRACE(device);
+    FileRecord out;
+    EXPECT_NE(open_member_file(root, dir.at(device), out).failure, Failure::none);
+    EXPECT_FALSE(is_open(out));
+  }
 }
 
 }  // namespace

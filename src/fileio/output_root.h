@@ -1,63 +1,66 @@
-// The output directory as the file services see it. Below it nothing is
-// ever reached through a link: a directory is made and a file opened level by
-// level from the output directory, refusing any symbolic link (on Windows,
-// any reparse point) on the way. The output directory itself may be reached
-// through links. Paths that do not lie below it are used as they are.
+// The output directory, the one road by which anything is made below it.
+// Below it nothing is ever reached through a link: each level is made or
+// opened as itself from the level above (on Windows, held open as itself,
+// refusing any reparse point), and a member's file is opened in the
+// directory so reached. The output directory itself may be reached through
+// links. The levels of the directory last reached stay held, so that the
+// next member in the same directory, or near it, costs only the levels that
+// differ.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "fileio/failure.h"
+#include "fileio/file_record.h"
 #include "text/text.h"
 
-// Sets the output directory (ending in the separator; runs of separators
-// count as one) for every later make_directory and open_output. Set once,
-// after the command-line paths have been checked.
-void set_output_root(const Text& outdir);
+// The levels held below the output directory: each platform's own.
+struct HeldLevels;
 
-enum class PathPlace { elsewhere, below_root, refused };
+struct OutputRoot {
+  Text root;  // the output directory, ending in the separator
+  // The archive being read: never opened as an output file, whatever name
+  // reaches it.
+  FileIdentity archive;
+  std::unique_ptr<HeldLevels> held;  // none when the directory could not be opened
+  Failure unusable = Failure::none;  // ... for this reason
 
-// How a path is reached: `place` says whether it lies below the output
-// directory and whether every level above its last one could be reached
-// without a link. On POSIX `directory` is the descriptor of the parent
-// directory (AT_FDCWD for paths elsewhere) and `leaf` the name within it; the
-// descriptor belongs to the output root and stays open for the next path.
-// On Windows `directory` is unused and `leaf` is the whole path, whose
-// parent levels stay held open until another parent is reached.
-struct ParentLevel {
-  PathPlace place = PathPlace::elsewhere;
-  intptr_t directory = -1;
-  Text leaf;
+  OutputRoot();
+  OutputRoot(OutputRoot&&) noexcept;
+  OutputRoot& operator=(OutputRoot&&) noexcept;
+  ~OutputRoot();
 };
 
-ParentLevel reach_parent(const Text& path);
+// Opens the output directory `outdir` (ending in the separator; runs of
+// separators count as one) for the members of the archive `archive`. False
+// when it cannot be opened: nothing can be made below it then.
+bool open_output_root(const Text& outdir, const FileIdentity& archive, OutputRoot& root);
 
-// True when the directory holding `path` is the one kept open from the last
-// file reached below the output directory: it is known to be there, so the
-// caller need not probe for it. Always false where no level is kept open.
-bool parent_held(const Text& path);
+// What one call on the output root did for a path below it.
+struct Reached {
+  bool levels_made = false;  // a level of the directory was missing and made (or tried)
+  // Why the call failed (`none` when it did not), and whether it failed at a
+  // level of the directory (true) or at the file itself.
+  Failure failure = Failure::none;
+  bool at_level = false;
+};
 
-// Reaches the directory holding `path` below the output directory, as the
-// file's open will, and keeps it open for that open: true when it is there
-// (no probe for it is needed then). False where no level is kept open, for a
-// path elsewhere, and when a level is missing or refused.
-bool hold_parent(const Text& path);
+// Makes sure that every level of the directory `path` (no final separator,
+// at or below the output directory) is a directory, walking down once from
+// the nearest level held and making each one that is missing. The time is in
+// proportion to the path's length, whatever its depth. Fails at the first
+// level that cannot be made or is no directory (a file, a link), or that lies
+// where nothing is made (POSIX: the kernel's interface file systems); the
+// deeper levels are then not tried.
+Reached make_directories(OutputRoot& root, const Text& path);
 
-// True when the directory `path` (no final separator) is known to be there
-// without a probe: the output directory or a level above it, or a level of
-// the directory kept open from the last file reached. Always false where no
-// level is kept open.
-bool directory_known(const Text& path);
-
-enum class LevelsMade { all_there, failed, elsewhere };
-
-// Makes sure that every level of the directory `path` (no final separator)
-// below the output directory is a directory: walking down once from the
-// nearest level known to be there (the output directory, the levels kept
-// open), each level is reached as itself without a link, as open_output
-// reaches it, and made when it is missing. The time is in proportion to the
-// path's length, whatever its depth. `failed` when a level cannot be made,
-// is no directory (a file, a link) or lies where nothing is made (POSIX: the
-// kernel's interface file systems); the deeper levels are then not tried.
-// `elsewhere` for a path that does not lie at or below the output directory
-// (or at a level above it): nothing was done.
-LevelsMade make_levels(const Text& path);
+// Opens the file `path` (below the output directory) for writing into
+// `file`: its directory is reached as make_directories reaches it, with the
+// missing levels made, and the file made new there; a regular file already
+// there is emptied, unless it has other names (hard links), is held by
+// another program, or is the archive. A device, FIFO, socket, directory or
+// link at the name is left as it is, and so is a file on one of the kernel's
+// interface file systems: only a disk file is ever opened for output. The
+// open never waits (for a FIFO's reader, a lock).
+Reached open_member_file(OutputRoot& root, const Text& path, FileRecord& file);

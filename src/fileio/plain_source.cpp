@@ -32,11 +32,14 @@ int64_t fill_ahead(FileRecord& record, int64_t wanted) {
   const int64_t size = wanted <= ahead.next_size
                            ? ahead.next_size
                            : std::min(wanted + kReadAheadFirst, kReadAheadLargest);
-  const int64_t read = system_read(record, ahead.bytes.data(), size);
+  Failure failure = Failure::none;
+  const int64_t read = system_read(record, ahead.bytes.data(), size, failure);
   if (read < 0) {
     // The failed fill may have moved the file's own position (Windows).
     drop_read_ahead(ahead);
-    return system_seek(record, record.position) ? -1 : -2;
+    if (system_seek(record, record.position)) return -1;
+    record.failure = failure;
+    return -2;
   }
   ahead.start = record.position;
   ahead.filled = read;
@@ -87,9 +90,11 @@ int64_t read_plain(FileRecord& record, char* to, int64_t n) {
       }
     }
     drop_read_ahead(ahead);
-    const int64_t read = system_read(record, to + got, wanted);
+    Failure failure = Failure::none;
+    const int64_t read = system_read(record, to + got, wanted, failure);
     if (read < 0) {
       record.position = first;
+      record.failure = failure;
       return -1;
     }
     got += read;
@@ -127,7 +132,10 @@ int64_t move_plain(FileRecord& record, int64_t offset) {
   const int64_t into = offset - ahead.start;
   if (ahead.start < 0 || into < 0 || into > ahead.filled) {
     drop_read_ahead(ahead);
-    if (!system_seek(record, offset)) return -1;
+    if (!system_seek(record, offset)) {
+      record.failure = Failure::unknown;
+      return -1;
+    }
   }
   record.position = offset;
   return offset;

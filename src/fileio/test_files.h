@@ -14,9 +14,11 @@
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "fileio/directory_service.h"
 #include "fileio/file_access.h"
+#include "fileio/output_root.h"
 #include "fileio/path_style.h"
 #include "text/text.h"
 
@@ -78,14 +80,11 @@ class TempDir {
 };
 
 // A test of the file services in a fresh directory of its own. Before the
-// directory goes, the file numbers a test may have left open are closed and no
-// search is left open in it.
+// directory goes, no search is left open in it. (Files close with their
+// records, which a test holds in its own scope.)
 class FileServiceTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (int32_t number = 0; number <= 3; ++number) close_file(number);
-    find_entry(dir.at("no such entry"), 0);
-  }
+  void TearDown() override { find_entry(dir.at("no such entry"), 0); }
   TempDir dir;
 };
 
@@ -99,6 +98,50 @@ inline Text read_file(const Text& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return Text(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// `directory` (no final separator) as the output directory of a run over
+// the archive `archive`.
+inline OutputRoot output_root_at(const Text& directory, const FileIdentity& archive = {}) {
+  OutputRoot root;
+  if (!open_output_root(directory + kSeparator, archive, root)) {
+    throw std::runtime_error("no output root at " + directory);
+  }
+  return root;
+}
+
+// Writes `bytes` into output file `out` at its position as a member's data
+// reaches it: copied from an archive that holds them, the file `source`.
+inline Copied copy_text(FileRecord& out, const Text& source, const Text& bytes) {
+  write_file(source, bytes);
+  FileRecord archive;
+  if (!open_binary(source, archive)) throw std::runtime_error("cannot open " + source);
+  return copy_bytes(archive, out, static_cast<int64_t>(bytes.size()));
+}
+
+// One call on an output root and what it must answer: the directory `path`
+// made (make_directories) or, unless `directory`, a member's file opened
+// there (open_member_file), which is open exactly when nothing failed.
+struct RootRow {
+  const char* what;
+  Text path;
+  bool levels_made;
+  Failure failure;
+  bool at_level;
+  bool directory = false;
+};
+
+inline void expect_rows(OutputRoot& root, const std::vector<RootRow>& rows) {
+  for (const RootRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    FileRecord file;
+    const Reached reached =
+        row.directory ? make_directories(root, row.path) : open_member_file(root, row.path, file);
+    EXPECT_EQ(reached.levels_made, row.levels_made);
+    EXPECT_EQ(reached.failure, row.failure) << failure_reason(reached.failure);
+    EXPECT_EQ(reached.at_level, row.at_level);
+    EXPECT_EQ(is_open(file), !row.directory && row.failure == Failure::none);
+  }
 }
 
 inline bool path_exists(const Text& path) {

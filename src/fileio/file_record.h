@@ -1,11 +1,15 @@
-// The table of open files, keyed by file number. The record is the same on
-// both platforms; only the handle's meaning differs (a descriptor on POSIX, a
-// HANDLE on Windows).
+// An open file as the file services hold it: the archive being read, or an
+// output file being written. The record is the same on both platforms; only
+// the handle's meaning differs (a descriptor on POSIX, a HANDLE on Windows).
+// Whoever opened a file owns its record and closes it (close_file); a record
+// that goes out of scope still open is closed then, without a word.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include "fileio/failure.h"
 
 enum class FileKind { binary, output };
 
@@ -20,6 +24,10 @@ struct FileIdentity {
   uint64_t volume = 0;
   uint64_t file_id = 0;
 };
+
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.file_id == b.file_id;
+}
 
 // Bytes of a binary disk file read ahead of its position: `filled` bytes
 // from offset `start` (-1: nothing held). `at_end` says the read that filled
@@ -37,8 +45,16 @@ struct ReadAhead {
   int64_t next_size = 0;
 };
 
+// A stretch of a disk file known to hold data without a hole, from `from`
+// to `end`: found once for the many pieces of a copy inside the system,
+// since the search for the next hole runs through the file.
+struct DataRun {
+  int64_t from = 0;
+  int64_t end = -1;
+};
+
 struct FileRecord {
-  intptr_t handle = -1;
+  intptr_t handle = -1;    // -1: not open
   bool disk_file = false;  // a regular file, which has positions
   bool pipe = false;       // a pipe, FIFO or socket: read in order, never positioned
   FileKind kind = FileKind::binary;
@@ -51,28 +67,29 @@ struct FileRecord {
   // lies outside what the read-ahead holds: a fill leaves it at the fill's
   // end, and every other move or transfer keeps the two together.
   int64_t position = 0;
-  bool end_flag = false;  // set by a read that came back short
   FileIdentity identity;  // known for disk files
   // Bytes the file holds when known (an output file emptied or made by the
   // open, grown by its writes; a binary disk file's size when last asked),
   // else -1.
   int64_t length = -1;
-  bool failed = false;   // set by a failed read or a refused move
+  // Why the last read or move failed (`none` while none has): it stays so
+  // until the file is closed.
+  Failure failure = Failure::none;
   ReadAhead read_ahead;  // binary disk files only
+  DataRun data_run;      // binary disk files only
   // The decoded data of a compressed file or a pipe (archive_stream.h); its
   // reads, moves and positions are those of the data, and its handle is the
   // stream's alone while the stream lives.
   std::shared_ptr<ArchiveStream> stream;
+
+  FileRecord() = default;
+  FileRecord(FileRecord&& other) noexcept;
+  FileRecord& operator=(FileRecord&& other) noexcept;
+  FileRecord(const FileRecord&) = delete;
+  FileRecord& operator=(const FileRecord&) = delete;
+  ~FileRecord();
 };
 
-// Highest file number a caller may choose (numbers are 16-bit, from 0).
-inline constexpr int32_t kLastFileNumber = 32767;
-
-// The record of an open file, or nullptr when the number is not open.
-FileRecord* find_file(int32_t number);
-// Enters a record under a number that is not open yet.
-void add_file(int32_t number, const FileRecord& record);
-// Frees the number.
-void remove_file(int32_t number);
-// True when a file already open is the file `identity` names.
-bool identity_open(const FileIdentity& identity);
+inline bool is_open(const FileRecord& record) {
+  return record.handle != -1;
+}
