@@ -8,6 +8,11 @@ void merge_records(PaxRecords& into, PaxRecords&& records) {
     into.has_path = true;
     into.path = std::move(records.path);
   }
+  if (records.has_link_path) {
+    into.has_link_path = true;
+    into.link_path = std::move(records.link_path);
+  }
+  if (records.time.known) into.time = records.time;
   if (records.has_sparse_name) {
     into.has_sparse_name = true;
     into.sparse_name = std::move(records.sparse_name);
@@ -30,16 +35,18 @@ bool is_extension_header(const Member& header) {
 }
 
 bool extension_data_used(const Member& header) {
-  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagLongName;
+  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagLongName ||
+         header.type_flag == kTypeFlagLongLink;
 }
 
 bool take_extension(const Member& header, Text&& data, Extensions& pending) {
-  if (header.type_flag == kTypeFlagLongName) {
+  if (header.type_flag == kTypeFlagLongName || header.type_flag == kTypeFlagLongLink) {
     // Cut where it ends, in place: a long name may be megabytes.
     const size_t nul = data.find('\0');
     if (nul != Text::npos) data.resize(nul);
-    pending.has_long_name = true;
-    pending.long_name = std::move(data);
+    const bool link = header.type_flag == kTypeFlagLongLink;
+    (link ? pending.has_long_link : pending.has_long_name) = true;
+    (link ? pending.long_link : pending.long_name) = std::move(data);
     return true;
   }
   PaxRecords records = read_pax_records(data);
@@ -68,6 +75,12 @@ void apply_extensions(Member& member, Extensions& pending) {
     member.bad_size = false;
     member.sized_by_record = true;
   }
+  if (records.has_link_path) {
+    member.link_name = std::move(records.link_path);
+  } else if (pending.has_long_link) {
+    member.link_name = std::move(pending.long_link);
+  }
+  if (records.time.known) member.time = records.time;
   if (records.sparse.sparse) member.sparse = std::move(records.sparse);
   pending = Extensions{};
 }

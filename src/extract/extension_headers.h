@@ -14,15 +14,16 @@ struct Extensions {
   PaxRecords records;  // of the "x" headers
   bool has_long_name = false;
   Text long_name;  // of a GNU "L" header, up to its first NUL
+  bool has_long_link = false;
+  Text long_link;  // of a GNU "K" header, up to its first NUL
 };
 
 // True for the pax ("x", "g") and GNU long-name ("L", "K") headers.
 bool is_extension_header(const Member& header);
 
 // True for the extension headers whose data is used: pax records for the
-// next member ("x") and GNU long names ("L"). A global header's records ("g")
-// and long link names ("K") are passed over: no link is made and no record
-// of them is used.
+// next member ("x"), GNU long names ("L") and long link names ("K"). A
+// global header's records ("g") are passed over.
 bool extension_data_used(const Member& header);
 
 // Keeps what the next member needs of `data`, the data of `header` (an "x"
@@ -34,5 +35,7 @@ bool take_extension(const Member& header, Text&& data, Extensions& pending);
 // `pending`. The full name is the first found of: the real name of a pax
 // sparse member and the pax "path", both exactly as recorded; the GNU long
 // name up to its first NUL, without spaces at its ends; the header's own
-// name.
+// name. A link's target: the pax "linkpath", else the GNU long link name,
+// else the header's own link name. The time: a pax "mtime", else the
+// header's.
 void apply_extensions(Member& member, Extensions& pending);

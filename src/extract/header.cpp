@@ -1,6 +1,7 @@
 // Decoding of tar header blocks: the name, size, type and checksum fields.
 #include "extract/header.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "text/number_text.h"
@@ -66,6 +67,11 @@ uint32_t unsigned_sum(const unsigned char* bytes) {
   }
   lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
   return static_cast<uint32_t>((lanes & 0xFFFFFFFFull) + (lanes >> 32));
+}
+
+// A link name field: its bytes up to the first NUL, exactly.
+Text link_of_field(const Text& field) {
+  return field.substr(0, field.find('\0'));
 }
 
 }  // namespace
@@ -140,6 +146,43 @@ int64_t decode_size_field(const Text& field, bool& bad) {
   return static_cast<int64_t>(value);
 }
 
+FileTime decode_time_field(const Text& field) {
+  FileTime time;
+  if (field.empty()) return time;
+  const auto first = static_cast<unsigned char>(field[0]);
+  if ((first & kHighBit) != 0) {
+    // Base-256, two's complement over the field: 0x80 marks a positive
+    // number in the bytes after it, 0xFF a negative one.
+    if (first != kBase256Positive && first != 0xFF) return time;
+    const bool negative = first == 0xFF;
+    uint64_t value = negative ? ~uint64_t{0} : 0;
+    for (size_t i = 1; i < field.size(); ++i) {
+      if (!negative && (value >> 55) != 0) return time;
+      if (negative && (value >> 55) != 0x1FF) return time;
+      value = (value << 8) | static_cast<unsigned char>(field[i]);
+    }
+    time.seconds = static_cast<int64_t>(value);
+    time.known = true;
+    return time;
+  }
+  const Text digits = trimmed_field(field);
+  if (digits.empty() || digits.find_first_not_of("01234567") != Text::npos) return time;
+  bool overflow = false;
+  const uint64_t value = octal_digits(digits, overflow);
+  if (overflow || value > static_cast<uint64_t>(INT64_MAX)) return time;
+  time.seconds = static_cast<int64_t>(value);
+  time.known = true;
+  return time;
+}
+
+int32_t decode_mode_field(const Text& field) {
+  const Text digits = trimmed_field(field);
+  if (digits.empty() || digits.find_first_not_of("01234567") != Text::npos) return -1;
+  bool overflow = false;
+  const uint64_t value = octal_digits(digits, overflow);
+  return overflow ? -1 : static_cast<int32_t>(value & 07777);
+}
+
 int32_t type_of(const Text& type_byte) {
   return store_int32(value_of_text(type_byte));
 }
@@ -167,5 +210,8 @@ Member decode_header(const Text& block) {
   member.type = type_of(type_byte);
   if (!type_byte.empty()) member.type_flag = type_byte[0];
   if (member.type_flag == kTypeFlagDumpDir) member.type = kTypeDirectory;
+  member.link_name = link_of_field(substring(block, kLinkOffset + 1, kLinkLength));
+  member.time = decode_time_field(substring(block, kTimeOffset + 1, kTimeLength));
+  member.mode = decode_mode_field(substring(block, kModeOffset + 1, kModeLength));
   return member;
 }

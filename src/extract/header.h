@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "extract/sparse_map.h"
+#include "fileio/file_times.h"
 #include "text/text.h"
 
 inline constexpr int32_t kBlockSize = 512;
@@ -12,16 +13,24 @@ inline constexpr int32_t kBlockSize = 512;
 // Field offsets (0-based) and lengths within a header block.
 inline constexpr int32_t kNameOffset = 0;
 inline constexpr int32_t kNameLength = 100;
+inline constexpr int32_t kModeOffset = 100;
+inline constexpr int32_t kModeLength = 8;
 inline constexpr int32_t kSizeOffset = 124;
 inline constexpr int32_t kSizeLength = 12;
+inline constexpr int32_t kTimeOffset = 136;
+inline constexpr int32_t kTimeLength = 12;
 inline constexpr int32_t kChecksumOffset = 148;
 inline constexpr int32_t kChecksumLength = 8;
 inline constexpr int32_t kTypeOffset = 156;
+inline constexpr int32_t kLinkOffset = 157;
+inline constexpr int32_t kLinkLength = 100;
 inline constexpr int32_t kMagicOffset = 257;
 inline constexpr int32_t kPrefixOffset = 345;
 inline constexpr int32_t kPrefixLength = 155;
 
 inline constexpr int32_t kTypeRegular = 0;
+inline constexpr int32_t kTypeHardLink = 1;
+inline constexpr int32_t kTypeSymbolicLink = 2;
 inline constexpr int32_t kTypeDirectory = 5;
 // A contiguous file: a regular file for every reader.
 inline constexpr int32_t kTypeContiguous = 7;
@@ -54,6 +63,12 @@ struct Member {
   // the header whatever the member's type.
   bool sized_by_record = false;
   SparseMap sparse;  // for a member stored sparse
+  // What a link points at (types 1 and 2): the link name field, else a GNU
+  // long link name or a pax "linkpath" record, exactly as stored.
+  Text link_name;
+  // Its modification time and permission bits (-1 when unreadable).
+  FileTime time;
+  int32_t mode = -1;
 };
 
 // A field's bytes without the NULs and spaces at either end.
@@ -88,6 +103,14 @@ bool is_regular_file(const Member& member);
 // number when its first byte is 0x80. `bad` is set for a field that cannot be
 // a size (negative base-256, or past 2^62).
 int64_t decode_size_field(const Text& field, bool& bad);
+
+// The modification time field: octal digits (seconds since 1970), or a
+// big-endian base-256 number, negative when its first byte is 0xFF. Not
+// known when the field holds neither.
+FileTime decode_time_field(const Text& field);
+
+// The mode field's permission bits (octal digits); -1 when it holds none.
+int32_t decode_mode_field(const Text& field);
 
 // The member type from the type byte read as a decimal number: "0" to "9"
 // give 0 to 9; NUL, a space, a letter ("L", "x", "g") or any other non-digit

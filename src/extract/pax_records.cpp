@@ -1,6 +1,7 @@
 #include "extract/pax_records.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "extract/header.h"
 
@@ -30,6 +31,11 @@ void take_record(PaxRecords& records, bool& offset_open, const Text& key, const 
   } else if (key == "path") {
     records.has_path = true;
     records.path = value;
+  } else if (key == "linkpath") {
+    records.has_link_path = true;
+    records.link_path = value;
+  } else if (key == "mtime") {
+    records.time = pax_time(value);
   } else if (key == "GNU.sparse.name") {
     records.has_sparse_name = true;
     records.sparse_name = value;
@@ -101,4 +107,35 @@ PaxRecords read_pax_records(const Text& records) {
   // A piece without its size leaves the map unreadable.
   if (offset_open) result.sparse.bad = true;
   return result;
+}
+
+FileTime pax_time(const Text& value) {
+  FileTime time;
+  const bool negative = !value.empty() && value[0] == '-';
+  const size_t point = value.find('.');
+  const Text whole =
+      value.substr(negative ? 1 : 0, point == Text::npos ? Text::npos : point - (negative ? 1 : 0));
+  const Text fraction = point == Text::npos ? Text() : value.substr(point + 1);
+  if (whole.empty() && fraction.empty()) return time;
+  if (whole.find_first_not_of("0123456789") != Text::npos ||
+      fraction.find_first_not_of("0123456789") != Text::npos) {
+    return time;
+  }
+  int64_t seconds = 0;
+  for (const char c : whole) {
+    if (seconds > (INT64_MAX - 9) / 10) return time;
+    seconds = seconds * 10 + (c - '0');
+  }
+  int32_t nanoseconds = 0;
+  for (size_t i = 0; i < 9; ++i) {
+    nanoseconds = nanoseconds * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  }
+  if (negative && nanoseconds > 0) {
+    seconds += 1;
+    nanoseconds = 1000000000 - nanoseconds;
+  }
+  time.known = true;
+  time.seconds = negative ? -seconds : seconds;
+  time.nanoseconds = nanoseconds;
+  return time;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "extract/sparse_map.h"
+#include "fileio/file_times.h"
 #include "text/text.h"
 
 // Extended headers (and GNU long names) up to this many data bytes are read;
@@ -28,6 +29,9 @@ struct PaxRecords {
   PaxSize size;
   bool has_path = false;
   Text path;
+  bool has_link_path = false;
+  Text link_path;  // "linkpath": what a link points at
+  FileTime time;   // "mtime": seconds with an optional fraction, maybe negative
   // GNU.sparse.name: the real name of a sparse member.
   bool has_sparse_name = false;
   Text sparse_name;
@@ -47,3 +51,9 @@ struct PaxRecords {
 // "<length> size=<decimal digits>\n" with a value of at most 2^62; where a
 // key appears several times, the last one counts.
 PaxRecords read_pax_records(const Text& records);
+
+// A pax time: an optional "-", decimal digits, and an optional fraction of
+// up to nine digits after a "." (further digits are dropped); not known for
+// anything else. -1.5 is 1.5 seconds before 1970: seconds -2 and 500,000,000
+// nanoseconds.
+FileTime pax_time(const Text& value);
