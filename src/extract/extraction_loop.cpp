@@ -78,6 +78,7 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
                                  const Text& only) {
   StopKeys keys;
   bool error_written = false;
+  DeferredTree tree;
   Member member;
   for (;;) {
     if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk(reader);
@@ -98,11 +99,14 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
       print_line("Skip (unsafe name): " + printable(member.name));
       continue;
     }
-    error_written |= output_member(std::move(member), reader.data, root, keys);
+    error_written |= output_member(std::move(member), reader.data, root, tree, keys);
     // A copy stopped by the keys is not passed over to its end (a
     // compressed member could take long to decode): the walk ends here.
     if (stop_requested(keys)) return abort_walk(reader);
   }
+  // The links and the directories' settings belong to the members: their
+  // lines come before the line that says how the archive ended.
+  error_written |= finish_tree(tree, root);
   error_written |= report_end(reader);
   close_file(reader.archive);
   return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;

@@ -7,8 +7,11 @@
 #include "console/printable.h"
 #include "console/progress_row.h"
 #include "extract/copy_progress.h"
+#include "extract/deferred_tree.h"
 #include "extract/directory_path.h"
+#include "extract/link_target.h"
 #include "extract/support_address.h"
+#include "extract/unsafe_name.h"
 #include "fileio/file_access.h"
 #include "fileio/output_root.h"
 #include "fileio/path_style.h"
@@ -50,7 +53,9 @@ Text file_line(const Text& path, int64_t size) {
 }
 
 // True when an ERROR line was written.
-bool output_regular_file(Member member, MemberData& data, OutputRoot& root, StopKeys& keys) {
+bool output_regular_file(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
+                         StopKeys& keys) {
+  const Text key = link_key(member.name);
   const bool sparse = member.sparse.sparse;
   SparseMap whole;
   const SparseMap* map = &member.sparse;
@@ -71,7 +76,7 @@ bool output_regular_file(Member member, MemberData& data, OutputRoot& root, Stop
   }
 
   FileRecord file;
-  const Reached reached = open_member_file(root, path, file);
+  const Reached reached = open_member_file(root, path, member.mode, file);
   bool error_written = false;
   // A directory the file's path needed is said, as a directory member's is.
   if (reached.levels_made) {
@@ -94,6 +99,9 @@ bool output_regular_file(Member member, MemberData& data, OutputRoot& root, Stop
   Failure failure = Failure::none;
   const int64_t copied = copy_pieces(*map, data, file, progress, hook, failure);
   end_copy(progress);
+  settle_file(root, file, FileSettings{member.time, member.mode});
+  tree.made_files.insert(path_hash(key));
+  member_written(tree, key);
   // An error reported at the close (a network file system, a quota) leaves
   // no byte of the file known to be on disk.
   Failure close_failure = Failure::none;
@@ -112,6 +120,62 @@ bool output_regular_file(Member member, MemberData& data, OutputRoot& root, Stop
     return true;
   }
   return error_written;
+}
+
+// A hard link: the file this run extracted under the target's name gets
+// the member's name too (or, where the system makes no hard link, a copy).
+bool output_hard_link(Member member, OutputRoot& root, DeferredTree& tree) {
+  const Text key = link_key(member.name);
+  const Text path = map_member_path(root.root, std::move(member.name), false);
+  const Text target = map_member_path(root.root, member.link_name, false);
+  const Text line = printable(path) + " link to " + printable(target);
+  Text refusal;
+  if (is_unsafe_name(member.link_name)) {
+    refusal = "its target leaves the output directory";
+  } else if (tree.made_files.count(path_hash(link_key(member.link_name))) == 0) {
+    refusal = "its target is no file this run extracted";
+  } else {
+    const Reached made = make_hard_link(root, path, target);
+    if (made.failure == Failure::links_refused) {
+      FileRecord source;
+      FileRecord copy;
+      const bool copied =
+          open_extracted_file(root, target, source).failure == Failure::none &&
+          open_member_file(root, path, member.mode, copy).failure == Failure::none &&
+          copy_bytes(source, copy, file_size(source)).bytes == file_size(source);
+      settle_file(root, copy, FileSettings{member.time, member.mode});
+      if (close_file(copy) && copied) {
+        print_line(line + " (copied)");
+        tree.made_files.insert(path_hash(key));
+        member_written(tree, key);
+        return false;
+      }
+      refusal = failure_reason(Failure::links_refused);
+    } else if (made.failure != Failure::none) {
+      refusal = failure_reason(made.failure);
+    }
+  }
+  print_line(line);
+  if (!refusal.empty()) {
+    print_line("ERROR: Cannot make this link: " + refusal);
+    return true;
+  }
+  tree.made_files.insert(path_hash(key));
+  member_written(tree, key);
+  return false;
+}
+
+// A symbolic link is made at the end of the run; a link of the same name
+// before it is superseded.
+void wait_for_the_end(Member member, const OutputRoot& root, DeferredTree& tree) {
+  PendingLink link;
+  link.key = link_key(member.name);
+  link.path = map_member_path(root.root, std::move(member.name), false);
+  link.target = std::move(member.link_name);
+  link.time = member.time;
+  member_written(tree, link.key);
+  tree.link_at[link.key] = tree.links.size();
+  tree.links.push_back(std::move(link));
 }
 
 // The type as the unhandled-type block names it: its digit, or the letter
@@ -155,12 +219,26 @@ Text map_member_path(const Text& outdir, Text name, bool directory) {
   return std::move(path);
 }
 
-bool output_member(Member member, MemberData& data, OutputRoot& root, StopKeys& keys) {
-  if (is_regular_file(member)) return output_regular_file(std::move(member), data, root, keys);
-  if (member.type == kTypeDirectory) {
-    const Text path = map_member_path(root.root, std::move(member.name), true);
-    return !say_directory(path, make_directories(root, path));
+bool output_member(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
+                   StopKeys& keys) {
+  // A hard link that carries data (a pax size record) is written as a file.
+  const bool file = is_regular_file(member) || (member.type == kTypeHardLink && data.left > 0);
+  if (file) return output_regular_file(std::move(member), data, root, tree, keys);
+  switch (member.type) {
+    case kTypeDirectory: {
+      const Text key = link_key(member.name);
+      const Text path = map_member_path(root.root, std::move(member.name), true);
+      tree.directories.push_back(PendingDirectory{path, FileSettings{member.time, member.mode}});
+      member_written(tree, key);
+      return !say_directory(path, make_directories(root, path));
+    }
+    case kTypeHardLink:
+      return output_hard_link(std::move(member), root, tree);
+    case kTypeSymbolicLink:
+      wait_for_the_end(std::move(member), root, tree);
+      return false;
+    default:
+      output_unhandled(member);
+      return false;
   }
-  output_unhandled(member);
-  return false;
 }

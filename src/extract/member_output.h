@@ -3,6 +3,7 @@
 #pragma once
 
 #include "extract/archive_reader.h"
+#include "extract/deferred_tree.h"
 #include "extract/header.h"
 #include "extract/stop_keys.h"
 #include "fileio/output_root.h"
@@ -15,10 +16,13 @@ Text map_member_path(const Text& outdir, Text name, bool directory);
 
 // Writes `member` below the output directory of `root`, taking its data
 // from `data`: a regular file is copied (a sparse one piece by piece, with
-// holes between), a directory made. What of the data is not taken is left to
+// holes between) and given its time and permission bits, a directory made
+// (its time and bits wait for the end, in `tree`), a hard link made, a
+// symbolic link kept in `tree` for the end of the run. What of the data is not taken is left to
 // the archive reader, which passes over it; when the keys stop the run
 // during the copy (`keys`, looked at between pieces), nothing more of it is
 // taken. True when an ERROR line was written for it (the warning block of a
 // type that is not extracted does not count: leaving it out is the design,
 // and it is said).
-bool output_member(Member member, MemberData& data, OutputRoot& root, StopKeys& keys);
+bool output_member(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
+                   StopKeys& keys);

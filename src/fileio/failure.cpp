@@ -40,6 +40,8 @@ Text failure_reason(Failure failure) {
       return "the path has more levels than any real path";
     case Failure::vanished:
       return "a directory on the way was removed";
+    case Failure::links_refused:
+      return "the system makes no such link here";
     case Failure::io_error:
       return "an input/output error";
     case Failure::damaged_data:

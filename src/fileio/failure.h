@@ -27,6 +27,7 @@ enum class Failure {
   kernel_files,     // the directory lies on one of the kernel's interface file systems
   too_deep,         // more levels than any real path has
   vanished,         // a level on the way was removed meanwhile
+  links_refused,    // the system or the file system makes no such link here
   io_error,         // the device reported an input/output error
   damaged_data,     // compressed data that cannot be decoded
   unknown,          // an error the program has no words for

@@ -13,6 +13,7 @@
 
 #include "fileio/failure.h"
 #include "fileio/file_record.h"
+#include "fileio/file_times.h"
 #include "text/text.h"
 
 // The levels held below the output directory: each platform's own.
@@ -57,10 +58,46 @@ Reached make_directories(OutputRoot& root, const Text& path);
 
 // Opens the file `path` (below the output directory) for writing into
 // `file`: its directory is reached as make_directories reaches it, with the
-// missing levels made, and the file made new there; a regular file already
-// there is emptied, unless it has other names (hard links), is held by
-// another program, or is the archive. A device, FIFO, socket, directory or
-// link at the name is left as it is, and so is a file on one of the kernel's
+// missing levels made, and the file made new there with the permission bits
+// `mode` (POSIX; -1: the default), less the umask, with the owner's read and
+// write. A file or a link already at the name is never written into: the
+// new file is made under a temporary name and put in its place before a
+// byte is written. A directory, device, FIFO or socket at the name is left as it is,
+// and so is the archive itself and anything on one of the kernel's
 // interface file systems: only a disk file is ever opened for output. The
 // open never waits (for a FIFO's reader, a lock).
-Reached open_member_file(OutputRoot& root, const Text& path, FileRecord& file);
+Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file);
+
+// Sets what the member says of the file (its time; on POSIX its permission
+// bits where the umask took the owner's read or write) on the output file
+// `file`, before it is closed.
+void settle_file(const OutputRoot& root, FileRecord& file, const FileSettings& settings);
+
+// Sets a directory member's time and permission bits (POSIX: less the
+// umask, with the owner's read, write and search) on the directory `path`,
+// once everything in it is written. The directory is reached as every level
+// is, never through a link.
+Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings& settings);
+
+enum class Standing { nothing, file, link, directory, other };
+
+// What stands at `path` (its directory reached, with the missing levels
+// made), not following a link; `other` also when it cannot be reached.
+Standing what_stands(OutputRoot& root, const Text& path);
+
+// Opens the regular file `path` below the output directory (never through a
+// link) for reading, as the source of a copy.
+Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file);
+
+// Gives the regular file `target` (below the output directory, reached
+// without links) the further name `path`, replacing a file or link there.
+// `links_refused` where the file system has no hard links or the file has
+// all it may have: the caller copies the file then.
+Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target);
+
+// Makes the symbolic link `path` pointing at `target` (as stored), replacing
+// a file or link there, with the time `time` where the system sets a link's
+// own time. `target_directory` says the target is a directory (Windows makes
+// directory links apart). `links_refused` where the system makes none.
+Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& target,
+                           bool target_directory, const FileTime& time);

@@ -16,10 +16,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "fileio/archive_source.h"
 #include "fileio/file_access.h"
 #include "fileio/file_identity_posix.h"
 #include "fileio/kernel_file_system_posix.h"
@@ -63,10 +65,10 @@ Text collapsed(const Text& path) {
   return result;
 }
 
-int open_retrying(int directory, const char* name, int flags) {
+int open_retrying(int directory, const char* name, int flags, mode_t mode = 0) {
   int fd;
   do {
-    fd = ::openat(directory, name, flags, 0666);
+    fd = ::openat(directory, name, flags, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -96,6 +98,8 @@ struct HeldLevels {
   Text root;                  // collapsed, ending in "/"
   Text held;                  // the levels held, relative to the root ("a/b"; "" for none)
   std::vector<Level> levels;  // one per level of `held`
+  mode_t umask = 022;         // the process's, asked once
+  unsigned temporaries = 0;   // names made to replace what stood at a name
 
   // Keeps the first `count` levels and lets the deeper ones go.
   void keep(size_t count) {
@@ -245,53 +249,85 @@ bool below_root(const HeldLevels& state, const Text& path, std::string_view& rel
   return true;
 }
 
-// A regular file already at `name` in `directory`, opened for output and
-// emptied: only a regular file on an ordinary file system, with no other
-// name (hard link), not the archive and held by no other opener. The entry
-// is looked at before the open, so that no device or FIFO is even opened,
-// and what was opened is checked again before a byte is written (the entry
-// may have been replaced in between); the open never waits for a FIFO's
-// reader. The file is emptied only once it is held.
-Failure open_existing(const OutputRoot& root, int directory, const Text& name, FileRecord& file) {
+// A name to make a file or link under before it takes the place of what
+// stands at its own name: never one that is there.
+Text temporary_name(HeldLevels& state) {
+  char name[40];
+  std::snprintf(name, sizeof name, ".holvex-%ld-%u", static_cast<long>(::getpid()),
+                ++state.temporaries);
+  return name;
+}
+
+// What stands at `name` in `directory`, not following a link.
+Standing standing_at(int directory, const char* name) {
   struct stat status;
-  if (::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno_failure();
+  if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? Standing::nothing : Standing::other;
   }
-  if (S_ISLNK(status.st_mode)) return Failure::link_there;
+  if (S_ISREG(status.st_mode)) return Standing::file;
+  if (S_ISLNK(status.st_mode)) return Standing::link;
+  if (S_ISDIR(status.st_mode)) return Standing::directory;
+  return Standing::other;
+}
+
+// Why nothing may take the place of what stands at `name`: a directory, a
+// device, FIFO or socket, or the archive itself. `none` for a file or link,
+// which a new file or link replaces.
+Failure not_replaceable(const OutputRoot& root, int directory, const char* name) {
+  struct stat status;
+  if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return errno_failure();
   if (S_ISDIR(status.st_mode)) return Failure::directory_there;
+  if (S_ISLNK(status.st_mode)) return Failure::none;
   if (!S_ISREG(status.st_mode)) return Failure::not_a_file;
-  const int fd = open_retrying(directory, name.c_str(),
-                               O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (same_file(identity_of(status), root.archive)) return Failure::the_archive;
+  // A kernel setting mounted over a file is no file to replace.
+  const int fd = open_retrying(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno_failure();
-  Failure failure = Failure::none;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    failure = Failure::not_a_file;
-  } else if (status.st_nlink > 1) {
-    failure = Failure::other_names;
-  } else if (same_file(identity_of(status), root.archive)) {
-    failure = Failure::the_archive;
-  } else if (!on_ordinary_file_system(fd)) {
-    failure = Failure::kernel_files;
+  const bool ordinary = on_ordinary_file_system(fd);
+  close_descriptor(fd);
+  return ordinary ? Failure::none : Failure::kernel_files;
+}
+
+// The file mode a member's permission bits give: owner read and write
+// always, never the set-ID and sticky bits; the umask takes its part when
+// the file is made.
+mode_t file_mode(int32_t mode) {
+  return mode < 0 ? 0666 : static_cast<mode_t>((mode & 0777) | 0600);
+}
+
+// Reaches the directory of `path` (below the root), making its missing
+// levels, and gives the name within it. `reached.failure` says why not.
+Reached locate(OutputRoot& root, const Text& path, Text& leaf) {
+  HeldLevels* state = root.held.get();
+  if (state == nullptr) return Reached{false, root.unusable, false};
+  if (path.find('\0') != Text::npos) return Reached{false, Failure::invalid_name, false};
+  std::string_view relative;
+  const Text whole = collapsed(path);
+  if (!below_root(*state, whole, relative)) return Reached{false, Failure::unknown, false};
+  // The output directory itself, as a file's name ending in the separator
+  // would name it.
+  if (relative.empty()) return Reached{false, Failure::directory_name, false};
+  // Views, not copies: a path may be megabytes long.
+  const size_t slash = relative.rfind('/');
+  const std::string_view parent =
+      slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+  Reached reached = reach(*state, parent);
+  if (reached.failure != Failure::none) return reached;
+  if (!may_make_in_deepest(*state)) return Reached{false, Failure::kernel_files, false};
+  leaf = Text(relative.substr(slash == std::string_view::npos ? 0 : slash + 1));
+  if (leaf.empty()) reached.failure = Failure::directory_name;
+  return reached;
+}
+
+void set_times(int fd, const char* name, const FileTime& time) {
+  if (!time.known) return;
+  const timespec times[2] = {{0, UTIME_OMIT},
+                             {static_cast<time_t>(time.seconds), time.nanoseconds}};
+  if (name == nullptr) {
+    ::futimens(fd, times);
   } else {
-    int locked;
-    do {
-      locked = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    // A file system that cannot lock at all does not stop the open.
-    if (locked != 0 && errno == EWOULDBLOCK) failure = Failure::in_use;
+    ::utimensat(fd, name, times, AT_SYMLINK_NOFOLLOW);
   }
-  if (failure != Failure::none) {
-    close_descriptor(fd);
-    return failure;
-  }
-  file.handle = fd;
-  file.kind = FileKind::output;
-  file.disk_file = true;
-  file.identity = identity_of(status);
-  file.length = status.st_size;
-  // The old bytes past the written ones still go when the file is closed.
-  if (status.st_size == 0 || ::ftruncate(fd, 0) == 0) file.length = 0;
-  return Failure::none;
 }
 
 }  // namespace
@@ -313,6 +349,10 @@ bool open_output_root(const Text& outdir, const FileIdentity& archive, OutputRoo
   root.root = outdir;
   // The output directory itself may be reached through links.
   held->root_fd = open_retrying(AT_FDCWD, held->root.c_str(), kLevelFlags);
+  // Asked before any other thread runs: the umask can be read only by
+  // setting it.
+  held->umask = ::umask(0);
+  ::umask(held->umask);
   if (held->root_fd < 0) {
     root.unusable = errno_failure();
     return false;
@@ -331,51 +371,204 @@ Reached make_directories(OutputRoot& root, const Text& path) {
   return reach(*root.held, relative);
 }
 
-Reached open_member_file(OutputRoot& root, const Text& path, FileRecord& file) {
+Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file) {
   close_file(file);
-  HeldLevels* state = root.held.get();
-  std::string_view relative;
-  const Text whole = collapsed(path);
-  if (state == nullptr) return Reached{false, root.unusable, false};
-  if (path.find('\0') != Text::npos) return Reached{false, Failure::invalid_name, false};
-  if (!below_root(*state, whole, relative)) return Reached{false, Failure::unknown, false};
-  // The output directory itself, as a file's name ending in the separator
-  // would name it.
-  if (relative.empty()) return Reached{false, Failure::directory_name, false};
-  // Views, not copies: a path may be megabytes long.
-  const size_t slash = relative.rfind('/');
-  const std::string_view parent =
-      slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-  Reached reached = reach(*state, parent);
+  Text leaf;
+  Reached reached = locate(root, path, leaf);
   if (reached.failure != Failure::none) return reached;
-  if (!may_make_in_deepest(*state)) return Reached{false, Failure::kernel_files, false};
-  const Text leaf(relative.substr(slash == std::string_view::npos ? 0 : slash + 1));
-  if (leaf.empty()) {
-    reached.failure = Failure::directory_name;
-    return reached;
-  }
+  HeldLevels& state = *root.held;
+  const int directory = state.deepest_fd();
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC;
   // Most output files are new: made here, they are empty regular files with
   // one name, in a directory whose file system was looked at when it was
-  // reached, so nothing about them needs asking, and no lock: no other
-  // opener can hold a file this open has just made. O_EXCL never follows a
+  // reached, so nothing about them needs asking. O_EXCL never follows a
   // link, not even a dangling one.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const int fd = open_retrying(state->deepest_fd(), leaf.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0) {
-      file.handle = fd;
-      file.kind = FileKind::output;
-      file.disk_file = true;
-      file.length = 0;
-      return reached;
-    }
-    if (errno != EEXIST) {
-      reached.failure = errno == EISDIR ? Failure::directory_there : errno_failure();
-      return reached;
-    }
-    reached.failure = open_existing(root, state->deepest_fd(), leaf, file);
-    // Removed between the two opens: make it anew, once.
-    if (reached.failure != Failure::vanished) return reached;
+  int fd = open_retrying(directory, leaf.c_str(), flags, file_mode(mode));
+  if (fd < 0 && errno != EEXIST) {
+    reached.failure = errno == EISDIR ? Failure::directory_there : errno_failure();
+    return reached;
   }
+  if (fd < 0) {
+    // A file or a link there is replaced, never written into: the file is
+    // made under another name and put in the old one's place before a byte
+    // is written, so the old file's other names keep their bytes and a
+    // second run writing it meanwhile mixes nothing into it.
+    reached.failure = not_replaceable(root, directory, leaf.c_str());
+    if (reached.failure != Failure::none) return reached;
+    Text temporary;
+    do {
+      temporary = temporary_name(state);
+      fd = open_retrying(directory, temporary.c_str(), flags, file_mode(mode));
+    } while (fd < 0 && errno == EEXIST);
+    if (fd < 0 || ::renameat(directory, temporary.c_str(), directory, leaf.c_str()) != 0) {
+      reached.failure = errno_failure();
+      if (fd >= 0) {
+        ::unlinkat(directory, temporary.c_str(), 0);
+        close_descriptor(fd);
+      }
+      return reached;
+    }
+  }
+  file.handle = fd;
+  file.kind = FileKind::output;
+  file.disk_file = true;
+  file.length = 0;
+  return reached;
+}
+
+void settle_file(const OutputRoot& root, FileRecord& file, const FileSettings& settings) {
+  if (!is_open(file) || root.held == nullptr) return;
+  const int fd = static_cast<int>(file.handle);
+  // Made with the member's bits less the umask; the owner's read and write
+  // are set again when the umask took them.
+  if (settings.mode >= 0) {
+    const mode_t umask = root.held->umask;
+    const mode_t wanted = (static_cast<mode_t>(settings.mode) & 0777 & ~umask) | 0600;
+    if (wanted != (file_mode(settings.mode) & ~umask)) ::fchmod(fd, wanted);
+  }
+  set_times(fd, nullptr, settings.time);
+}
+
+Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings& settings) {
+  Text leaf;
+  Reached reached = locate(root, path, leaf);
+  // The output directory itself ("./" in the archive) is opened as it was
+  // when the run began.
+  const bool top = reached.failure == Failure::directory_name && !reached.at_level;
+  if (top && root.held != nullptr) reached.failure = Failure::none;
+  if (reached.failure != Failure::none) return reached;
+  HeldLevels& state = *root.held;
+  const int directory = top ? state.root_fd : state.deepest_fd();
+  // The directory itself, reached as every level is: never through a link.
+  const int fd = open_retrying(directory, top ? "." : leaf.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    reached.failure = level_failure(directory, top ? "." : leaf.c_str());
+    return reached;
+  }
+  if (settings.mode >= 0) {
+    ::fchmod(fd, (static_cast<mode_t>(settings.mode) & 0777 & ~state.umask) | 0700);
+  }
+  set_times(fd, nullptr, settings.time);
+  close_descriptor(fd);
+  return reached;
+}
+
+Standing what_stands(OutputRoot& root, const Text& path) {
+  Text leaf;
+  if (locate(root, path, leaf).failure != Failure::none) return Standing::other;
+  return standing_at(root.held->deepest_fd(), leaf.c_str());
+}
+
+Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file) {
+  close_file(file);
+  Text leaf;
+  Reached reached = locate(root, path, leaf);
+  if (reached.failure != Failure::none) return reached;
+  const int fd = open_retrying(root.held->deepest_fd(), leaf.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status;
+  if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    reached.failure =
+        fd < 0 ? (errno == ELOOP ? Failure::link_there : errno_failure())
+               : (S_ISDIR(status.st_mode) ? Failure::directory_there : Failure::not_a_file);
+    if (fd >= 0) close_descriptor(fd);
+    return reached;
+  }
+  file.handle = fd;
+  file.kind = FileKind::binary;
+  file.disk_file = true;
+  file.identity = identity_of(status);
+  file.length = status.st_size;
+  file.source = &kPlainSource;
+  return reached;
+}
+
+Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
+  Text target_leaf;
+  Reached reached = locate(root, target, target_leaf);
+  if (reached.failure != Failure::none) {
+    reached.levels_made = false;
+    reached.at_level = false;
+    return reached;
+  }
+  HeldLevels& state = *root.held;
+  // Only a regular file is linked to: never a link, whose target the new
+  // name would not share.
+  switch (standing_at(state.deepest_fd(), target_leaf.c_str())) {
+    case Standing::file:
+      break;
+    case Standing::nothing:
+      return Reached{false, Failure::vanished, false};
+    case Standing::link:
+      return Reached{false, Failure::link_there, false};
+    case Standing::directory:
+      return Reached{false, Failure::directory_there, false};
+    case Standing::other:
+      return Reached{false, Failure::not_a_file, false};
+  }
+  const int from = ::fcntl(state.deepest_fd(), F_DUPFD_CLOEXEC, 0);
+  if (from < 0) return Reached{false, errno_failure(), false};
+  Text leaf;
+  reached = locate(root, path, leaf);
+  if (reached.failure == Failure::none) {
+    const int directory = state.deepest_fd();
+    // linkat never follows a link: the file itself gets the new name.
+    int made = ::linkat(from, target_leaf.c_str(), directory, leaf.c_str(), 0);
+    if (made != 0 && errno == EEXIST) {
+      reached.failure = not_replaceable(root, directory, leaf.c_str());
+      Text temporary;
+      while (reached.failure == Failure::none) {
+        temporary = temporary_name(state);
+        made = ::linkat(from, target_leaf.c_str(), directory, temporary.c_str(), 0);
+        if (made == 0 || errno != EEXIST) break;
+      }
+      if (reached.failure == Failure::none && made == 0 &&
+          ::renameat(directory, temporary.c_str(), directory, leaf.c_str()) != 0) {
+        made = -1;
+        ::unlinkat(directory, temporary.c_str(), 0);
+      }
+    }
+    if (reached.failure == Failure::none && made != 0) {
+      // A file system without hard links, or a file at its limit of them:
+      // the caller copies the file instead.
+      const int error = errno;
+      reached.failure = error == EXDEV || error == EMLINK || error == EPERM || error == ENOTSUP
+                            ? Failure::links_refused
+                            : errno_failure();
+    }
+  }
+  close_descriptor(from);
+  return reached;
+}
+
+Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& target, bool,
+                           const FileTime& time) {
+  Text leaf;
+  Reached reached = locate(root, path, leaf);
+  if (reached.failure != Failure::none) return reached;
+  if (target.find('\0') != Text::npos) return Reached{false, Failure::invalid_name, false};
+  HeldLevels& state = *root.held;
+  const int directory = state.deepest_fd();
+  // A link never writes through what stands at its name: it is made under
+  // another name and takes the place of a file or link there.
+  if (::symlinkat(target.c_str(), directory, leaf.c_str()) != 0) {
+    if (errno != EEXIST) return Reached{false, errno_failure(), false};
+    reached.failure = not_replaceable(root, directory, leaf.c_str());
+    if (reached.failure != Failure::none) return reached;
+    Text temporary;
+    int made;
+    do {
+      temporary = temporary_name(state);
+      made = ::symlinkat(target.c_str(), directory, temporary.c_str());
+    } while (made != 0 && errno == EEXIST);
+    if (made != 0) return Reached{false, errno_failure(), false};
+    if (::renameat(directory, temporary.c_str(), directory, leaf.c_str()) != 0) {
+      reached.failure = errno_failure();
+      ::unlinkat(directory, temporary.c_str(), 0);
+      return reached;
+    }
+  }
+  set_times(directory, leaf.c_str(), time);
   return reached;
 }

@@ -12,13 +12,18 @@
 // program.
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "fileio/archive_source.h"
 #include "fileio/file_access.h"
 #include "fileio/output_root.h"
 #include "fileio/system_call_win32.h"
 #include "fileio/system_path_win32.h"
+#include "text/wide_text_win32.h"
 
 namespace {
 
@@ -65,6 +70,7 @@ struct HeldLevels {
   std::wstring root;           // in its system form, ending in "\"
   std::wstring parent;         // the levels held, relative to the root ("a\b"; "" for none)
   std::vector<HANDLE> levels;  // one per level of `parent`, held open
+  unsigned temporaries = 0;    // names made to replace what stood at a name
 
   // Keeps the first `count` levels held and lets the deeper ones go.
   void keep(size_t count) {
@@ -182,9 +188,50 @@ FileIdentity identity_of(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information)
   return identity;
 }
 
-// Whether the file at `path`, which another opener holds, is the archive
-// being read: its identity, asked through a handle that needs no sharing.
-bool is_archive(const OutputRoot& root, const std::wstring& path) {
+// Opens `path` as itself (never through a reparse point) with `access`,
+// sharing it with readers and writers but never with a rename or delete.
+HANDLE open_as_itself(const std::wstring& path, DWORD access, DWORD& last_error) {
+  return guarded_call(
+      [&] {
+        return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+      },
+      last_error);
+}
+
+// What stands at `path`, not following a reparse point.
+Standing standing_at(const std::wstring& path) {
+  DWORD last_error = 0;
+  const DWORD attributes =
+      guarded_call([&] { return GetFileAttributesW(path.c_str()); }, last_error);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return last_error == ERROR_FILE_NOT_FOUND || last_error == ERROR_PATH_NOT_FOUND
+               ? Standing::nothing
+               : Standing::other;  // Wine: a host's FIFO, device or socket
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Standing::link;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Standing::directory;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return Standing::other;
+  return Standing::file;
+}
+
+// Why nothing may take the place of what stands at `path`: a directory, a
+// device, FIFO or socket, or the archive itself. `none` for a file or link,
+// which a new file or link replaces.
+Failure not_replaceable(const OutputRoot& root, const std::wstring& path) {
+  switch (standing_at(path)) {
+    case Standing::directory:
+      return Failure::directory_there;
+    case Standing::other:
+      return Failure::not_a_file;
+    case Standing::nothing:
+      return Failure::vanished;
+    case Standing::link:
+      return Failure::none;
+    case Standing::file:
+      break;
+  }
   DWORD last_error = 0;
   const HANDLE handle = guarded_call(
       [&] {
@@ -193,63 +240,73 @@ bool is_archive(const OutputRoot& root, const std::wstring& path) {
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       },
       last_error);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) return Failure::not_a_file;
   BY_HANDLE_FILE_INFORMATION information{};
-  const bool archive = same_file(identity_of(handle, information), root.archive);
-  close_handle(handle);
-  return archive;
-}
-
-// A file already at `path`, opened for output and emptied: only a disk
-// file that is no reparse point, has no other name (hard link), is not the
-// archive and is held by no other opener (the open shares it with no one).
-Failure open_existing(const OutputRoot& root, const std::wstring& path, FileRecord& file) {
-  DWORD last_error = 0;
-  const DWORD attributes =
-      guarded_call([&] { return GetFileAttributesW(path.c_str()); }, last_error);
-  // Something there that has no attributes to give is no file (Wine: a
-  // FIFO, a device or a socket of the host).
-  const bool odd = attributes == INVALID_FILE_ATTRIBUTES;
-  if (odd && (last_error == ERROR_FILE_NOT_FOUND || last_error == ERROR_PATH_NOT_FOUND)) {
-    return Failure::vanished;
-  }
-  if (!odd && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Failure::link_there;
-  if (!odd && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failure::directory_there;
-  const HANDLE handle = create_file(path, OPEN_EXISTING, last_error);
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (odd) return Failure::not_a_file;
-    return last_error == ERROR_SHARING_VIOLATION && is_archive(root, path)
-               ? Failure::the_archive
-               : failure_of_system_error(last_error);
-  }
   Failure failure = Failure::none;
-  BY_HANDLE_FILE_INFORMATION information{};
-  FileIdentity identity;
   if (guarded_call([&] { return GetFileType(handle); }, last_error) != FILE_TYPE_DISK) {
     failure = Failure::not_a_file;
-  } else if (identity = identity_of(handle, information); !identity.known) {
-    failure = Failure::unknown;
-  } else {
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      failure = Failure::link_there;
-    } else if (information.nNumberOfLinks > 1) {
-      failure = Failure::other_names;
-    } else if (same_file(identity, root.archive)) {
-      failure = Failure::the_archive;
-    }
+  } else if (same_file(identity_of(handle, information), root.archive)) {
+    failure = Failure::the_archive;
   }
-  if (failure != Failure::none) {
-    close_handle(handle);
-    return failure;
+  close_handle(handle);
+  return failure;
+}
+
+// A name beside `path` (in its directory) to make a file or link under
+// before it takes the place of what stands at `path`.
+std::wstring temporary_beside(HeldLevels& state, const std::wstring& path) {
+  wchar_t name[40];
+  std::swprintf(name, 40, L".holvex-%lu-%u", static_cast<unsigned long>(GetCurrentProcessId()),
+                ++state.temporaries);
+  return path.substr(0, path.rfind(L'\\') + 1) + name;
+}
+
+// Puts the file open as `handle` in the place of what stands at `path`.
+bool rename_over(HANDLE handle, const std::wstring& path, DWORD& last_error) {
+  const size_t bytes = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(bytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  std::copy(path.begin(), path.end(), rename->FileName);
+  return guarded_call(
+      [&] {
+        return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                          static_cast<DWORD>(bytes));
+      },
+      last_error);
+}
+
+// Removes the file open as `handle` when it is closed.
+void delete_on_close(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  guarded_ok([&] {
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition);
+  });
+}
+
+// A FILETIME from a time since 1970; false before 1601, where none is.
+bool file_time_of(const FileTime& time, FILETIME& file_time) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kTicksTo1970 = 116444736000000000;
+  if (!time.known || time.seconds < -kTicksTo1970 / kTicksPerSecond ||
+      time.seconds > (INT64_MAX - kTicksTo1970) / kTicksPerSecond - 1) {
+    return false;
   }
-  file.handle = reinterpret_cast<intptr_t>(handle);
-  file.kind = FileKind::output;
-  file.disk_file = true;
-  file.identity = identity;
-  file.length = static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
-                                     information.nFileSizeLow);
-  if (guarded_ok([&] { return SetEndOfFile(handle); })) file.length = 0;
-  return Failure::none;
+  const int64_t ticks = time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kTicksTo1970;
+  if (ticks < 0) return false;
+  file_time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
+  file_time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return true;
+}
+
+void set_time(HANDLE handle, const FileTime& time) {
+  FILETIME written;
+  if (!file_time_of(time, written)) return;
+  guarded_ok([&] { return SetFileTime(handle, nullptr, nullptr, &written); });
 }
 
 // Why a path has no system form: a NUL byte (which would end the name early
@@ -293,8 +350,11 @@ Reached make_directories(OutputRoot& root, const Text& path) {
   return hold_levels(*root.held, rest);
 }
 
-Reached open_member_file(OutputRoot& root, const Text& path, FileRecord& file) {
-  close_file(file);
+namespace {
+
+// Reaches the directory of `path` (below the root), making its missing
+// levels, and gives the path's system form.
+Reached locate(OutputRoot& root, const Text& path, std::wstring& full) {
   if (root.held == nullptr) return Reached{false, root.unusable, false};
   const SystemPath target = system_path(path);
   if (target.path.empty()) {
@@ -312,37 +372,232 @@ Reached open_member_file(OutputRoot& root, const Text& path, FileRecord& file) {
   if (reached.failure != Failure::none) return reached;
   if (separator == rest.size() - 1) {
     reached.failure = Failure::directory_name;
-    return reached;
-  }
-  if (rest.size() - (separator == std::wstring::npos ? 0 : separator + 1) > kLongestName) {
+  } else if (rest.size() - (separator == std::wstring::npos ? 0 : separator + 1) > kLongestName) {
     reached.failure = Failure::name_too_long;
-    return reached;
   }
+  full = target.path;
+  return reached;
+}
+
+void take_output(FileRecord& file, HANDLE handle) {
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  file.kind = FileKind::output;
+  file.disk_file = true;
+  file.length = 0;
+}
+
+}  // namespace
+
+Reached open_member_file(OutputRoot& root, const Text& path, int32_t, FileRecord& file) {
+  close_file(file);
+  std::wstring full;
+  Reached reached = locate(root, path, full);
+  if (reached.failure != Failure::none) return reached;
   // Most output files are new: made here, they are empty files with one
   // name, so nothing about them needs asking but that they are disk files (a
   // device name opens its device). CREATE_NEW fails on anything already
   // there, a link included.
   DWORD last_error = 0;
-  const HANDLE created = create_file(target.path, CREATE_NEW, last_error);
-  if (created != INVALID_HANDLE_VALUE) {
-    if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
-      close_handle(created);
-      reached.failure = Failure::not_a_file;
+  HANDLE created = create_file(full, CREATE_NEW, last_error);
+  if (created == INVALID_HANDLE_VALUE) {
+    // Something already there (a directory there is refused as access
+    // denied) is looked at; else the error is the reason.
+    const bool there = last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS ||
+                       standing_at(full) != Standing::nothing;
+    if (!there) {
+      reached.failure = failure_of_system_error(last_error);
       return reached;
     }
-    file.handle = reinterpret_cast<intptr_t>(created);
-    file.kind = FileKind::output;
-    file.disk_file = true;
-    file.length = 0;
+    // A file or a link there is replaced, never written into: the file is
+    // made under another name and put in the old one's place before a byte
+    // is written, so the old file's other names keep their bytes.
+    reached.failure = not_replaceable(root, full);
+    if (reached.failure != Failure::none) return reached;
+    do {
+      const std::wstring temporary = temporary_beside(*root.held, full);
+      created = guarded_call(
+          [&] {
+            return CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+          },
+          last_error);
+    } while (created == INVALID_HANDLE_VALUE &&
+             (last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS));
+    if (created == INVALID_HANDLE_VALUE || !rename_over(created, full, last_error)) {
+      reached.failure = failure_of_system_error(last_error);
+      if (created != INVALID_HANDLE_VALUE) {
+        delete_on_close(created);
+        close_handle(created);
+      }
+      return reached;
+    }
+  }
+  if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
+    close_handle(created);
+    reached.failure = Failure::not_a_file;
     return reached;
   }
-  // Something already there (a directory there is refused as access
-  // denied) is looked at; else the error is the reason.
-  DWORD probe_error = 0;
-  const bool there = last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS ||
-                     guarded_call([&] { return GetFileAttributesW(target.path.c_str()); },
-                                  probe_error) != INVALID_FILE_ATTRIBUTES;
-  reached.failure =
-      there ? open_existing(root, target.path, file) : failure_of_system_error(last_error);
+  take_output(file, created);
+  return reached;
+}
+
+void settle_file(const OutputRoot&, FileRecord& file, const FileSettings& settings) {
+  if (is_open(file)) set_time(reinterpret_cast<HANDLE>(file.handle), settings.time);
+}
+
+Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings& settings) {
+  std::wstring full;
+  Reached reached = locate(root, path, full);
+  // The output directory itself ("./" in the archive).
+  if (reached.failure == Failure::directory_name && !reached.at_level && root.held != nullptr) {
+    full = root.held->root;
+    reached.failure = Failure::none;
+  }
+  if (reached.failure != Failure::none || !settings.time.known) return reached;
+  DWORD last_error = 0;
+  const HANDLE handle = open_as_itself(full, FILE_WRITE_ATTRIBUTES, last_error);
+  if (handle == INVALID_HANDLE_VALUE) {
+    reached.failure = failure_of_system_error(last_error);
+    return reached;
+  }
+  if (standing_at(full) == Standing::directory) set_time(handle, settings.time);
+  close_handle(handle);
+  return reached;
+}
+
+Standing what_stands(OutputRoot& root, const Text& path) {
+  std::wstring full;
+  if (locate(root, path, full).failure != Failure::none) return Standing::other;
+  return standing_at(full);
+}
+
+Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file) {
+  close_file(file);
+  std::wstring full;
+  Reached reached = locate(root, path, full);
+  if (reached.failure != Failure::none) return reached;
+  if (standing_at(full) != Standing::file) return Reached{false, Failure::not_a_file, false};
+  DWORD last_error = 0;
+  const HANDLE handle = open_as_itself(full, GENERIC_READ, last_error);
+  if (handle == INVALID_HANDLE_VALUE)
+    return Reached{false, failure_of_system_error(last_error), false};
+  BY_HANDLE_FILE_INFORMATION information{};
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  file.kind = FileKind::binary;
+  file.disk_file = true;
+  file.identity = identity_of(handle, information);
+  file.length = static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
+                                     information.nFileSizeLow);
+  file.source = &kPlainSource;
+  return reached;
+}
+
+Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
+  std::wstring target_full;
+  Reached reached = locate(root, target, target_full);
+  if (reached.failure != Failure::none) return Reached{false, reached.failure, false};
+  switch (standing_at(target_full)) {
+    case Standing::file:
+      break;
+    case Standing::nothing:
+      return Reached{false, Failure::vanished, false};
+    case Standing::link:
+      return Reached{false, Failure::link_there, false};
+    case Standing::directory:
+      return Reached{false, Failure::directory_there, false};
+    case Standing::other:
+      return Reached{false, Failure::not_a_file, false};
+  }
+  // Held without delete sharing, the target cannot be replaced while it
+  // gets its new name.
+  DWORD last_error = 0;
+  const HANDLE held = open_as_itself(target_full, FILE_READ_ATTRIBUTES, last_error);
+  if (held == INVALID_HANDLE_VALUE)
+    return Reached{false, failure_of_system_error(last_error), false};
+  std::wstring full;
+  reached = locate(root, path, full);
+  if (reached.failure == Failure::none) {
+    bool made = guarded_call(
+        [&] { return CreateHardLinkW(full.c_str(), target_full.c_str(), nullptr); }, last_error);
+    if (!made && (last_error == ERROR_ALREADY_EXISTS || last_error == ERROR_FILE_EXISTS)) {
+      reached.failure = not_replaceable(root, full);
+      if (reached.failure == Failure::none) {
+        std::wstring temporary;
+        do {
+          temporary = temporary_beside(*root.held, full);
+          made = guarded_call(
+              [&] { return CreateHardLinkW(temporary.c_str(), target_full.c_str(), nullptr); },
+              last_error);
+        } while (!made && (last_error == ERROR_ALREADY_EXISTS || last_error == ERROR_FILE_EXISTS));
+        if (made && !guarded_call(
+                        [&] {
+                          return MoveFileExW(temporary.c_str(), full.c_str(),
+                                             MOVEFILE_REPLACE_EXISTING);
+                        },
+                        last_error)) {
+          made = false;
+          guarded_ok([&] { return DeleteFileW(temporary.c_str()); });
+        }
+      }
+    }
+    if (reached.failure == Failure::none && !made) {
+      // A file system without hard links, or a file at its limit of them:
+      // the caller copies the file instead.
+      const bool refused =
+          last_error == ERROR_NOT_SAME_DEVICE || last_error == ERROR_TOO_MANY_LINKS ||
+          last_error == ERROR_INVALID_FUNCTION || last_error == ERROR_NOT_SUPPORTED;
+      reached.failure = refused ? Failure::links_refused : failure_of_system_error(last_error);
+    }
+  }
+  close_handle(held);
+  return reached;
+}
+
+Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& target,
+                           bool target_directory, const FileTime& time) {
+  std::wstring full;
+  Reached reached = locate(root, path, full);
+  if (reached.failure != Failure::none) return reached;
+  const std::optional<std::wstring> wide = wide_name(target);
+  if (!wide) return Reached{false, Failure::invalid_name, false};
+  std::wstring link_target = *wide;
+  for (wchar_t& c : link_target) {
+    if (c == L'/') c = L'\\';
+  }
+  // Developer Mode lets a plain user make links; a directory's is apart.
+  constexpr DWORD kUnprivileged = 0x2;
+  const DWORD flags = kUnprivileged | (target_directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+  std::wstring made_at = full;
+  if (standing_at(full) != Standing::nothing) {
+    reached.failure = not_replaceable(root, full);
+    if (reached.failure != Failure::none) return reached;
+    made_at = temporary_beside(*root.held, full);
+  }
+  DWORD last_error = 0;
+  // A system that answers without making the link (Wine's answers yes and
+  // makes nothing) makes none: that is looked at.
+  if (!guarded_call(
+          [&] { return CreateSymbolicLinkW(made_at.c_str(), link_target.c_str(), flags); },
+          last_error) ||
+      standing_at(made_at) != Standing::link) {
+    if (last_error == 0) last_error = ERROR_NOT_SUPPORTED;
+    const bool refused =
+        last_error == ERROR_PRIVILEGE_NOT_HELD || last_error == ERROR_INVALID_FUNCTION ||
+        last_error == ERROR_NOT_SUPPORTED || last_error == ERROR_CALL_NOT_IMPLEMENTED;
+    return Reached{false, refused ? Failure::links_refused : failure_of_system_error(last_error),
+                   false};
+  }
+  if (made_at != full &&
+      !guarded_call(
+          [&] { return MoveFileExW(made_at.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING); },
+          last_error)) {
+    guarded_ok([&] { return RemoveDirectoryW(made_at.c_str()) || DeleteFileW(made_at.c_str()); });
+    return Reached{false, failure_of_system_error(last_error), false};
+  }
+  const HANDLE link = open_as_itself(full, FILE_WRITE_ATTRIBUTES, last_error);
+  if (link != INVALID_HANDLE_VALUE) {
+    set_time(link, time);
+    close_handle(link);
+  }
   return reached;
 }

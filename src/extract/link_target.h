@@ -1,0 +1,41 @@
+// Where a symbolic link of the archive leads, and whether it stays inside
+// the output directory. A target is safe when it is relative and, resolved
+// from the link's own directory and following the links this archive makes,
+// stays inside the output directory at every step: "a/../../x" is refused
+// even if it comes back, and so is "b -> a/a/a/../.." where "a -> .".
+#pragma once
+
+#include <unordered_map>
+
+#include "text/text.h"
+
+enum class LinkVerdict {
+  inside,          // the target stays inside the output directory
+  empty,           // no target at all
+  absolute,        // a path from the root ("/x"; on Windows also "\x", "\\server")
+  drive_or_colon,  // on Windows: a drive ("C:\x", "C:x") or any other colon
+  outside,         // it leads above the output directory at some step
+  too_many_links,  // more links on its way than any real path has (a loop)
+};
+
+// A member name's levels below the output directory, "/" between them: its
+// empty and "." levels dropped ("./a//b/" gives "a/b"); on Windows "\" is a
+// separator too, and the levels are folded to lower case, as the system
+// compares them.
+Text link_key(const Text& name);
+
+// The links of the archive, by their key (link_key of their names), each
+// with its target as stored.
+using LinkTargets = std::unordered_map<Text, Text>;
+
+struct ResolvedLink {
+  LinkVerdict verdict = LinkVerdict::inside;
+  Text reached;  // when inside: the key of what the target names
+};
+
+// Resolves the target of the link whose key is `link` against the archive's
+// links `links`.
+ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links);
+
+// The words of a verdict other than `inside`, for the ERROR line.
+Text verdict_reason(LinkVerdict verdict);
