@@ -28,8 +28,6 @@ Text failure_reason(Failure failure) {
       return "a link stands at this name";
     case Failure::directory_name:
       return "its name ends in a separator, as a directory's does";
-    case Failure::other_names:
-      return "the file there has other names (hard links)";
     case Failure::in_use:
       return "another program holds the file";
     case Failure::the_archive:

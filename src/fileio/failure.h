@@ -21,7 +21,6 @@ enum class Failure {
   not_a_file,       // a device, FIFO or socket where the file must be
   link_there,       // a link where the file must be: never written through
   directory_name,   // a file's name that ends in a separator, as a directory's does
-  other_names,      // the file has other names (hard links) that would change with it
   in_use,           // another program holds the file
   the_archive,      // the file is the archive being read
   kernel_files,     // the directory lies on one of the kernel's interface file systems
