@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "fileio/archive_source.h"
 #include "fileio/file_access.h"
 
 namespace {
@@ -154,6 +155,13 @@ void start_reader(ArchiveReader& reader, FileRecord&& archive) {
   reader = ArchiveReader{};
   reader.archive = std::move(archive);
   reader.data.archive = &reader.archive;
+}
+
+int64_t read_data(MemberData& data, char* to, int64_t n) {
+  if (data.archive == nullptr || data.archive->source == nullptr) return -1;
+  const int64_t got = data.archive->source->read(*data.archive, to, std::min(n, data.left));
+  if (got > 0) data.left -= got;
+  return got;
 }
 
 Copied copy_data(MemberData& data, FileRecord& to, int64_t count, CopyHook hook) {

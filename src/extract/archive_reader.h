@@ -71,6 +71,11 @@ int64_t data_bytes(const Member& member);
 // copy_bytes.
 Copied copy_data(MemberData& data, FileRecord& to, int64_t count, CopyHook hook = {});
 
+// Reads the next `n` bytes of the member's data (no more than are left)
+// into `to`: the number read, fewer only where the archive ends, -1 when the
+// read failed.
+int64_t read_data(MemberData& data, char* to, int64_t n);
+
 // Why a read of the archive failed, once one has.
 inline Failure read_failure(const ArchiveReader& reader) {
   return reader.archive.failure;

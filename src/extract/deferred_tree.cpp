@@ -95,7 +95,7 @@ bool finish_tree(DeferredTree& tree, OutputRoot& root) {
       const bool directory = kWindowsNames && what_stands(root, reached) == Standing::directory;
       const Reached made = make_symbolic_link(root, link.path, link.target, directory, link.time);
       if (made.failure == Failure::links_refused && !directory &&
-          tree.made_files.count(path_hash(outcome.reached)) != 0 &&
+          contains_hash(tree.made_files, path_hash(outcome.reached)) &&
           copy_file(root, reached, link.path, link.time)) {
         // Where the system makes no link, a file the run made is copied.
         print_line(line + " (copied)");

@@ -8,9 +8,9 @@
 
 #include <cstdint>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "extract/hash_set.h"
 #include "extract/link_target.h"
 #include "fileio/file_times.h"
 #include "fileio/output_root.h"
@@ -33,7 +33,7 @@ struct DeferredTree {
   std::vector<PendingLink> links;
   std::unordered_map<Text, size_t> link_at;  // key -> the last link of that name
   std::vector<PendingDirectory> directories;
-  std::unordered_set<uint64_t> made_files;  // path hashes of the regular files made
+  HashSet made_files;  // link-key hashes of the regular files made
 };
 
 // The hash a path is remembered by.

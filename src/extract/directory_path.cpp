@@ -1,11 +1,10 @@
 #include "extract/directory_path.h"
 
-#include "console/print_line.h"
 #include "console/printable.h"
 
-bool say_directory(const Text& path, const Reached& reached) {
-  print_line("Create directory: " + printable(path));
+bool say_directory(OrderedLines& lines, const Text& path, const Reached& reached) {
+  say(lines, "Create directory: " + printable(path));
   if (reached.failure == Failure::none) return true;
-  print_line("ERROR: Cannot create this directory: " + failure_reason(reached.failure));
+  say(lines, "ERROR: Cannot create this directory: " + failure_reason(reached.failure));
   return false;
 }

@@ -9,8 +9,10 @@
 #include "extract/member_output.h"
 #include "extract/stop_keys.h"
 #include "extract/unsafe_name.h"
+#include "extract/walk_state.h"
 #include "fileio/compression_format.h"
 #include "fileio/file_access.h"
+#include "fileio/processors.h"
 #include "text/number_text.h"
 #include "text/string_ops.h"
 
@@ -66,7 +68,10 @@ bool report_end(const ArchiveReader& reader) {
   return false;
 }
 
-ExtractionOutcome abort_walk(ArchiveReader& reader) {
+// The members still being made are finished and their lines written, then
+// "Aborted".
+ExtractionOutcome abort_walk(ArchiveReader& reader, WalkState& walk) {
+  drain(walk.lines, walk.pool, walk.tree);
   close_file(reader.archive);
   print_line("Aborted");
   return ExtractionOutcome::aborted;
@@ -76,37 +81,43 @@ ExtractionOutcome abort_walk(ArchiveReader& reader) {
 
 ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& start_at,
                                  const Text& only) {
-  StopKeys keys;
+  WalkState walk(root);
+  start_pool(walk.pool, root, writers_for(processor_count()));
   bool error_written = false;
-  DeferredTree tree;
   Member member;
   for (;;) {
-    if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk(reader);
+    // What the writers have finished goes out before the next member.
+    release_done(walk.lines, walk.tree);
+    if (key_waiting() != 0 && count_stop_key(walk.keys, read_key())) {
+      return abort_walk(reader, walk);
+    }
     if (!next_member(reader, member)) break;
     // A member passed over gets its line; the reader passes over its data.
     if (!start_at.empty()) {
       if (!begins_with(member.name, start_at)) {
-        print_line("Skip: " + printable(member.name));
+        say(walk.lines, "Skip: " + printable(member.name));
         continue;
       }
       start_at.clear();
     }
     if (!only.empty() && !begins_with(member.name, only)) {
-      print_line("Skip: " + printable(member.name));
+      say(walk.lines, "Skip: " + printable(member.name));
       continue;
     }
     if (is_unsafe_name(member.name)) {
-      print_line("Skip (unsafe name): " + printable(member.name));
+      say(walk.lines, "Skip (unsafe name): " + printable(member.name));
       continue;
     }
-    error_written |= output_member(std::move(member), reader.data, root, tree, keys);
+    error_written |= output_member(std::move(member), reader.data, walk);
     // A copy stopped by the keys is not passed over to its end (a
     // compressed member could take long to decode): the walk ends here.
-    if (stop_requested(keys)) return abort_walk(reader);
+    if (stop_requested(walk.keys)) return abort_walk(reader, walk);
   }
+  drain(walk.lines, walk.pool, walk.tree);
+  error_written |= walk.lines.errors;
   // The links and the directories' settings belong to the members: their
   // lines come before the line that says how the archive ended.
-  error_written |= finish_tree(tree, root);
+  error_written |= finish_tree(walk.tree, root);
   error_written |= report_end(reader);
   close_file(reader.archive);
   return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;

@@ -71,9 +71,21 @@ LinkVerdict walk(std::vector<Text>& at, const Text& target, const LinkTargets& l
 }  // namespace
 
 Text link_key(const Text& name) {
-  std::vector<Text> levels = levels_of(name);
-  for (Text& level : levels) level = folded(std::move(level));
-  return joined(levels);
+  // One pass, for every member: each level copied unless it is empty or
+  // ".", with "/" between them.
+  Text key;
+  key.reserve(name.size());
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && !is_separator(name[i])) continue;
+    const size_t length = i - start;
+    if (length > 0 && !(length == 1 && name[start] == '.')) {
+      if (!key.empty()) key += '/';
+      key.append(name, start, length);
+    }
+    start = i + 1;
+  }
+  return folded(std::move(key));
 }
 
 ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links) {

@@ -9,7 +9,9 @@
 #include "extract/copy_progress.h"
 #include "extract/deferred_tree.h"
 #include "extract/directory_path.h"
+#include "extract/file_pool.h"
 #include "extract/link_target.h"
+#include "extract/ordered_lines.h"
 #include "extract/support_address.h"
 #include "extract/unsafe_name.h"
 #include "fileio/file_access.h"
@@ -52,9 +54,64 @@ Text file_line(const Text& path, int64_t size) {
   return printable(path) + " (" + grouped_number(size) + " bytes)";
 }
 
+// A file's line and ERROR lines go out in archive order: said at once, or
+// behind the members held.
+void say_lines(OrderedLines& lines, const Text& block) {
+  size_t start = 0;
+  while (start < block.size()) {
+    const size_t end = block.find("\r\n", start);
+    say(lines, block.substr(start, end - start));
+    start = end + 2;
+  }
+}
+
+// Reads a member's bytes for a writer: all of them, or fewer where the
+// archive ends or fails (the writer then says the file is incomplete, and
+// the reader how the archive ended).
+std::vector<char> member_bytes(MemberData& data, int64_t size) {
+  std::vector<char> bytes(static_cast<size_t>(size));
+  int64_t got = 0;
+  while (got < size) {
+    const int64_t piece = read_data(data, bytes.data() + got, size - got);
+    if (piece <= 0) break;
+    got += piece;
+  }
+  bytes.resize(static_cast<size_t>(got));
+  return bytes;
+}
+
+// The walk's own copy: a large member (its line first, then the copy with
+// its progress row, which the keys can stop) or a sparse one. True when an
+// ERROR line was written.
+bool copy_here(Member& member, const SparseMap& map, int64_t size, const Text& path,
+               const PreparedFile& place, MemberData& data, WalkState& walk) {
+  say(walk.lines, file_line(path, size));
+  FileRecord file;
+  const Failure failure = open_prepared_file(walk.root, place, member.mode, file);
+  int64_t written = 0;
+  Failure why = Failure::none;
+  if (failure == Failure::none) {
+    if (member.sparse.sparse) mark_sparse(file);
+    CopyProgress progress;
+    const CopyHook hook = follow_copy(progress, size, walk.keys, *data.archive);
+    written = copy_pieces(map, data, file, progress, hook, why);
+    end_copy(progress);
+    settle_file(walk.root, file, FileSettings{member.time, member.mode});
+    // An error reported at the close (a network file system, a quota)
+    // leaves no byte of the file known to be on disk.
+    Failure close_failure = Failure::none;
+    if (!close_file(file, &close_failure)) {
+      written = -1;
+      why = close_failure;
+    }
+  }
+  const Text errors = file_errors(failure, right_part(path, 1) == kSeparator, size, written, why);
+  say_lines(walk.lines, errors);
+  return !errors.empty();
+}
+
 // True when an ERROR line was written.
-bool output_regular_file(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
-                         StopKeys& keys) {
+bool output_regular_file(Member member, MemberData& data, WalkState& walk) {
   const Text key = link_key(member.name);
   const bool sparse = member.sparse.sparse;
   SparseMap whole;
@@ -66,73 +123,69 @@ bool output_regular_file(Member member, MemberData& data, OutputRoot& root, Defe
   // A sparse member's line shows the file's real size.
   const int64_t size = map->real_size >= 0 ? map->real_size : member.size;
 
-  const Text path = map_member_path(root.root, std::move(member.name), false);
+  const Text path = map_member_path(walk.root.root, std::move(member.name), false);
   if (sparse && (map->bad || !map_fits(*map, data.left))) {
     // Nothing is made of a file whose pieces cannot be placed.
-    print_line(file_line(path, size));
-    print_line(map->bad ? "ERROR: Bad sparse map: its numbers cannot be read"
-                        : "ERROR: Bad sparse map: its pieces do not fit the data stored");
+    say(walk.lines, file_line(path, size));
+    say(walk.lines, map->bad ? "ERROR: Bad sparse map: its numbers cannot be read"
+                             : "ERROR: Bad sparse map: its pieces do not fit the data stored");
     return true;
   }
+  // A member at the path of one still being made, or below it, waits for it:
+  // the archive's order decides what stands there.
+  if (path_held(walk.lines, path)) drain(walk.lines, walk.pool, walk.tree);
+  const bool here = !pool_running(walk.pool) || sparse || size > kMostBytesHeld;
+  // The walk copies a large member itself, after the lines held.
+  if (here) drain(walk.lines, walk.pool, walk.tree);
 
-  FileRecord file;
-  const Reached reached = open_member_file(root, path, member.mode, file);
+  PreparedFile place;
+  const Reached reached = prepare_member_file(walk.root, path, place);
   bool error_written = false;
   // A directory the file's path needed is said, as a directory member's is.
   if (reached.levels_made) {
     const Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
-    error_written = !say_directory(parent, reached.at_level ? reached : Reached{});
+    error_written = !say_directory(walk.lines, parent, reached.at_level ? reached : Reached{});
   }
-  print_line(file_line(path, size));
-  if (!is_open(file)) {
-    // A name ending in the separator marks a directory in older archives:
-    // its directory has been made above, and no file is expected unless the
-    // member carries data, which would otherwise be lost without a word.
-    if (right_part(path, 1) == kSeparator && size == 0) return error_written;
-    print_line("ERROR: Cannot create this file: " + failure_reason(reached.failure));
-    return true;
+  member_written(walk.tree, key);
+  if (reached.failure != Failure::none) {
+    say(walk.lines, file_line(path, size));
+    const Text errors =
+        file_errors(reached.failure, right_part(path, 1) == kSeparator, size, 0, Failure::none);
+    say_lines(walk.lines, errors);
+    return error_written || !errors.empty();
   }
-  // What of the data is not taken is passed over by the archive reader.
-  if (sparse) mark_sparse(file);
-  CopyProgress progress;
-  const CopyHook hook = follow_copy(progress, size, keys, *data.archive);
-  Failure failure = Failure::none;
-  const int64_t copied = copy_pieces(*map, data, file, progress, hook, failure);
-  end_copy(progress);
-  settle_file(root, file, FileSettings{member.time, member.mode});
-  tree.made_files.insert(path_hash(key));
-  member_written(tree, key);
-  // An error reported at the close (a network file system, a quota) leaves
-  // no byte of the file known to be on disk.
-  Failure close_failure = Failure::none;
-  const int64_t written = close_file(file, &close_failure) ? copied : -1;
-  if (written < 0 && size == 0) {
-    // Nothing is known of an empty file whose close failed, not even that
-    // it is there.
-    print_line("ERROR: Cannot create this file: " + failure_reason(close_failure));
-    return true;
+  if (here) {
+    const bool errors = copy_here(member, *map, size, path, place, data, walk);
+    if (!errors) insert_hash(walk.tree.made_files, path_hash(key));
+    return error_written || errors;
   }
-  if (written < size) {
-    if (written < 0) failure = close_failure;
-    print_line("ERROR: Incomplete file (" + grouped_number(std::max<int64_t>(written, 0)) + " of " +
-               grouped_number(size) + " bytes written)" +
-               (failure != Failure::none ? ": " + failure_reason(failure) : Text()));
-    return true;
-  }
+  wait_for_room(walk.lines, walk.pool, walk.tree, size);
+  auto work = std::make_unique<FileWork>();
+  work->place = std::move(place);
+  work->size = size;
+  work->data = member_bytes(data, size);
+  work->settings = FileSettings{member.time, member.mode};
+  hold(walk.lines, walk.pool, std::move(work), file_line(path, size), path, path_hash(key));
   return error_written;
 }
 
 // A hard link: the file this run extracted under the target's name gets
 // the member's name too (or, where the system makes no hard link, a copy).
-bool output_hard_link(Member member, OutputRoot& root, DeferredTree& tree) {
+bool output_hard_link(Member member, WalkState& walk) {
+  OutputRoot& root = walk.root;
+  DeferredTree& tree = walk.tree;
   const Text key = link_key(member.name);
   const Text path = map_member_path(root.root, std::move(member.name), false);
   const Text target = map_member_path(root.root, member.link_name, false);
   const Text line = printable(path) + " link to " + printable(target);
+  // The target and the name wait for the files being made there.
+  if (path_held(walk.lines, path) || path_held(walk.lines, target)) {
+    drain(walk.lines, walk.pool, tree);
+  }
   Text refusal;
   if (is_unsafe_name(member.link_name)) {
     refusal = "its target leaves the output directory";
-  } else if (tree.made_files.count(path_hash(link_key(member.link_name))) == 0) {
+  } else if (!contains_hash(tree.made_files, path_hash(link_key(member.link_name)))) {
     refusal = "its target is no file this run extracted";
   } else {
     const Reached made = make_hard_link(root, path, target);
@@ -145,8 +198,8 @@ bool output_hard_link(Member member, OutputRoot& root, DeferredTree& tree) {
           copy_bytes(source, copy, file_size(source)).bytes == file_size(source);
       settle_file(root, copy, FileSettings{member.time, member.mode});
       if (close_file(copy) && copied) {
-        print_line(line + " (copied)");
-        tree.made_files.insert(path_hash(key));
+        say(walk.lines, line + " (copied)");
+        insert_hash(tree.made_files, path_hash(key));
         member_written(tree, key);
         return false;
       }
@@ -155,12 +208,12 @@ bool output_hard_link(Member member, OutputRoot& root, DeferredTree& tree) {
       refusal = failure_reason(made.failure);
     }
   }
-  print_line(line);
+  say(walk.lines, line);
   if (!refusal.empty()) {
-    print_line("ERROR: Cannot make this link: " + refusal);
+    say(walk.lines, "ERROR: Cannot make this link: " + refusal);
     return true;
   }
-  tree.made_files.insert(path_hash(key));
+  insert_hash(tree.made_files, path_hash(key));
   member_written(tree, key);
   return false;
 }
@@ -219,25 +272,29 @@ Text map_member_path(const Text& outdir, Text name, bool directory) {
   return std::move(path);
 }
 
-bool output_member(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
-                   StopKeys& keys) {
+bool output_member(Member member, MemberData& data, WalkState& walk) {
   // A hard link that carries data (a pax size record) is written as a file.
   const bool file = is_regular_file(member) || (member.type == kTypeHardLink && data.left > 0);
-  if (file) return output_regular_file(std::move(member), data, root, tree, keys);
+  if (file) return output_regular_file(std::move(member), data, walk);
   switch (member.type) {
     case kTypeDirectory: {
       const Text key = link_key(member.name);
-      const Text path = map_member_path(root.root, std::move(member.name), true);
-      tree.directories.push_back(PendingDirectory{path, FileSettings{member.time, member.mode}});
-      member_written(tree, key);
-      return !say_directory(path, make_directories(root, path));
+      const Text path = map_member_path(walk.root.root, std::move(member.name), true);
+      // A directory where a file is being made waits for it.
+      if (path_held(walk.lines, path)) drain(walk.lines, walk.pool, walk.tree);
+      walk.tree.directories.push_back(
+          PendingDirectory{path, FileSettings{member.time, member.mode}});
+      member_written(walk.tree, key);
+      return !say_directory(walk.lines, path, make_directories(walk.root, path));
     }
     case kTypeHardLink:
-      return output_hard_link(std::move(member), root, tree);
+      return output_hard_link(std::move(member), walk);
     case kTypeSymbolicLink:
-      wait_for_the_end(std::move(member), root, tree);
+      wait_for_the_end(std::move(member), walk.root, walk.tree);
       return false;
     default:
+      // Its key wait comes after every line before it.
+      drain(walk.lines, walk.pool, walk.tree);
       output_unhandled(member);
       return false;
   }

@@ -6,6 +6,7 @@
 #include "extract/deferred_tree.h"
 #include "extract/header.h"
 #include "extract/stop_keys.h"
+#include "extract/walk_state.h"
 #include "fileio/output_root.h"
 #include "text/text.h"
 
@@ -14,7 +15,7 @@
 // directory the trailing separator is dropped.
 Text map_member_path(const Text& outdir, Text name, bool directory);
 
-// Writes `member` below the output directory of `root`, taking its data
+// Writes `member` below the output directory of `walk.root`, taking its data
 // from `data`: a regular file is copied (a sparse one piece by piece, with
 // holes between) and given its time and permission bits, a directory made
 // (its time and bits wait for the end, in `tree`), a hard link made, a
@@ -24,5 +25,4 @@ Text map_member_path(const Text& outdir, Text name, bool directory);
 // taken. True when an ERROR line was written for it (the warning block of a
 // type that is not extracted does not count: leaving it out is the design,
 // and it is said).
-bool output_member(Member member, MemberData& data, OutputRoot& root, DeferredTree& tree,
-                   StopKeys& keys);
+bool output_member(Member member, MemberData& data, WalkState& walk);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "fileio/file_record.h"
 #include "text/text.h"
@@ -97,3 +98,6 @@ int64_t file_size(const FileRecord& file);
 // position (from 0) of a plain file; for a compressed file, the compressed
 // bytes behind the data read so far. 0 for a file not open.
 int64_t file_bytes_read(const FileRecord& file);
+
+// Makes `file` a source of the bytes `bytes`, held in memory, for a copy.
+void hold_in_memory(FileRecord& file, std::vector<char>&& bytes);

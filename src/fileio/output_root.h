@@ -68,6 +68,18 @@ Reached make_directories(OutputRoot& root, const Text& path);
 // open never waits (for a FIFO's reader, a lock).
 Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file);
 
+// The same open in two steps, for a file made on another thread. The walk
+// reaches the file's directory (making the missing levels) into
+// `prepared`, which holds that directory until it goes; then any thread
+// opens the file there. Files prepared for different names may be opened
+// at the same time, while the walk goes on reaching other directories.
+struct PreparedFile {
+  std::shared_ptr<const void> place;  // the platform's: the directory held, the name
+};
+Reached prepare_member_file(OutputRoot& root, const Text& path, PreparedFile& prepared);
+Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared, int32_t mode,
+                           FileRecord& file);
+
 // Sets what the member says of the file (its time; on POSIX its permission
 // bits where the umask took the owner's read or write) on the output file
 // `file`, before it is closed.

@@ -16,7 +16,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -83,38 +85,48 @@ Failure errno_failure() {
 
 enum class FileSystem { unknown, ordinary, kernel };
 
+// A directory's descriptor, closed when the last of its users lets it go:
+// the output root, and the files being made in it on other threads.
+struct LevelFd {
+  int fd = -1;
+  explicit LevelFd(int descriptor) : fd(descriptor) {}
+  LevelFd(const LevelFd&) = delete;
+  LevelFd& operator=(const LevelFd&) = delete;
+  ~LevelFd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 // One level of the path held below the output directory.
 struct Level {
   size_t end = 0;  // where its name ends in the held path
-  int fd = -1;     // -1 once closed (it lies above the levels held open)
+  // Its descriptor; none once let go (it lies above the levels held open).
+  std::shared_ptr<const LevelFd> fd;
   FileSystem file_system = FileSystem::unknown;
 };
 
 }  // namespace
 
 struct HeldLevels {
-  int root_fd = -1;
+  std::shared_ptr<const LevelFd> root_fd;
   FileSystem root_file_system = FileSystem::unknown;
   Text root;                  // collapsed, ending in "/"
   Text held;                  // the levels held, relative to the root ("a/b"; "" for none)
   std::vector<Level> levels;  // one per level of `held`
   mode_t umask = 022;         // the process's, asked once
-  unsigned temporaries = 0;   // names made to replace what stood at a name
+  // Names made to replace what stood at a name, by every thread.
+  mutable std::atomic<unsigned> temporaries{0};
 
   // Keeps the first `count` levels and lets the deeper ones go.
   void keep(size_t count) {
-    while (levels.size() > count) {
-      if (levels.back().fd >= 0) ::close(levels.back().fd);
-      levels.pop_back();
-    }
+    levels.resize(std::min(count, levels.size()));
     held.resize(levels.empty() ? 0 : levels.back().end);
   }
-  ~HeldLevels() {
-    keep(0);
-    if (root_fd >= 0) ::close(root_fd);
-  }
 
-  int deepest_fd() const { return levels.empty() ? root_fd : levels.back().fd; }
+  const std::shared_ptr<const LevelFd>& deepest() const {
+    return levels.empty() ? root_fd : levels.back().fd;
+  }
+  int deepest_fd() const { return deepest()->fd; }
   FileSystem& deepest_file_system() {
     return levels.empty() ? root_file_system : levels.back().file_system;
   }
@@ -140,11 +152,10 @@ size_t levels_shared(const HeldLevels& state, std::string_view relative) {
 void push_level(HeldLevels& state, std::string_view name, int fd, FileSystem file_system) {
   if (!state.held.empty()) state.held += '/';
   state.held += name;
-  state.levels.push_back(Level{state.held.size(), fd, file_system});
+  state.levels.push_back(
+      Level{state.held.size(), std::make_shared<const LevelFd>(fd), file_system});
   if (state.levels.size() > kLevelsHeldOpen) {
-    Level& above = state.levels[state.levels.size() - 1 - kLevelsHeldOpen];
-    if (above.fd >= 0) ::close(above.fd);
-    above.fd = -1;
+    state.levels[state.levels.size() - 1 - kLevelsHeldOpen].fd.reset();
   }
 }
 
@@ -178,7 +189,7 @@ Failure level_failure(int directory, const char* name) {
 // failure the levels above it stay held.
 Reached reach(HeldLevels& state, std::string_view relative) {
   Reached reached;
-  if (state.root_fd < 0) {
+  if (state.root_fd == nullptr) {
     reached.failure = Failure::vanished;
     reached.at_level = true;
     return reached;
@@ -194,7 +205,7 @@ Reached reach(HeldLevels& state, std::string_view relative) {
   // starts again; the levels below it down to `known` were reached before
   // and are opened again without being made.
   const size_t known = shared;
-  while (shared > 0 && state.levels[shared - 1].fd < 0) --shared;
+  while (shared > 0 && state.levels[shared - 1].fd == nullptr) --shared;
   state.keep(shared);
   size_t start = shared == 0 ? 0 : state.levels[shared - 1].end + 1;
   while (start < relative.size()) {
@@ -251,7 +262,7 @@ bool below_root(const HeldLevels& state, const Text& path, std::string_view& rel
 
 // A name to make a file or link under before it takes the place of what
 // stands at its own name: never one that is there.
-Text temporary_name(HeldLevels& state) {
+Text temporary_name(const HeldLevels& state) {
   char name[40];
   std::snprintf(name, sizeof name, ".holvex-%ld-%u", static_cast<long>(::getpid()),
                 ++state.temporaries);
@@ -348,15 +359,16 @@ bool open_output_root(const Text& outdir, const FileIdentity& archive, OutputRoo
   if (held->root.back() != '/') held->root += '/';
   root.root = outdir;
   // The output directory itself may be reached through links.
-  held->root_fd = open_retrying(AT_FDCWD, held->root.c_str(), kLevelFlags);
+  const int root_fd = open_retrying(AT_FDCWD, held->root.c_str(), kLevelFlags);
   // Asked before any other thread runs: the umask can be read only by
   // setting it.
   held->umask = ::umask(0);
   ::umask(held->umask);
-  if (held->root_fd < 0) {
+  if (root_fd < 0) {
     root.unusable = errno_failure();
     return false;
   }
+  held->root_fd = std::make_shared<const LevelFd>(root_fd);
   root.held = std::move(held);
   return true;
 }
@@ -371,49 +383,68 @@ Reached make_directories(OutputRoot& root, const Text& path) {
   return reach(*root.held, relative);
 }
 
-Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file) {
-  close_file(file);
+namespace {
+
+// A file's place: its directory, held while the file is made there, and its
+// name in it.
+struct PlacedFile {
+  std::shared_ptr<const LevelFd> directory;
   Text leaf;
-  Reached reached = locate(root, path, leaf);
+};
+
+}  // namespace
+
+Reached prepare_member_file(OutputRoot& root, const Text& path, PreparedFile& prepared) {
+  prepared.place.reset();
+  auto placed = std::make_shared<PlacedFile>();
+  Reached reached = locate(root, path, placed->leaf);
   if (reached.failure != Failure::none) return reached;
-  HeldLevels& state = *root.held;
-  const int directory = state.deepest_fd();
+  placed->directory = root.held->deepest();
+  prepared.place = std::move(placed);
+  return reached;
+}
+
+Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared, int32_t mode,
+                           FileRecord& file) {
+  close_file(file);
+  const auto* placed = static_cast<const PlacedFile*>(prepared.place.get());
+  if (placed == nullptr || root.held == nullptr) return Failure::unknown;
+  const int directory = placed->directory->fd;
+  const char* leaf = placed->leaf.c_str();
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC;
   // Most output files are new: made here, they are empty regular files with
   // one name, in a directory whose file system was looked at when it was
   // reached, so nothing about them needs asking. O_EXCL never follows a
   // link, not even a dangling one.
-  int fd = open_retrying(directory, leaf.c_str(), flags, file_mode(mode));
-  if (fd < 0 && errno != EEXIST) {
-    reached.failure = errno == EISDIR ? Failure::directory_there : errno_failure();
-    return reached;
-  }
+  int fd = open_retrying(directory, leaf, flags, file_mode(mode));
+  if (fd < 0 && errno != EEXIST)
+    return errno == EISDIR ? Failure::directory_there : errno_failure();
   if (fd < 0) {
     // A file or a link there is replaced, never written into: the file is
     // made under another name and put in the old one's place before a byte
     // is written, so the old file's other names keep their bytes and a
     // second run writing it meanwhile mixes nothing into it.
-    reached.failure = not_replaceable(root, directory, leaf.c_str());
-    if (reached.failure != Failure::none) return reached;
+    const Failure failure = not_replaceable(root, directory, leaf);
+    if (failure != Failure::none) return failure;
     Text temporary;
     do {
-      temporary = temporary_name(state);
+      temporary = temporary_name(*root.held);
       fd = open_retrying(directory, temporary.c_str(), flags, file_mode(mode));
     } while (fd < 0 && errno == EEXIST);
-    if (fd < 0 || ::renameat(directory, temporary.c_str(), directory, leaf.c_str()) != 0) {
-      reached.failure = errno_failure();
+    if (fd < 0 || ::renameat(directory, temporary.c_str(), directory, leaf) != 0) {
+      const Failure why = errno_failure();
       if (fd >= 0) {
         ::unlinkat(directory, temporary.c_str(), 0);
         close_descriptor(fd);
       }
-      return reached;
+      return why;
     }
   }
   file.handle = fd;
   file.kind = FileKind::output;
   file.disk_file = true;
   file.length = 0;
-  return reached;
+  return Failure::none;
 }
 
 void settle_file(const OutputRoot& root, FileRecord& file, const FileSettings& settings) {
@@ -438,7 +469,7 @@ Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings&
   if (top && root.held != nullptr) reached.failure = Failure::none;
   if (reached.failure != Failure::none) return reached;
   HeldLevels& state = *root.held;
-  const int directory = top ? state.root_fd : state.deepest_fd();
+  const int directory = top ? state.root_fd->fd : state.deepest_fd();
   // The directory itself, reached as every level is: never through a link.
   const int fd = open_retrying(directory, top ? "." : leaf.c_str(),
                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -570,5 +601,13 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
     }
   }
   set_times(directory, leaf.c_str(), time);
+  return reached;
+}
+
+Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file) {
+  PreparedFile prepared;
+  Reached reached = prepare_member_file(root, path, prepared);
+  if (reached.failure == Failure::none)
+    reached.failure = open_prepared_file(root, prepared, mode, file);
   return reached;
 }

@@ -13,7 +13,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -66,22 +68,42 @@ HANDLE hold_level(const std::wstring& path, Failure& failure) {
 
 }  // namespace
 
+// A level held open, and the level above it: each keeps the one above held
+// while it is, so whoever holds a level (the output root, a file being made
+// in it on another thread) holds its whole path.
+struct LevelHandle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<const LevelHandle> above;
+  LevelHandle(HANDLE held, std::shared_ptr<const LevelHandle> parent)
+      : handle(held), above(std::move(parent)) {}
+  LevelHandle(const LevelHandle&) = delete;
+  LevelHandle& operator=(const LevelHandle&) = delete;
+  ~LevelHandle() {
+    guarded_ok([&] { return CloseHandle(handle); });
+  }
+};
+
 struct HeldLevels {
-  std::wstring root;           // in its system form, ending in "\"
-  std::wstring parent;         // the levels held, relative to the root ("a\b"; "" for none)
-  std::vector<HANDLE> levels;  // one per level of `parent`, held open
-  unsigned temporaries = 0;    // names made to replace what stood at a name
+  std::wstring root;    // in its system form, ending in "\"
+  std::wstring parent;  // the levels held, relative to the root ("a\b"; "" for none)
+  // One per level of `parent`, held open.
+  std::vector<std::shared_ptr<const LevelHandle>> levels;
+  // Names made to replace what stood at a name, by every thread.
+  mutable std::atomic<unsigned> temporaries{0};
 
   // Keeps the first `count` levels held and lets the deeper ones go.
   void keep(size_t count) {
     while (levels.size() > count) {
-      guarded_ok([&] { return CloseHandle(levels.back()); });
       levels.pop_back();
       const size_t separator = parent.rfind(L'\\');
       parent.resize(separator == std::wstring::npos ? 0 : separator);
     }
   }
   ~HeldLevels() { keep(0); }
+
+  std::shared_ptr<const LevelHandle> deepest() const {
+    return levels.empty() ? nullptr : levels.back();
+  }
 };
 
 namespace {
@@ -140,7 +162,7 @@ Reached hold_levels(HeldLevels& state, const std::wstring& rest) {
       if (end != rest.size()) reached.levels_made = true;
       return reached;
     }
-    state.levels.push_back(handle);
+    state.levels.push_back(std::make_shared<const LevelHandle>(handle, state.deepest()));
     if (!state.parent.empty()) state.parent += L'\\';
     state.parent.append(rest, start, end - start);
     prefix += L'\\';
@@ -254,7 +276,7 @@ Failure not_replaceable(const OutputRoot& root, const std::wstring& path) {
 
 // A name beside `path` (in its directory) to make a file or link under
 // before it takes the place of what stands at `path`.
-std::wstring temporary_beside(HeldLevels& state, const std::wstring& path) {
+std::wstring temporary_beside(const HeldLevels& state, const std::wstring& path) {
   wchar_t name[40];
   std::swprintf(name, 40, L".holvex-%lu-%u", static_cast<unsigned long>(GetCurrentProcessId()),
                 ++state.temporaries);
@@ -388,11 +410,33 @@ void take_output(FileRecord& file, HANDLE handle) {
 
 }  // namespace
 
-Reached open_member_file(OutputRoot& root, const Text& path, int32_t, FileRecord& file) {
-  close_file(file);
+namespace {
+
+// A file's place: the levels of its directory, held while the file is
+// made there, and its whole path.
+struct PlacedFile {
+  std::shared_ptr<const LevelHandle> directory;
   std::wstring full;
-  Reached reached = locate(root, path, full);
+};
+
+}  // namespace
+
+Reached prepare_member_file(OutputRoot& root, const Text& path, PreparedFile& prepared) {
+  prepared.place.reset();
+  auto placed = std::make_shared<PlacedFile>();
+  Reached reached = locate(root, path, placed->full);
   if (reached.failure != Failure::none) return reached;
+  placed->directory = root.held->deepest();
+  prepared.place = std::move(placed);
+  return reached;
+}
+
+Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared, int32_t,
+                           FileRecord& file) {
+  close_file(file);
+  const auto* placed = static_cast<const PlacedFile*>(prepared.place.get());
+  if (placed == nullptr || root.held == nullptr) return Failure::unknown;
+  const std::wstring& full = placed->full;
   // Most output files are new: made here, they are empty files with one
   // name, so nothing about them needs asking but that they are disk files (a
   // device name opens its device). CREATE_NEW fails on anything already
@@ -404,15 +448,12 @@ Reached open_member_file(OutputRoot& root, const Text& path, int32_t, FileRecord
     // denied) is looked at; else the error is the reason.
     const bool there = last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS ||
                        standing_at(full) != Standing::nothing;
-    if (!there) {
-      reached.failure = failure_of_system_error(last_error);
-      return reached;
-    }
+    if (!there) return failure_of_system_error(last_error);
     // A file or a link there is replaced, never written into: the file is
     // made under another name and put in the old one's place before a byte
     // is written, so the old file's other names keep their bytes.
-    reached.failure = not_replaceable(root, full);
-    if (reached.failure != Failure::none) return reached;
+    const Failure failure = not_replaceable(root, full);
+    if (failure != Failure::none) return failure;
     do {
       const std::wstring temporary = temporary_beside(*root.held, full);
       created = guarded_call(
@@ -424,20 +465,27 @@ Reached open_member_file(OutputRoot& root, const Text& path, int32_t, FileRecord
     } while (created == INVALID_HANDLE_VALUE &&
              (last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS));
     if (created == INVALID_HANDLE_VALUE || !rename_over(created, full, last_error)) {
-      reached.failure = failure_of_system_error(last_error);
+      const Failure why = failure_of_system_error(last_error);
       if (created != INVALID_HANDLE_VALUE) {
         delete_on_close(created);
         close_handle(created);
       }
-      return reached;
+      return why;
     }
   }
   if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
     close_handle(created);
-    reached.failure = Failure::not_a_file;
-    return reached;
+    return Failure::not_a_file;
   }
   take_output(file, created);
+  return Failure::none;
+}
+
+Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileRecord& file) {
+  PreparedFile prepared;
+  Reached reached = prepare_member_file(root, path, prepared);
+  if (reached.failure == Failure::none)
+    reached.failure = open_prepared_file(root, prepared, mode, file);
   return reached;
 }
 
