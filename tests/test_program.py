@@ -4,6 +4,7 @@ byte for byte with CR LF, and the exit code that tells how the run went."""
 
 import fcntl
 import os
+import shutil
 import stat
 import subprocess
 import tarfile
@@ -115,16 +116,55 @@ class ProgramTest(harness.TempDirTest):
             with self.subTest(args=args):
                 self.assertEqual(self.holvex(*args, code=2), CRLF.join(BANNER + USAGE) + CRLF)
 
-    def holvex_line(self, tail, code=0):
-        result = harness.run_command_line("holvex", tail)
-        self.assertEqual(result.returncode, code, result.stderr)
-        return result.stdout
-
-    def test_two_spaces_leave_outdir_empty(self):
-        # Fields are split at single spaces: the second field is empty here and
-        # the output directory becomes a third field, an unknown option.
-        out = self.holvex_line(host_path(self.archive) + "  " + host_path(self.out), code=2)
-        self.assertEqual(lines(out), BANNER + USAGE)
+    def test_command_fields(self):
+        # The fields are the arguments as given: a quoted path with a space
+        # is one field, on Windows as its runtime splits a command line
+        # (quotes group, backslashes before a quote). A field that is not an
+        # option, or a field too many, is the usage text, and nothing is made.
+        spaced = self.path("my files")
+        os.mkdir(spaced)
+        spaced_archive = os.path.join(spaced, "a b.tar")
+        shutil.copy(self.archive, spaced_archive)
+        new, new_disk = self.path("new"), self.path("new disk")
+        os.mkdir(new)
+        os.mkdir(new_disk)
+        archive, out = host_path(self.archive), host_path(self.out)
+        usage = (None, 2)
+        cases = [
+            # (case, arguments, or the command tail as typed, where the members
+            # land (None: the usage text), exit code; on Windows where
+            # the tail gives something else)
+            ("outdir with a space", [archive, host_path(new_disk)], (new_disk, 0)),
+            ("infile with a space", [host_path(spaced_archive), host_path(new_disk)],
+             (new_disk, 0)),
+            ("a fourth field", [archive, out, "only=docs/", "more"], usage),
+            ("an empty third field", [archive, out, ""], (self.out, 0)),
+            ("an empty fourth field", [archive, out, "only=docs/", ""], usage),
+            ("both paths quoted", '"%s" "%s"' % (host_path(spaced_archive), host_path(new_disk)),
+             usage, (new_disk, 0)),
+            # A run of spaces is one separator on Windows; on POSIX the tail's
+            # pieces hold an empty argument.
+            ("two spaces before outdir", archive + "  " + out, usage, (self.out, 0)),
+            ("two spaces before the option", archive + " " + out + "  only=zzz", usage,
+             (self.out, 0)),
+        ]
+        for case, fields, outcome, *windows in cases:
+            with self.subTest(case):
+                where, code = windows[0] if WINDOWS and windows else outcome
+                if isinstance(fields, list):
+                    result = run("holvex", *fields)
+                else:
+                    result = harness.run_command_line("holvex", fields)
+                self.assertEqual(result.returncode, code, result)
+                if where is None:
+                    self.assertEqual(result.stdout, CRLF.join(BANNER + USAGE) + CRLF)
+                elif code == 0:
+                    with open(os.path.join(where, "docs", "a.txt"), "rb") as f:
+                        self.assertEqual(f.read(), A_TXT)
+                    shutil.rmtree(os.path.join(where, "docs"))
+                # Never the first word of a path with a space.
+                self.assertEqual(os.listdir(new), [])
+                self.assertFalse(os.path.exists(os.path.join(self.out, "docs")))
 
     def test_path_check_messages(self):
         missing_in = host_path(self.path("missing.tar"))
@@ -264,38 +304,45 @@ class ProgramTest(harness.TempDirTest):
             return [n for n in names if n not in kept]
 
         cases = [
-            # option field, names passed over
-            ("startat=docs", ["data/1.txt"]),
-            ("startat=docs2", ["data/1.txt", "docs/a.txt"]),
-            ("startat=nothing", names),
-            ("only=docs", all_but("docs/a.txt", "docs2/b.txt")),
-            ("only=docs/", all_but("docs/a.txt")),
+            # option field, names passed over (None: the usage text, nothing
+            # extracted), exit code
+            ("startat=docs", ["data/1.txt"], 0),
+            ("startat=docs2", ["data/1.txt", "docs/a.txt"], 0),
+            ("startat=nothing", names, 0),
+            ("only=docs", all_but("docs/a.txt", "docs2/b.txt"), 0),
+            ("only=docs/", all_but("docs/a.txt"), 0),
             # The prefix is everything after the first "=".
-            ("only=k=v/", all_but("k=v/a.txt")),
+            ("only=k=v/", all_but("k=v/a.txt"), 0),
             ("startat=k=w", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "k=v/a.txt",
-                             "kother.txt"]),
+                             "kother.txt"], 0),
             # On Windows too the command line arrives as UTF-8, and so does a
-            # UTF-8 output directory ("o-only_\u00e9").
-            ("only=\u00e9", all_but("\u00e9.txt")),
-            ("Only=x", []),
-            ("startat", []),
-            ("startat=", []),
-            ("only=DOCS", names),
+            # UTF-8 output directory ("o7-only_\u00e9").
+            ("only=\u00e9", all_but("\u00e9.txt"), 0),
+            ("only=DOCS", names, 0),
+            # An empty prefix is no option.
+            ("startat=", [], 0),
+            ("only=", [], 0),
+            # Anything else would extract what was not asked for.
+            ("Only=x", None, 2),
+            ("ONLY=docs/", None, 2),
+            ("only:docs/", None, 2),
+            ('"only=docs/"', None, 2),
+            ("startat", None, 2),
         ]
-        for option, passed_over in cases:
+        for index, (option, passed_over, code) in enumerate(cases):
             with self.subTest(option):
-                out_dir = self.path("o-" + option.replace("=", "_").replace("/", "_"))
+                out_dir = self.path("o%d-" % index + option.replace("=", "_").replace("/", "_")
+                                    .replace(":", "_").replace('"', "_"))
                 os.mkdir(out_dir)
-                out = self.holvex(host_path(archive), host_path(out_dir), option)
+                out = self.holvex(host_path(archive), host_path(out_dir), option, code=code)
+                if passed_over is None:
+                    self.assertEqual(out, CRLF.join(BANNER + USAGE) + CRLF)
+                    self.assertEqual(os.listdir(out_dir), [])
+                    continue
                 self.assertEqual(skipped(out), passed_over)
                 for n in names:
                     on_disk = os.path.exists(os.path.join(out_dir, *n.split("/")))
                     self.assertEqual(on_disk, n not in passed_over, n)
-
-    def test_option_after_two_spaces_is_a_fourth_field_and_ignored(self):
-        out = self.holvex_line(host_path(self.archive) + " " + host_path(self.out) + "  only=zzz")
-        self.assertNotIn(b"Skip: docs/a.txt", lines(out))
-        self.assertTrue(os.path.exists(os.path.join(self.out, "docs", "a.txt")))
 
     def test_archive_that_cannot_be_opened(self):
         # The file is there but refuses to open: the fourth path check says

@@ -95,7 +95,9 @@ class FreshConsoleTest(harness.TempDirTest):
             (name, DATA, tarfile.REGTYPE) for name in ["docs/a.txt"] + names], tarfile.PAX_FORMAT)
         terminal = self.start()
         self.wait_for(terminal, " -->")
-        typed = host_path(archive).split("\u00e9")
+        # On Windows wrapped in quotes, as Explorer's "Copy as path" gives it.
+        quote = '"' if WINDOWS else ""
+        typed = (quote + host_path(archive) + quote).split("\u00e9")
         terminal.type_text(typed[0] + "\u00e9\u00e9")
         terminal.keys("BSpace")
         terminal.type_text(typed[1])
@@ -110,7 +112,7 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(self.rows_from(rows, "Holvex"), [line.decode() for line in BANNER] + [
             "please enter the complete filename of the input .tar file",
             "           example: " + example_in,
-            " -->" + host_path(archive),
+            " -->" + quote + host_path(archive) + quote,
             "now please enter the complete name of the output directory",
             "           example: " + example_out,
             " -->" + out,
@@ -178,20 +180,28 @@ class FreshConsoleTest(harness.TempDirTest):
         self.wait_for(terminal, "EXIT=1")
         self.assertEqual(os.listdir(self.out), [])
 
-    def test_output_directory_checks_in_a_fresh_console(self):
+    def test_failures_in_a_fresh_console_wait_for_a_key(self):
+        # The failure's pause ends with a key. A command line the program
+        # does not take shows the usage text there.
+        archive = host_path(self.archive)
+        nowhere = host_path(self.path("nowhere"))
+        usage = [line.decode() for line in USAGE if line]
         cases = [
-            ("relative" + SEP, "Output directory does not look right"),
-            (host_path(self.path("nowhere")),
-             "Output directory not found ('" + host_path(self.path("nowhere")) + SEP + "')"),
+            ([archive, "relative" + SEP], ["Output directory does not look right"], 1),
+            ([archive, nowhere], ["Output directory not found ('" + nowhere + SEP + "')"], 1),
+            ([archive, host_path(self.out), "ONLY=docs/"], usage, 2),
         ]
-        for outdir, message in cases:
-            with self.subTest(outdir):
-                terminal = self.start(host_path(self.archive), outdir)
+        for args, message, code in cases:
+            with self.subTest(args[1:]):
+                terminal = self.start(*args)
                 rows = self.wait_for(terminal, "Press a key to exit.")
-                self.assertEqual(self.rows_from(rows, message), [message, "Press a key to exit."])
+                shown = [row for row in self.rows_from(rows, message[0]) if row]
+                self.assertEqual(shown, message + ["Press a key to exit."])
                 self.assert_still_waiting(terminal)
                 terminal.keys("Enter")
-                self.wait_for(terminal, "EXIT=1")
+                self.wait_for(terminal, "EXIT=%d" % code)
+                self.assertEqual(os.listdir(self.out), [])
+                terminal.close()
 
     def start_waiting_at_a_link(self):
         """A run of an archive of a symbolic link and then b.txt, waiting

@@ -1,12 +1,18 @@
 // The command fields, the usage text and the two prompts.
 #pragma once
 
+#include <vector>
+
 #include "app/run_settings.h"
 #include "text/text.h"
 
-// Fills infile, outdir and at most one prefix from the command tail. Prints
-// nothing.
-RunSettings read_command_fields(const Text& command_tail);
+// Fills infile, outdir and at most one prefix from the command fields. False
+// when they are not a command line the program takes: a third field that is
+// neither startat=prefix nor only=prefix, or a fourth field. Prints nothing.
+bool read_command_fields(const std::vector<Text>& fields, RunSettings& settings);
+
+// The usage text.
+void print_usage();
 
 enum class MissingArguments { answered, usage_shown, abandoned };
 

@@ -1,6 +1,8 @@
 // One run of the program from start to exit.
 #pragma once
 
+#include <vector>
+
 #include "text/text.h"
 
 // The exit codes: a run that completed without an ERROR line; one that wrote
@@ -10,5 +12,5 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
-// Runs Holvex with the process's whole command line; returns the exit code.
-int run_holvex(const Text& command_line);
+// Runs Holvex with the process's command fields; returns the exit code.
+int run_holvex(const std::vector<Text>& fields);

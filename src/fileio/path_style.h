@@ -12,6 +12,9 @@ inline const Text kExampleArchive = "f:\\tar\\backup.tar";
 inline const Text kExampleOutdir = "g:\\restore\\";
 // Windows names also split at "\" and refuse ":" and device names.
 inline constexpr bool kWindowsNames = true;
+// No Windows name holds a double quote: an answer wrapped in them is the
+// path inside.
+inline constexpr bool kQuotesWrapPaths = true;
 // "*" and "?" are the probe's wildcards on Windows: no file name holds them,
 // and a path holding them is never opened or made.
 inline bool holds_wildcards(const Text& path) {
@@ -47,6 +50,8 @@ inline const Text kSeparator = "/";
 inline const Text kExampleArchive = "/tar/backup.tar";
 inline const Text kExampleOutdir = "/restore/";
 inline constexpr bool kWindowsNames = false;
+// A POSIX name may hold double quotes: an answer is taken as typed.
+inline constexpr bool kQuotesWrapPaths = false;
 // On POSIX "*" and "?" are bytes of a name like any other: a name cannot
 // hold only NUL and "/".
 inline bool holds_wildcards(const Text&) {
