@@ -146,7 +146,7 @@ class ProgramTest(harness.TempDirTest):
             # pieces hold an empty argument.
             ("two spaces before outdir", archive + "  " + out, usage, (self.out, 0)),
             ("two spaces before the option", archive + " " + out + "  only=zzz", usage,
-             (self.out, 0)),
+             (self.out, 1)),
         ]
         for case, fields, outcome, *windows in cases:
             with self.subTest(case):
@@ -308,7 +308,8 @@ class ProgramTest(harness.TempDirTest):
             # extracted), exit code
             ("startat=docs", ["data/1.txt"], 0),
             ("startat=docs2", ["data/1.txt", "docs/a.txt"], 0),
-            ("startat=nothing", names, 0),
+            # A prefix that matches no member says so.
+            ("startat=nothing", names, 1),
             ("only=docs", all_but("docs/a.txt", "docs2/b.txt"), 0),
             ("only=docs/", all_but("docs/a.txt"), 0),
             # The prefix is everything after the first "=".
@@ -318,7 +319,7 @@ class ProgramTest(harness.TempDirTest):
             # On Windows too the command line arrives as UTF-8, and so does a
             # UTF-8 output directory ("o7-only_\u00e9").
             ("only=\u00e9", all_but("\u00e9.txt"), 0),
-            ("only=DOCS", names, 0),
+            ("only=DOCS", names, 1),
             # An empty prefix is no option.
             ("startat=", [], 0),
             ("only=", [], 0),
@@ -340,6 +341,9 @@ class ProgramTest(harness.TempDirTest):
                     self.assertEqual(os.listdir(out_dir), [])
                     continue
                 self.assertEqual(skipped(out), passed_over)
+                if passed_over == names:
+                    self.assertEqual(lines(out)[-1], b"ERROR: No member matched the prefix '" +
+                                     option.partition("=")[2].encode() + b"'")
                 for n in names:
                     on_disk = os.path.exists(os.path.join(out_dir, *n.split("/")))
                     self.assertEqual(on_disk, n not in passed_over, n)

@@ -77,6 +77,11 @@ ExtractionOutcome abort_walk() {
 ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text& only) {
   StopKeys keys;
   bool error_written = false;
+  // A member passed over as unsafe, or a prefix that no member matched,
+  // leaves the archive's members unwritten: the outcome says so.
+  const Text prefix = start_at.empty() ? only : start_at;
+  bool matched = false;
+  bool passed_over_unsafe = false;
   ArchiveReader reader = start_reader(kArchiveFile);
   Member member;
   for (;;) {
@@ -94,8 +99,10 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
       print_line("Skip: " + printable(member.name));
       continue;
     }
+    matched = true;
     if (is_unsafe_name(member.name)) {
       print_line("Skip (unsafe name): " + printable(member.name));
+      passed_over_unsafe = true;
       continue;
     }
     error_written |= output_member(std::move(member), outdir, keys);
@@ -104,6 +111,13 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     if (stop_requested(keys)) return abort_walk();
   }
   error_written |= report_end(reader);
+  // Said once the archive has ended as it should: after damage the line
+  // that says so is the last word.
+  if (!prefix.empty() && !matched && !error_written) {
+    print_line("ERROR: No member matched the prefix '" + printable(prefix) + "'");
+    error_written = true;
+  }
   close_file(kArchiveFile);
-  return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
+  return error_written || passed_over_unsafe ? ExtractionOutcome::with_errors
+                                             : ExtractionOutcome::completed;
 }
