@@ -15,11 +15,17 @@ Text unquoted(const Text& answer) {
   return kQuotesWrapPaths && wrapped ? answer.substr(1, answer.size() - 2) : answer;
 }
 
-Text prompt(const Text& question, const Text& example) {
+Text prompt(const Text& question, const Text& example, bool& stopped) {
   print_line(question);
   print_line("           example: " + example);
   print_text(" -->");
-  return unquoted(read_line());
+  return unquoted(read_line(stopped));
+}
+
+// Ctrl+C at a prompt stops the run as it stops the walk.
+MissingArguments stop_at_prompt() {
+  print_line("Aborted");
+  return MissingArguments::stopped;
 }
 
 }  // namespace
@@ -64,8 +70,10 @@ MissingArguments settle_missing_arguments(RunSettings& settings) {
     print_usage();
     return MissingArguments::usage_shown;
   }
+  bool stopped = false;
   const Text infile =
-      prompt("please enter the complete filename of the input .tar file", kExampleArchive);
+      prompt("please enter the complete filename of the input .tar file", kExampleArchive, stopped);
+  if (stopped) return stop_at_prompt();
   if (infile.empty()) {
     print_line("Ok, aborting. This program also works from the commandline.");
     failure_exit(true);
@@ -73,7 +81,8 @@ MissingArguments settle_missing_arguments(RunSettings& settings) {
   }
   settings.infile = infile;
   settings.outdir =
-      prompt("now please enter the complete name of the output directory", kExampleOutdir);
+      prompt("now please enter the complete name of the output directory", kExampleOutdir, stopped);
+  if (stopped) return stop_at_prompt();
   print_line("");
   return MissingArguments::answered;
 }

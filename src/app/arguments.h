@@ -14,10 +14,11 @@ bool read_command_fields(const std::vector<Text>& fields, RunSettings& settings)
 // The usage text.
 void print_usage();
 
-enum class MissingArguments { answered, usage_shown, abandoned };
+enum class MissingArguments { answered, usage_shown, abandoned, stopped };
 
 // Called when outdir is missing. Outside a fresh console: the usage text
 // (usage_shown: the run ends). In a fresh console: the two prompts, with
 // infile and outdir replaced by the answers (answered), or, when the first
-// answer was empty, its abort message and one key (abandoned).
+// answer was empty, its abort message and one key (abandoned), or, when
+// Ctrl+C was typed at a prompt, "Aborted" (stopped).
 MissingArguments settle_missing_arguments(RunSettings& settings);

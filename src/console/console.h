@@ -19,8 +19,9 @@ void print_text(const Text& text);
 void print_line_end();
 
 // The next line of input without its line end: edited with echo at a
-// console, taken from the pending bytes when input is redirected.
-Text read_line();
+// console, taken from the pending bytes when input is redirected. Ctrl+C or
+// Ctrl+\ typed at the console stops the typing: "" with `stopped` set.
+Text read_line(bool& stopped);
 
 // -1 if a key press is waiting on the console keyboard (it stays waiting), else 0.
 int32_t key_waiting();

@@ -321,10 +321,11 @@ void print_line_end() {
   write_all(STDOUT_FILENO, "\r\n", 2);
 }
 
-Text read_line() {
+Text read_line(bool& stopped) {
+  stopped = false;
   if (console.input_is_console) {
     LineKeyboard keyboard{next_typed_char, echo_byte, nullptr, true};
-    return edit_console_line(console.end_of_input, keyboard);
+    return edit_console_line(console.end_of_input, keyboard, stopped);
   }
   return take_redirected_line(console.pending, console.end_of_input,
                               InputSource{read_redirected, nullptr});

@@ -271,10 +271,11 @@ void print_line_end() {
   write_text(console.standard_output, console.output_is_console, "\r\n");
 }
 
-Text read_line() {
+Text read_line(bool& stopped) {
+  stopped = false;
   if (console.input_is_console) {
     LineKeyboard keyboard{next_console_char, echo_byte, nullptr, true};
-    return edit_console_line(console.end_of_input, keyboard);
+    return edit_console_line(console.end_of_input, keyboard, stopped);
   }
   return take_redirected_line(console.pending, console.end_of_input,
                               InputSource{read_redirected, nullptr});

@@ -16,7 +16,8 @@ Text map_member_path(const Text& outdir, Text name, bool directory);
 // file is copied (a sparse one piece by piece, with holes between), a
 // directory made. What of the data is not read is left to the archive
 // reader, which passes over it; when the keys stop the run during the copy
-// (`keys`, looked at between pieces), nothing more of it is read. True when
+// (`keys`, looked at between pieces) or at the key wait of a type that is
+// not extracted, nothing more of it is read. True when
 // an ERROR line was written for it (the warning block of a type that is not
 // extracted does not count: leaving it out is the design, and it is said).
 bool output_member(Member member, const Text& outdir, StopKeys& keys);
