@@ -284,8 +284,10 @@ class ProgramTest(harness.TempDirTest):
 
         out = self.path("closed-out")
         os.mkdir(out)
-        subprocess.run(["sh", "-c", 'exec "$@" >&- 2>&- </dev/null', "sh", "setsid", "-w",
-                        *harness.command("holvex", self.archive, out)], check=True, timeout=120)
+        # Its lines go nowhere: status 1.
+        closed = subprocess.run(["sh", "-c", 'exec "$@" >&- 2>&- </dev/null', "sh", "setsid",
+                                 "-w", *harness.command("holvex", self.archive, out)], timeout=120)
+        self.assertEqual(closed.returncode, 1)
         with open(self.archive, "rb") as f:
             self.assertEqual(f.read(), before)
         with open(os.path.join(out, "docs", "a.txt"), "rb") as f:
@@ -347,6 +349,24 @@ class ProgramTest(harness.TempDirTest):
                 for n in names:
                     on_disk = os.path.exists(os.path.join(out_dir, *n.split("/")))
                     self.assertEqual(on_disk, n not in passed_over, n)
+
+    def test_lines_that_cannot_be_written(self):
+        # Standard output on a full disk, or closed: the members are still
+        # extracted, and the status and a line on standard error say that
+        # the lines are lost.
+        for case, redirect in (("a full disk", ">/dev/full"), ("closed", ">&-")):
+            with self.subTest(case):
+                result = subprocess.run(
+                    ["sh", "-c", 'exec "$@" ' + redirect, "sh",
+                     *harness.command("holvex", host_path(self.archive), host_path(self.out))],
+                    stdin=subprocess.DEVNULL, capture_output=True, env=harness.ENV, timeout=120,
+                    start_new_session=True)
+                self.assertEqual(result.returncode, 1, result)
+                self.assertIn(b"ERROR: Cannot write the lines to standard output\r\n",
+                              result.stderr)
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                shutil.rmtree(os.path.join(self.out, "docs"))
 
     def test_archive_that_cannot_be_opened(self):
         # The file is there but refuses to open: the fourth path check says

@@ -68,7 +68,13 @@ int run(const std::vector<Text>& fields) {
 
 int run_holvex(const std::vector<Text>& fields) {
   console_start();
-  const int exit_code = run(fields);
+  int exit_code = run(fields);
+  // Lines that could not be written (standard output closed, a full disk, a
+  // reader gone) leave the run unreported: it did not go as it should.
+  if (lines_lost()) {
+    print_error_line("ERROR: Cannot write the lines to standard output");
+    if (exit_code == kExitSuccess) exit_code = kExitFailure;
+  }
   console_stop();
   return exit_code;
 }

@@ -6,9 +6,9 @@
 #include "text/text.h"
 
 // The exit codes: a run that completed without an ERROR line; one that wrote
-// an ERROR line, passed over a member as unsafe, was aborted, or ended on
-// a failed path check or the empty first answer; one that showed the usage
-// text.
+// an ERROR line, passed over a member as unsafe, was aborted, could not
+// write its lines, or ended on a failed path check or the empty first
+// answer; one that showed the usage text.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
