@@ -5,6 +5,7 @@ byte for byte with CR LF, and the exit code that tells how the run went."""
 import fcntl
 import os
 import shutil
+import socket
 import stat
 import subprocess
 import tarfile
@@ -176,6 +177,13 @@ class ProgramTest(harness.TempDirTest):
              b"Input file not found ('" + missing_in.encode() + b"')"),
             ("directory as input", [host_path(self.out), host_path(self.out)],
              b"Input file is not a file or a pipe ('" + host_path(self.out).encode() + b"')"),
+            # A final separator names a directory, whatever it holds (here a
+            # plain file); no file is named so.
+            ("directory with a final separator", [host_path(self.tmp) + SEP, host_path(self.out)],
+             b"Input file is not a file or a pipe ('" + host_path(self.tmp).encode() +
+             SEP.encode() + b"')"),
+            ("file with a final separator", [plain + SEP, host_path(self.out)],
+             b"Input file not found ('" + plain.encode() + SEP.encode() + b"')"),
             ("relative outdir", [host_path(self.archive), relative],
              b"Output directory does not look right"),
             ("outdir missing, no separator", [host_path(self.archive), missing_out],
@@ -220,12 +228,13 @@ class ProgramTest(harness.TempDirTest):
         self.assertEqual(sorted(os.listdir(self.tmp)), ["a.tar", "out"])
         self.assertFalse(any(os.path.lexists(os.path.join("/", name)) for name in ("Z:", "?")))
 
-    def test_drive_root_as_outdir(self):
-        # A drive's root is probed as itself: found whatever the current
-        # directory of the drive and whether or not the root holds entries
-        # other than hidden ones (a system drive's root holds only those).
+    def test_root_as_outdir(self):
+        # A root is probed as itself: POSIX's "/" whatever it holds (a plain
+        # file too, as /.dockerenv or /swapfile), a drive's root whatever the
+        # current directory of the drive and whether or not the root holds
+        # entries other than hidden ones (a system drive's root holds only those).
         if not WINDOWS:
-            self.skipTest("drive letters are Windows'")
+            return self.posix_root_as_outdir()
         root = self.path("root")
         os.mkdir(root)
         open(os.path.join(root, ".hidden"), "wb").close()
@@ -251,6 +260,20 @@ class ProgramTest(harness.TempDirTest):
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
+
+    def posix_root_as_outdir(self):
+        if not any(os.path.isfile(os.path.join("/", name)) for name in os.listdir("/")):
+            self.skipTest("the root holds no plain file")
+        # Members named from the root down to a directory of the test's own.
+        rooted = self.path("rooted")
+        harness.python_tar(self.archive, [(rooted[1:] + "/a.txt", A_TXT, tarfile.REGTYPE)])
+        for outdir in ("/", "//"):
+            with self.subTest(outdir=outdir):
+                out = self.holvex(self.archive, outdir)
+                self.assertEqual(lines(out)[-1], (rooted + "/a.txt (1,000 bytes)").encode())
+                with open(os.path.join(rooted, "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                os.remove(os.path.join(rooted, "a.txt"))
 
     def test_read_only_archive_is_extracted(self):
         os.chmod(self.archive, stat.S_IRUSR)
@@ -364,6 +387,50 @@ class ProgramTest(harness.TempDirTest):
                 self.assertEqual(result.returncode, 1, result)
                 self.assertIn(b"ERROR: Cannot write the lines to standard output\r\n",
                               result.stderr)
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                shutil.rmtree(os.path.join(self.out, "docs"))
+
+    def test_archives_on_a_socket_and_a_block_device(self):
+        # The standard input's socket (a service started by inetd or socat),
+        # which Linux cannot open by its name, is read as a pipe; a block
+        # device (a disk image on a loop device) is read as a file.
+        if WINDOWS:
+            self.skipTest("sockets and block devices of the POSIX build")
+
+        def socket_input():
+            ours, theirs = socket.socketpair()
+            with ours, theirs:
+                process = subprocess.Popen(
+                    harness.command("holvex", "/dev/stdin", self.out), stdin=theirs,
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=harness.ENV,
+                    start_new_session=True)
+                theirs.close()
+                with open(self.archive, "rb") as f:
+                    ours.sendall(f.read())
+                ours.shutdown(socket.SHUT_WR)
+                out, err = process.communicate(timeout=120)
+            return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+
+        def block_device():
+            image = self.path("disk.img")
+            shutil.copy(self.archive, image)
+            made = subprocess.run(["losetup", "--find", "--show", "--read-only", image],
+                                  capture_output=True, text=True)
+            if made.returncode != 0:
+                self.skipTest("no loop device here: " + made.stderr.strip())
+            device = made.stdout.strip()
+            try:
+                return run("holvex", device, self.out)
+            finally:
+                subprocess.run(["losetup", "--detach", device], check=True)
+
+        for case, run_case in (("socket", socket_input), ("block device", block_device)):
+            with self.subTest(case):
+                result = run_case()
+                self.assertEqual((result.returncode, result.stderr), (0, b""), result)
+                self.assertEqual(lines(result.stdout)[-1], native(self.out) + b"/docs/a.txt "
+                                 b"(1,000 bytes)")
                 with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
                 shutil.rmtree(os.path.join(self.out, "docs"))

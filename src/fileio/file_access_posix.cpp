@@ -69,11 +69,34 @@ bool close_descriptor(int fd) {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
+// A socket cannot be opened by its name (ENXIO): when `name` names the
+// standard input's socket (/dev/stdin, /proc/self/fd/0, as for a program
+// started by inetd or socat), that descriptor is read, as a pipe's would be.
+int standard_input_socket(const Text& name) {
+  struct stat named;
+  struct stat input;
+  if (::stat(name.c_str(), &named) != 0 || !S_ISSOCK(named.st_mode) ||
+      ::fstat(STDIN_FILENO, &input) != 0 || named.st_dev != input.st_dev ||
+      named.st_ino != input.st_ino) {
+    return -1;
+  }
+  return ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+}
+
+// The bytes a disk file holds: a block device (a disk, a disk image on a
+// loop device) has no size of its own in its status, only its end.
+int64_t disk_file_length(int fd, const struct stat& status) {
+  if (!S_ISBLK(status.st_mode)) return static_cast<int64_t>(status.st_size);
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  return end > 0 ? static_cast<int64_t>(end) : 0;
+}
+
 // The archive: read only, never created, never opened for writing (so a
 // watcher sees no write and a file that vanished is not made anew).
 bool system_open_binary(const Text& name, FileRecord& record) {
   // Never block on a FIFO without a writer: its reads wait for data instead.
-  const int fd = open_retrying(AT_FDCWD, name, O_RDONLY | O_NONBLOCK);
+  int fd = open_retrying(AT_FDCWD, name, O_RDONLY | O_NONBLOCK);
+  if (fd < 0 && errno == ENXIO) fd = standard_input_socket(name);
   if (fd < 0) return false;
 
   struct stat status;
@@ -85,11 +108,12 @@ bool system_open_binary(const Text& name, FileRecord& record) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   record.handle = fd;
-  record.disk_file = S_ISREG(status.st_mode);
+  // A block device is read as the file it holds, as every tar reader reads it.
+  record.disk_file = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
   record.pipe = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
   if (record.disk_file) {
     record.identity = identity_of(status);
-    record.length = static_cast<int64_t>(status.st_size);
+    record.length = disk_file_length(fd, status);
   }
   return true;
 }

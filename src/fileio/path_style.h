@@ -70,8 +70,11 @@ inline bool system_can_name(const Text&) {
 }
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. The root "/" has nothing left, which would
-// continue the last search: the root is probed instead.
+// continue the last search, and a path that still ends in "/" would search
+// the directory's entries: its "." names the directory itself, whatever it
+// holds (a root that holds a plain file is still a directory).
 inline Text directory_probe(const Text& directory) {
-  return directory.empty() ? kSeparator : directory;
+  if (directory.empty()) return "/.";
+  return directory.back() == '/' ? directory + "." : directory;
 }
 #endif
