@@ -11,6 +11,7 @@
 //   show:HEX      print_text(printable(bytes))
 //   end           print_line_end()
 //   line          read_line()      -> "line HEX"      lines:N   N times line
+//                 (and "stopped" after it when the keys stopped the typing)
 //   key           wait_key()       -> "key HEX"       keys:N    N times key
 //   readkey       read_key()       -> "readkey HEX"
 //   waiting       key_waiting()    -> "waiting -1|0"
@@ -95,7 +96,11 @@ void run_step(const std::string& step) {
   } else if (name == "end") {
     print_line_end();
   } else if (name == "line" || name == "lines") {
-    for (int i = 0; i < count; ++i) record("line " + hex(read_line()));
+    for (int i = 0; i < count; ++i) {
+      bool stopped = false;
+      record("line " + hex(read_line(stopped)));
+      if (stopped) record("stopped");
+    }
   } else if (name == "key" || name == "keys") {
     for (int i = 0; i < count; ++i) record("key " + hex(wait_key()));
   } else if (name == "readkey") {

@@ -77,9 +77,11 @@ def file_line(out, name, size):
 
 def exit_code_of(output):
     """The exit code a run with this output must end with: 1 when it wrote an
-    ERROR line (the warning block of a link or device does not count), else 0."""
+    ERROR line (the warning block of a link or device does not count) or
+    passed over a member as unsafe, else 0."""
     errors = [line for line in lines(output)
-              if line.startswith(b"ERROR: ") and line != b"ERROR: Type problem!"]
+              if line.startswith((b"ERROR: ", b"Skip (unsafe name): "))
+              and line != b"ERROR: Type problem!"]
     return 1 if errors else 0
 
 

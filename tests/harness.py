@@ -195,14 +195,21 @@ def main():
 
 
 def run_command_line(name, tail, stdin=b"", timeout=120):
-    """Runs a built program with this exact command tail (spaces kept one for
-    one, so two spaces make an empty field). On POSIX the tail's pieces become
-    the arguments, which the program joins again with single spaces; under
-    Wine the line goes through cmd, which hands it to the program unchanged."""
-    if WINDOWS:
-        exe = "Z:" + os.path.abspath(program(name)).replace("/", "\\")
-        argv = ["wine", "cmd", "/c", exe + " " + tail]
-    else:
-        argv = [program(name), *tail.split(" ")]
-    return subprocess.run(argv, input=stdin, capture_output=True, timeout=timeout,
-                          env=ENV, start_new_session=True)
+    """Runs a built program with this exact command tail. Under Wine the line
+    is written into a batch file, which cmd hands to the program as it stands
+    (quotes and backslashes included; no "%" in it); on POSIX, which has no
+    command line, the tail's pieces between single spaces become the
+    arguments (two spaces give an empty one)."""
+    if not WINDOWS:
+        return subprocess.run([program(name), *tail.split(" ")], input=stdin,
+                              capture_output=True, timeout=timeout, env=ENV,
+                              start_new_session=True)
+    fd, batch = tempfile.mkstemp(prefix="holvex-line-", suffix=".cmd")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(("@" + host_path(program(name)) + " " + tail + "\r\n").encode())
+        return subprocess.run(["wine", "cmd", "/c", host_path(batch)], input=stdin,
+                              capture_output=True, timeout=timeout, env=ENV,
+                              start_new_session=True)
+    finally:
+        os.unlink(batch)

@@ -63,8 +63,10 @@ class LineEditing(harness.TempDirTest):
             ("Esc, Esc, Esc", 1, [ESC + ESC + ESC, b"\r"], [ESC * 3], ESC * 3 + b"\r\n"),
             ("keys without a character give nothing", 1,
              [b"a\x1b[Ab\x1bOP\x1b[15~\x1b[1;5Dc\x1b[3~\r"], [b"abc"], b"abc\r\n"),
-            ("Tab, Ctrl+C and Ctrl+S are stored", 1, [b"\t\x03\x13\r"], [b"\t\x03\x13"],
-             b"\t\x03\x13\r\n"),
+            ("Tab and Ctrl+S are stored", 1, [b"\t\x13\r"], [b"\t\x13"], b"\t\x13\r\n"),
+            # The keys that stop a run stop the typing too.
+            ("Ctrl+C stops the typing", 1, [b"ab\x03"], [b""], b"ab^C\r\n"),
+            ("so does Ctrl+\\", 1, [b"ab\x1c"], [b""], b"ab^C\r\n"),
             ("Enter ends the line; later keys wait", 2, [b"ab\rcd\r"], [b"ab", b"cd"],
              b"ab\r\ncd\r\n"),
             ("Ctrl+Z then Enter", 1, [b"ab\x1a\r"], [b"ab"], b"ab^Z\r\n"),
@@ -92,6 +94,8 @@ class LineEditing(harness.TempDirTest):
                                         "the echo of %r" % piece)
                 wait_done(self.result)
                 self.assertEqual(values(self.result, "line"), lines)
+                self.assertEqual(("stopped", "") in records(self.result),
+                                 echo.endswith(b"^C\r\n"))
                 self.assertEqual(pty.finish(), 0)
                 self.assertEqual(pty.final_output(), echo)
                 pty.close()

@@ -141,7 +141,7 @@ class Filters(TempDirTest):
         self.archive = self.path("filters.tar")
         make_archive("gnu_tar", self.archive, self.path("src"), self.MEMBERS)
 
-    def expected(self, out, kept):
+    def expected(self, out, kept, option):
         """Lines and tree when exactly the members named in `kept` are written."""
         result, files = [], {}
         for name, data in self.MEMBERS:
@@ -158,6 +158,10 @@ class Filters(TempDirTest):
             else:
                 result.append(file_line(out, name, len(data)))
                 files[name.encode()] = data
+        if not kept:
+            # A prefix that matched nothing is said, as the run's last line.
+            result.append(b"ERROR: No member matched the prefix '%s'" %
+                          option.partition("=")[2].encode())
         return result, files
 
     CASES = [
@@ -178,7 +182,7 @@ class Filters(TempDirTest):
             with self.subTest(option=option):
                 out = self.path("out-" + option.replace("/", "_"))
                 os.mkdir(out)
-                expected_lines, expected_tree = self.expected(out, kept)
+                expected_lines, expected_tree = self.expected(out, kept, option)
                 self.assertEqual(walk_lines(self, self.archive, out, option), expected_lines)
                 self.assertEqual(tree(out), expected_tree)
 

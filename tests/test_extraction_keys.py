@@ -3,7 +3,8 @@ pseudo-terminal on POSIX; Wine's console inside tmux for the Windows build)
 and the keys are typed while it waits at a symbolic link's key prompt. That
 wait is the gate that makes the tests independent of speed: the keys typed
 there are all pending before the walk goes on; the wait takes the first and
-the walk polls the rest, one per round.
+the walk polls the rest, one per round; the stop keys among them (Esc,
+Ctrl+C, Ctrl+\\) count at the wait itself.
 
 A terminal sends Esc and a following key as one sequence (Esc then "k" is
 Alt+K, Esc then a cursor key's sequence is Alt with that key), so in one
@@ -23,6 +24,7 @@ from harness import CRLF, ENV, WINDOWS, TempDirTest, command, host_path, main, p
 
 ESC = b"\x1b"
 CTRL_C = b"\x03"
+CTRL_BACKSLASH = b"\x1c"
 F1 = b"\x1bOP"
 F5 = b"\x1b[15~"
 F12 = b"\x1b[24~"
@@ -47,9 +49,15 @@ CASES = [
     # and 7 the second and third Esc.
     ("Esc, another key, Esc, Esc", [b"x", ESC], [b"y", b"k", ESC, ESC],
      ["f1", "f2", "f3", "f5", "f6"], True),
-    # An Esc taken by a wait does not count: the two waits take one Esc
-    # each, rounds 1 and 2 count two; the walk completes.
-    ("Esc at the waits", [ESC, ESC, ESC], [ESC], FILES, False),
+    # An Esc at a wait counts, with those typed along with it: three stop
+    # the run there.
+    ("three Esc at a wait", [ESC, ESC, ESC], None, [], True),
+    # One ends the wait as any key does and counts: the sym4 wait takes the
+    # second and the third.
+    ("an Esc at each wait", [ESC], [ESC, ESC], ["f1", "f2", "f3"], True),
+    # Ctrl+C and Ctrl+\ stop the run at a wait, Ctrl+\ as Ctrl+C does.
+    ("Ctrl+C at a wait", [CTRL_C], None, [], True),
+    ("Esc, then Ctrl+\\ at a wait", [b"x", ESC], [CTRL_BACKSLASH], ["f1", "f2", "f3"], True),
     # Function and cursor keys, whose sequences begin with the Esc byte,
     # never count: only the two plain Esc presses do.
     ("function and cursor keys", [b"x", F1, F12, ESC, ESC], [UP, PAGE_DOWN, F1, F5], FILES, False),
@@ -84,7 +92,7 @@ class EscAbort(TempDirTest):
         for case, first, second, written, aborted in CASES:
             # Wine's console never passes a Ctrl+C typed at its terminal on
             # as a key (it drops it, or the terminal makes it a signal).
-            if WINDOWS and CTRL_C in first + (second or []):
+            if WINDOWS and {CTRL_C, CTRL_BACKSLASH} & set(first + (second or [])):
                 continue
             with self.subTest(case=case):
                 out = self.path("out-" + case.replace(" ", "-").replace(",", ""))

@@ -4,6 +4,8 @@ byte for byte with CR LF, and the exit code that tells how the run went."""
 
 import fcntl
 import os
+import shutil
+import socket
 import stat
 import subprocess
 import tarfile
@@ -115,16 +117,55 @@ class ProgramTest(harness.TempDirTest):
             with self.subTest(args=args):
                 self.assertEqual(self.holvex(*args, code=2), CRLF.join(BANNER + USAGE) + CRLF)
 
-    def holvex_line(self, tail, code=0):
-        result = harness.run_command_line("holvex", tail)
-        self.assertEqual(result.returncode, code, result.stderr)
-        return result.stdout
-
-    def test_two_spaces_leave_outdir_empty(self):
-        # Fields are split at single spaces: the second field is empty here and
-        # the output directory becomes a third field, an unknown option.
-        out = self.holvex_line(host_path(self.archive) + "  " + host_path(self.out), code=2)
-        self.assertEqual(lines(out), BANNER + USAGE)
+    def test_command_fields(self):
+        # The fields are the arguments as given: a quoted path with a space
+        # is one field, on Windows as its runtime splits a command line
+        # (quotes group, backslashes before a quote). A field that is not an
+        # option, or a field too many, is the usage text, and nothing is made.
+        spaced = self.path("my files")
+        os.mkdir(spaced)
+        spaced_archive = os.path.join(spaced, "a b.tar")
+        shutil.copy(self.archive, spaced_archive)
+        new, new_disk = self.path("new"), self.path("new disk")
+        os.mkdir(new)
+        os.mkdir(new_disk)
+        archive, out = host_path(self.archive), host_path(self.out)
+        usage = (None, 2)
+        cases = [
+            # (case, arguments, or the command tail as typed, where the members
+            # land (None: the usage text), exit code; on Windows where
+            # the tail gives something else)
+            ("outdir with a space", [archive, host_path(new_disk)], (new_disk, 0)),
+            ("infile with a space", [host_path(spaced_archive), host_path(new_disk)],
+             (new_disk, 0)),
+            ("a fourth field", [archive, out, "only=docs/", "more"], usage),
+            ("an empty third field", [archive, out, ""], (self.out, 0)),
+            ("an empty fourth field", [archive, out, "only=docs/", ""], usage),
+            ("both paths quoted", '"%s" "%s"' % (host_path(spaced_archive), host_path(new_disk)),
+             usage, (new_disk, 0)),
+            # A run of spaces is one separator on Windows; on POSIX the tail's
+            # pieces hold an empty argument.
+            ("two spaces before outdir", archive + "  " + out, usage, (self.out, 0)),
+            ("two spaces before the option", archive + " " + out + "  only=zzz", usage,
+             (self.out, 1)),
+        ]
+        for case, fields, outcome, *windows in cases:
+            with self.subTest(case):
+                where, code = windows[0] if WINDOWS and windows else outcome
+                if isinstance(fields, list):
+                    result = run("holvex", *fields)
+                else:
+                    result = harness.run_command_line("holvex", fields)
+                self.assertEqual(result.returncode, code, result)
+                if where is None:
+                    self.assertEqual(result.stdout, CRLF.join(BANNER + USAGE) + CRLF)
+                elif code == 0:
+                    with open(os.path.join(where, "docs", "a.txt"), "rb") as f:
+                        self.assertEqual(f.read(), A_TXT)
+                    shutil.rmtree(os.path.join(where, "docs"))
+                # Never the first word of a path with a space.
+                self.assertEqual(os.listdir(new), [])
+                self.assertFalse(os.path.exists(os.path.join(self.out, "docs")))
 
     def test_path_check_messages(self):
         missing_in = host_path(self.path("missing.tar"))
@@ -136,6 +177,13 @@ class ProgramTest(harness.TempDirTest):
              b"Input file not found ('" + missing_in.encode() + b"')"),
             ("directory as input", [host_path(self.out), host_path(self.out)],
              b"Input file is not a file or a pipe ('" + host_path(self.out).encode() + b"')"),
+            # A final separator names a directory, whatever it holds (here a
+            # plain file); no file is named so.
+            ("directory with a final separator", [host_path(self.tmp) + SEP, host_path(self.out)],
+             b"Input file is not a file or a pipe ('" + host_path(self.tmp).encode() +
+             SEP.encode() + b"')"),
+            ("file with a final separator", [plain + SEP, host_path(self.out)],
+             b"Input file not found ('" + plain.encode() + SEP.encode() + b"')"),
             ("relative outdir", [host_path(self.archive), relative],
              b"Output directory does not look right"),
             ("outdir missing, no separator", [host_path(self.archive), missing_out],
@@ -180,12 +228,13 @@ class ProgramTest(harness.TempDirTest):
         self.assertEqual(sorted(os.listdir(self.tmp)), ["a.tar", "out"])
         self.assertFalse(any(os.path.lexists(os.path.join("/", name)) for name in ("Z:", "?")))
 
-    def test_drive_root_as_outdir(self):
-        # A drive's root is probed as itself: found whatever the current
-        # directory of the drive and whether or not the root holds entries
-        # other than hidden ones (a system drive's root holds only those).
+    def test_root_as_outdir(self):
+        # A root is probed as itself: POSIX's "/" whatever it holds (a plain
+        # file too, as /.dockerenv or /swapfile), a drive's root whatever the
+        # current directory of the drive and whether or not the root holds
+        # entries other than hidden ones (a system drive's root holds only those).
         if not WINDOWS:
-            self.skipTest("drive letters are Windows'")
+            return self.posix_root_as_outdir()
         root = self.path("root")
         os.mkdir(root)
         open(os.path.join(root, ".hidden"), "wb").close()
@@ -211,6 +260,20 @@ class ProgramTest(harness.TempDirTest):
                     drive.encode() + b"\\docs\\a.txt (1,000 bytes)"]) + CRLF)
                 with open(os.path.join(root, "docs", "a.txt"), "rb") as f:
                     self.assertEqual(f.read(), A_TXT)
+
+    def posix_root_as_outdir(self):
+        if not any(os.path.isfile(os.path.join("/", name)) for name in os.listdir("/")):
+            self.skipTest("the root holds no plain file")
+        # Members named from the root down to a directory of the test's own.
+        rooted = self.path("rooted")
+        harness.python_tar(self.archive, [(rooted[1:] + "/a.txt", A_TXT, tarfile.REGTYPE)])
+        for outdir in ("/", "//"):
+            with self.subTest(outdir=outdir):
+                out = self.holvex(self.archive, outdir)
+                self.assertEqual(lines(out)[-1], (rooted + "/a.txt (1,000 bytes)").encode())
+                with open(os.path.join(rooted, "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                os.remove(os.path.join(rooted, "a.txt"))
 
     def test_read_only_archive_is_extracted(self):
         os.chmod(self.archive, stat.S_IRUSR)
@@ -244,8 +307,10 @@ class ProgramTest(harness.TempDirTest):
 
         out = self.path("closed-out")
         os.mkdir(out)
-        subprocess.run(["sh", "-c", 'exec "$@" >&- 2>&- </dev/null', "sh", "setsid", "-w",
-                        *harness.command("holvex", self.archive, out)], check=True, timeout=120)
+        # Its lines go nowhere: status 1.
+        closed = subprocess.run(["sh", "-c", 'exec "$@" >&- 2>&- </dev/null', "sh", "setsid",
+                                 "-w", *harness.command("holvex", self.archive, out)], timeout=120)
+        self.assertEqual(closed.returncode, 1)
         with open(self.archive, "rb") as f:
             self.assertEqual(f.read(), before)
         with open(os.path.join(out, "docs", "a.txt"), "rb") as f:
@@ -264,38 +329,111 @@ class ProgramTest(harness.TempDirTest):
             return [n for n in names if n not in kept]
 
         cases = [
-            # option field, names passed over
-            ("startat=docs", ["data/1.txt"]),
-            ("startat=docs2", ["data/1.txt", "docs/a.txt"]),
-            ("startat=nothing", names),
-            ("only=docs", all_but("docs/a.txt", "docs2/b.txt")),
-            ("only=docs/", all_but("docs/a.txt")),
+            # option field, names passed over (None: the usage text, nothing
+            # extracted), exit code
+            ("startat=docs", ["data/1.txt"], 0),
+            ("startat=docs2", ["data/1.txt", "docs/a.txt"], 0),
+            # A prefix that matches no member says so.
+            ("startat=nothing", names, 1),
+            ("only=docs", all_but("docs/a.txt", "docs2/b.txt"), 0),
+            ("only=docs/", all_but("docs/a.txt"), 0),
             # The prefix is everything after the first "=".
-            ("only=k=v/", all_but("k=v/a.txt")),
+            ("only=k=v/", all_but("k=v/a.txt"), 0),
             ("startat=k=w", ["data/1.txt", "docs/a.txt", "docs2/b.txt", "k=v/a.txt",
-                             "kother.txt"]),
+                             "kother.txt"], 0),
             # On Windows too the command line arrives as UTF-8, and so does a
-            # UTF-8 output directory ("o-only_\u00e9").
-            ("only=\u00e9", all_but("\u00e9.txt")),
-            ("Only=x", []),
-            ("startat", []),
-            ("startat=", []),
-            ("only=DOCS", names),
+            # UTF-8 output directory ("o7-only_\u00e9").
+            ("only=\u00e9", all_but("\u00e9.txt"), 0),
+            ("only=DOCS", names, 1),
+            # An empty prefix is no option.
+            ("startat=", [], 0),
+            ("only=", [], 0),
+            # Anything else would extract what was not asked for.
+            ("Only=x", None, 2),
+            ("ONLY=docs/", None, 2),
+            ("only:docs/", None, 2),
+            ('"only=docs/"', None, 2),
+            ("startat", None, 2),
         ]
-        for option, passed_over in cases:
+        for index, (option, passed_over, code) in enumerate(cases):
             with self.subTest(option):
-                out_dir = self.path("o-" + option.replace("=", "_").replace("/", "_"))
+                out_dir = self.path("o%d-" % index + option.replace("=", "_").replace("/", "_")
+                                    .replace(":", "_").replace('"', "_"))
                 os.mkdir(out_dir)
-                out = self.holvex(host_path(archive), host_path(out_dir), option)
+                out = self.holvex(host_path(archive), host_path(out_dir), option, code=code)
+                if passed_over is None:
+                    self.assertEqual(out, CRLF.join(BANNER + USAGE) + CRLF)
+                    self.assertEqual(os.listdir(out_dir), [])
+                    continue
                 self.assertEqual(skipped(out), passed_over)
+                if passed_over == names:
+                    self.assertEqual(lines(out)[-1], b"ERROR: No member matched the prefix '" +
+                                     option.partition("=")[2].encode() + b"'")
                 for n in names:
                     on_disk = os.path.exists(os.path.join(out_dir, *n.split("/")))
                     self.assertEqual(on_disk, n not in passed_over, n)
 
-    def test_option_after_two_spaces_is_a_fourth_field_and_ignored(self):
-        out = self.holvex_line(host_path(self.archive) + " " + host_path(self.out) + "  only=zzz")
-        self.assertNotIn(b"Skip: docs/a.txt", lines(out))
-        self.assertTrue(os.path.exists(os.path.join(self.out, "docs", "a.txt")))
+    def test_lines_that_cannot_be_written(self):
+        # Standard output on a full disk, or closed: the members are still
+        # extracted, and the status and a line on standard error say that
+        # the lines are lost.
+        for case, redirect in (("a full disk", ">/dev/full"), ("closed", ">&-")):
+            with self.subTest(case):
+                result = subprocess.run(
+                    ["sh", "-c", 'exec "$@" ' + redirect, "sh",
+                     *harness.command("holvex", host_path(self.archive), host_path(self.out))],
+                    stdin=subprocess.DEVNULL, capture_output=True, env=harness.ENV, timeout=120,
+                    start_new_session=True)
+                self.assertEqual(result.returncode, 1, result)
+                self.assertIn(b"ERROR: Cannot write the lines to standard output\r\n",
+                              result.stderr)
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                shutil.rmtree(os.path.join(self.out, "docs"))
+
+    def test_archives_on_a_socket_and_a_block_device(self):
+        # The standard input's socket (a service started by inetd or socat),
+        # which Linux cannot open by its name, is read as a pipe; a block
+        # device (a disk image on a loop device) is read as a file.
+        if WINDOWS:
+            self.skipTest("sockets and block devices of the POSIX build")
+
+        def socket_input():
+            ours, theirs = socket.socketpair()
+            with ours, theirs:
+                process = subprocess.Popen(
+                    harness.command("holvex", "/dev/stdin", self.out), stdin=theirs,
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=harness.ENV,
+                    start_new_session=True)
+                theirs.close()
+                with open(self.archive, "rb") as f:
+                    ours.sendall(f.read())
+                ours.shutdown(socket.SHUT_WR)
+                out, err = process.communicate(timeout=120)
+            return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+
+        def block_device():
+            image = self.path("disk.img")
+            shutil.copy(self.archive, image)
+            made = subprocess.run(["losetup", "--find", "--show", "--read-only", image],
+                                  capture_output=True, text=True)
+            if made.returncode != 0:
+                self.skipTest("no loop device here: " + made.stderr.strip())
+            device = made.stdout.strip()
+            try:
+                return run("holvex", device, self.out)
+            finally:
+                subprocess.run(["losetup", "--detach", device], check=True)
+
+        for case, run_case in (("socket", socket_input), ("block device", block_device)):
+            with self.subTest(case):
+                result = run_case()
+                self.assertEqual((result.returncode, result.stderr), (0, b""), result)
+                self.assertEqual(lines(result.stdout)[-1], native(self.out) + b"/docs/a.txt "
+                                 b"(1,000 bytes)")
+                with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
+                    self.assertEqual(f.read(), A_TXT)
+                shutil.rmtree(os.path.join(self.out, "docs"))
 
     def test_archive_that_cannot_be_opened(self):
         # The file is there but refuses to open: the fourth path check says

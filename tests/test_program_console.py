@@ -95,7 +95,9 @@ class FreshConsoleTest(harness.TempDirTest):
             (name, DATA, tarfile.REGTYPE) for name in ["docs/a.txt"] + names], tarfile.PAX_FORMAT)
         terminal = self.start()
         self.wait_for(terminal, " -->")
-        typed = host_path(archive).split("\u00e9")
+        # On Windows wrapped in quotes, as Explorer's "Copy as path" gives it.
+        quote = '"' if WINDOWS else ""
+        typed = (quote + host_path(archive) + quote).split("\u00e9")
         terminal.type_text(typed[0] + "\u00e9\u00e9")
         terminal.keys("BSpace")
         terminal.type_text(typed[1])
@@ -110,7 +112,7 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(self.rows_from(rows, "Holvex"), [line.decode() for line in BANNER] + [
             "please enter the complete filename of the input .tar file",
             "           example: " + example_in,
-            " -->" + host_path(archive),
+            " -->" + quote + host_path(archive) + quote,
             "now please enter the complete name of the output directory",
             "           example: " + example_out,
             " -->" + out,
@@ -125,25 +127,51 @@ class FreshConsoleTest(harness.TempDirTest):
             "Press a key to exit",
         ])
         self.assert_still_waiting(terminal)
-        terminal.keys("q")
-        self.wait_for(terminal, "EXIT=0")
+        # The run is over: Ctrl+C ends the pause as any key does (Wine's
+        # console never passes it on as a key).
+        terminal.keys("q" if WINDOWS else "C-c")
+        rows = self.wait_for(terminal, "EXIT=0")
+        self.assertNotIn("Aborted", rows)
         with open(os.path.join(self.out, "docs", "a.txt"), "rb") as f:
             self.assertEqual(f.read(), DATA)
         self.assertEqual(sorted(os.listdir(self.out)), sorted(["docs"] + names))
 
-    def test_empty_first_answer_aborts_after_a_key(self):
-        terminal = self.start()
-        self.wait_for(terminal, " -->")
-        terminal.keys("Enter")
-        rows = self.wait_for(terminal, "Press a key to exit.")
-        self.assertEqual(self.rows_from(rows, " -->"), [
-            " -->",
-            "Ok, aborting. This program also works from the commandline.",
-            "Press a key to exit.",
-        ])
-        self.assert_still_waiting(terminal)
-        terminal.keys("x")
-        self.wait_for(terminal, "EXIT=1")
+    def test_answers_that_end_the_run(self):
+        # An empty first answer ends the run after a key; Ctrl+C, or Ctrl+\\,
+        # at either prompt stops it at once, as in the walk (Wine's console
+        # never passes them on as keys).
+        cases = [
+            # (case, typed before the last key (text, then Enter), the last
+            # key, the rows from the last prompt on, whether a key is waited for)
+            ("empty first answer", [], "Enter", [
+                " -->", "Ok, aborting. This program also works from the commandline.",
+                "Press a key to exit."], True),
+        ]
+        if not WINDOWS:
+            cases += [
+                ("Ctrl+C at the first prompt", ["abc"], "C-c", [" -->abc^C", "Aborted"], False),
+                ("Ctrl+\\ at the second prompt", [host_path(self.archive), "x"], "C-\\",
+                 [" -->x^C", "Aborted"], False),
+            ]
+        for case, typed, last, expected, waits in cases:
+            with self.subTest(case):
+                terminal = self.start()
+                self.wait_for(terminal, " -->")
+                for index, text in enumerate(typed):
+                    terminal.type_text(text)
+                    if index + 1 < len(typed):
+                        terminal.keys("Enter")
+                        self.wait_for(terminal, "now please enter")
+                terminal.keys(last)
+                rows = self.wait_for(terminal, expected[-1])
+                body = [row for row in self.rows_from(rows, "Holvex") if not row.startswith("EXIT=")]
+                self.assertEqual(body[-len(expected):], expected)
+                if waits:
+                    self.assert_still_waiting(terminal)
+                    terminal.keys("x")
+                self.wait_for(terminal, "EXIT=1")
+                self.assertEqual(os.listdir(self.out), [])
+                terminal.close()
 
     def test_failure_exit_takes_a_key_typed_ahead(self):
         missing = host_path(self.path("missing.tar"))
@@ -178,20 +206,30 @@ class FreshConsoleTest(harness.TempDirTest):
         self.wait_for(terminal, "EXIT=1")
         self.assertEqual(os.listdir(self.out), [])
 
-    def test_output_directory_checks_in_a_fresh_console(self):
+    def test_failures_in_a_fresh_console_wait_for_a_key(self):
+        # The failure's pause ends with any key, Ctrl+C too (POSIX; Wine's
+        # console never passes it on): the status stays the failure's. A
+        # command line the program does not take shows the usage text there.
+        archive = host_path(self.archive)
+        nowhere = host_path(self.path("nowhere"))
+        usage = [line.decode() for line in USAGE if line]
         cases = [
-            ("relative" + SEP, "Output directory does not look right"),
-            (host_path(self.path("nowhere")),
-             "Output directory not found ('" + host_path(self.path("nowhere")) + SEP + "')"),
+            ([archive, "relative" + SEP], ["Output directory does not look right"], 1),
+            ([archive, nowhere], ["Output directory not found ('" + nowhere + SEP + "')"], 1),
+            ([archive, host_path(self.out), "ONLY=docs/"], usage, 2),
         ]
-        for outdir, message in cases:
-            with self.subTest(outdir):
-                terminal = self.start(host_path(self.archive), outdir)
+        for args, message, code in cases:
+            with self.subTest(args[1:]):
+                terminal = self.start(*args)
                 rows = self.wait_for(terminal, "Press a key to exit.")
-                self.assertEqual(self.rows_from(rows, message), [message, "Press a key to exit."])
+                shown = [row for row in self.rows_from(rows, message[0]) if row]
+                self.assertEqual(shown, message + ["Press a key to exit."])
                 self.assert_still_waiting(terminal)
-                terminal.keys("Enter")
-                self.wait_for(terminal, "EXIT=1")
+                terminal.keys("Enter" if WINDOWS else "C-c")
+                rows = self.wait_for(terminal, "EXIT=%d" % code)
+                self.assertNotIn("Aborted", rows)
+                self.assertEqual(os.listdir(self.out), [])
+                terminal.close()
 
     def start_waiting_at_a_link(self):
         """A run of an archive of a symbolic link and then b.txt, waiting

@@ -2,42 +2,52 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 struct FieldsCase {
-  const char* tail;
-  const char* infile;
-  const char* outdir;
+  std::vector<Text> fields;
+  bool taken;
   const char* start_at;
   const char* only;
 };
 
-TEST(ReadCommandFields, SplitsAtSingleSpacesAndReadsTheOption) {
+TEST(ReadCommandFields, TakesThePathsAndOneOption) {
   const FieldsCase cases[] = {
-      {"", "", "", "", ""},
-      {"a.tar", "a.tar", "", "", ""},
-      {"a.tar d:\\out\\", "a.tar", "d:\\out\\", "", ""},
-      {"a.tar  d:\\out", "a.tar", "", "", ""},  // two spaces: outdir empty, field 3 ignored
-      {"a.tar /out/ startat=data/", "a.tar", "/out/", "data/", ""},
-      {"a.tar /out/ only=docs", "a.tar", "/out/", "", "docs"},
-      {"a.tar /out/ only=x=y", "a.tar", "/out/", "", "x=y"},  // after the first "="
-      {"a.tar /out/ startat=k=v/=", "a.tar", "/out/", "k=v/=", ""},
-      {"a.tar /out/ only==", "a.tar", "/out/", "", "="},
-      {"a.tar /out/ Only=x", "a.tar", "/out/", "", ""},
-      {"a.tar /out/ STARTAT=x", "a.tar", "/out/", "", ""},
-      {"a.tar /out/ startat", "a.tar", "/out/", "", ""},
-      {"a.tar /out/ startat=", "a.tar", "/out/", "", ""},
-      {"a.tar /out/ only=a b", "a.tar", "/out/", "", "a"},  // fourth field dropped
-      {"a.tar /out/  only=x", "a.tar", "/out/", "", ""},    // option is field 4
-      {"\"c:\\my files\\a.tar\" d:\\", "\"c:\\my", "files\\a.tar\"", "", ""},
+      {{}, true, "", ""},
+      {{"a.tar"}, true, "", ""},
+      {{"a.tar", "/out/"}, true, "", ""},
+      {{"a.tar", "/out/", "startat=data/"}, true, "data/", ""},
+      {{"a.tar", "/out/", "only=docs"}, true, "", "docs"},
+      {{"a.tar", "/out/", "only=x=y"}, true, "", "x=y"},  // after the first "="
+      {{"a.tar", "/out/", "startat=k=v/="}, true, "k=v/=", ""},
+      {{"a.tar", "/out/", "only=="}, true, "", "="},
+      {{"a.tar", "/out/", "only=a b"}, true, "", "a b"},
+      // An empty prefix, or an empty third field, is no option.
+      {{"a.tar", "/out/", "startat="}, true, "", ""},
+      {{"a.tar", "/out/", "only="}, true, "", ""},
+      {{"a.tar", "/out/", ""}, true, "", ""},
+      // Anything else in the third field, and any fourth field, is refused.
+      {{"a.tar", "/out/", "Only=x"}, false, "", ""},
+      {{"a.tar", "/out/", "STARTAT=x"}, false, "", ""},
+      {{"a.tar", "/out/", "startat"}, false, "", ""},
+      {{"a.tar", "/out/", "only:docs/"}, false, "", ""},
+      {{"a.tar", "/out/", "\"only=docs/\""}, false, "", ""},
+      {{"a.tar", "/out/", " only=x"}, false, "", ""},
+      {{"a.tar", "/out/", "/more/"}, false, "", ""},
+      {{"a.tar", "/out/", "only=docs/", "x"}, false, "", ""},
+      {{"a.tar", "/out/", "", ""}, false, "", ""},
   };
   for (const FieldsCase& c : cases) {
-    const RunSettings settings = read_command_fields(c.tail);
-    EXPECT_EQ(settings.infile, c.infile) << c.tail;
-    EXPECT_EQ(settings.outdir, c.outdir) << c.tail;
-    EXPECT_EQ(settings.start_at, c.start_at) << c.tail;
-    EXPECT_EQ(settings.only, c.only) << c.tail;
-    EXPECT_FALSE(settings.fresh_console);
+    const Text shown = ::testing::PrintToString(c.fields);
+    RunSettings settings;
+    EXPECT_EQ(read_command_fields(c.fields, settings), c.taken) << shown;
+    EXPECT_EQ(settings.infile, c.fields.size() > 0 ? c.fields[0] : "") << shown;
+    EXPECT_EQ(settings.outdir, c.fields.size() > 1 ? c.fields[1] : "") << shown;
+    if (!c.taken) continue;
+    EXPECT_EQ(settings.start_at, c.start_at) << shown;
+    EXPECT_EQ(settings.only, c.only) << shown;
   }
 }
 

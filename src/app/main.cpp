@@ -3,5 +3,5 @@
 #include "console/command_line.h"
 
 int main(int argc, char** argv) {
-  return run_holvex(process_command_line(argc, argv));
+  return run_holvex(command_fields(argc, argv));
 }

@@ -17,6 +17,19 @@ void input_not_readable(const RunSettings& settings) {
 }  // namespace
 
 bool check_paths(RunSettings& settings, FileRecord& archive) {
+  // A name that ends in the separator can only be a directory's (the probe
+  // would search its entries): whatever it holds, it is no archive, and no
+  // file is named so.
+  if (!settings.infile.empty() && is_path_separator(settings.infile.back())) {
+    Text directory = settings.infile;
+    while (!directory.empty() && is_path_separator(directory.back())) directory.pop_back();
+    if (names_directory(directory_probe(directory))) {
+      input_not_readable(settings);
+    } else {
+      print_line("Input file not found ('" + printable(settings.infile) + "')");
+    }
+    return false;
+  }
   // A plain file is the usual archive. Anything else that is there (a
   // directory; on POSIX also a pipe, FIFO, socket or device; on Windows a
   // hidden or system file) is not "not found": a directory is refused here,

@@ -13,7 +13,6 @@
 #include "extract/support_address.h"
 #include "fileio/output_root.h"
 #include "text/number_text.h"
-#include "text/string_ops.h"
 
 namespace {
 
@@ -30,17 +29,26 @@ void print_banner() {
 
 // Everything between reading the settings and the process exit, the console
 // set up around it; returns the exit code.
-int run(const Text& command_line) {
-  RunSettings settings = read_command_fields(command_tail(command_line));
+int run(const std::vector<Text>& fields) {
+  RunSettings settings;
+  const bool fields_taken = read_command_fields(fields, settings);
   // A fresh console is a window of the program's own whose screen shows its
   // output: the prompts and the waits for a key are for someone who reads
   // them. With the output going to a file or a pipe nobody does.
   settings.fresh_console = output_is_screen() && cursor_row() == 1;
   print_banner();
+  // A misspelt option or a field too many would otherwise extract what was
+  // not asked for: nothing is done. In a window of its own (files dropped on
+  // the program) the text stays until a key is pressed.
+  if (!fields_taken) {
+    print_usage();
+    failure_exit(settings.fresh_console);
+    return kExitUsage;
+  }
   if (settings.outdir.empty()) {
     const MissingArguments settled = settle_missing_arguments(settings);
     if (settled == MissingArguments::usage_shown) return kExitUsage;
-    if (settled == MissingArguments::abandoned) return kExitFailure;
+    if (settled != MissingArguments::answered) return kExitFailure;
   }
   FileRecord archive;
   if (!check_paths(settings, archive)) {
@@ -64,9 +72,15 @@ int run(const Text& command_line) {
 
 }  // namespace
 
-int run_holvex(const Text& command_line) {
+int run_holvex(const std::vector<Text>& fields) {
   console_start();
-  const int exit_code = run(command_line);
+  int exit_code = run(fields);
+  // Lines that could not be written (standard output closed, a full disk, a
+  // reader gone) leave the run unreported: it did not go as it should.
+  if (lines_lost()) {
+    print_error_line("ERROR: Cannot write the lines to standard output");
+    if (exit_code == kExitSuccess) exit_code = kExitFailure;
+  }
   console_stop();
   return exit_code;
 }

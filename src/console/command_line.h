@@ -1,8 +1,12 @@
-// The process's whole command line as one text: on Windows the text the
-// system hands the process; on POSIX the arguments joined by single spaces,
-// the program's name first (quoted when it holds a space).
+// The command fields: the arguments the process was given after its own
+// name. On POSIX they are the arguments as the shell gave them (a quoted
+// path with a space is one field); on Windows the command line the system
+// hands the process, in UTF-8, split as every Windows program's runtime
+// splits it (text/command_line_split.h).
 #pragma once
+
+#include <vector>
 
 #include "text/text.h"
 
-Text process_command_line(int argc, char** argv);
+std::vector<Text> command_fields(int argc, char** argv);

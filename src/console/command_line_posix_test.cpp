@@ -7,21 +7,18 @@
 
 namespace {
 
-std::string line_of(std::vector<std::string> arguments) {
+std::vector<Text> fields_of(std::vector<std::string> arguments) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  return process_command_line(static_cast<int>(arguments.size()), argv.data());
+  return command_fields(static_cast<int>(arguments.size()), argv.data());
 }
 
-TEST(CommandLine, ArgumentsJoinedBySingleSpaces) {
-  EXPECT_EQ(line_of({"holvex"}), "holvex");
-  EXPECT_EQ(line_of({"/usr/bin/holvex", "/tar/a.tar", "/out/"}),
-            "/usr/bin/holvex /tar/a.tar /out/");
-  EXPECT_EQ(line_of({"holvex", "a", "b", "only=x"}), "holvex a b only=x");
-  // Only the program's own name is quoted, and only when it holds a space.
-  EXPECT_EQ(line_of({"/opt/my tools/holvex", "a b", "c"}), "\"/opt/my tools/holvex\" a b c");
-  EXPECT_EQ(line_of({"holvex", "", "x"}), "holvex  x");
+TEST(CommandLine, TheArgumentsAsTheShellGaveThem) {
+  EXPECT_EQ(fields_of({"holvex"}), std::vector<Text>{});
+  // A space, a quote or an empty argument is part of its field.
+  EXPECT_EQ(fields_of({"/opt/my tools/holvex", "/srv/new disk", "\"only=x\"", ""}),
+            (std::vector<Text>{"/srv/new disk", "\"only=x\"", ""}));
 }
 
 }  // namespace

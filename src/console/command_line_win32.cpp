@@ -5,9 +5,13 @@
 #include <cwchar>
 
 #include "console/command_line.h"
+#include "text/command_line_split.h"
 #include "text/wide_text_win32.h"
 
-Text process_command_line(int, char**) {
+std::vector<Text> command_fields(int, char**) {
   const wchar_t* line = GetCommandLineW();
-  return line != nullptr ? utf8_of(line, std::wcslen(line)) : Text();
+  std::vector<Text> fields =
+      split_command_line(line != nullptr ? utf8_of(line, std::wcslen(line)) : Text());
+  fields.erase(fields.begin());
+  return fields;
 }

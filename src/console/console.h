@@ -17,10 +17,16 @@ void console_stop();
 void print_text(const Text& text);
 // Writes CR LF to standard output.
 void print_line_end();
+// True once a write to standard output failed (closed, a full disk, a pipe
+// whose reader is gone): some of the lines are lost.
+bool lines_lost();
+// Writes the text and CR LF to standard error.
+void print_error_line(const Text& text);
 
 // The next line of input without its line end: edited with echo at a
-// console, taken from the pending bytes when input is redirected.
-Text read_line();
+// console, taken from the pending bytes when input is redirected. Ctrl+C or
+// Ctrl+\ typed at the console stops the typing: "" with `stopped` set.
+Text read_line(bool& stopped);
 
 // -1 if a key press is waiting on the console keyboard (it stays waiting), else 0.
 int32_t key_waiting();

@@ -42,6 +42,7 @@ struct ConsoleState {
   bool keyboard_gone = false;  // the terminal hung up
   int output = -1;             // the terminal the cursor is driven on: 1, 2 or -1
   bool input_is_console = false;
+  bool lines_lost = false;  // a write to standard output failed
 
   // Arrival notices: while they are on, keyboard bytes can be waiting only
   // once a notice has come since the last look (or a look left bytes).
@@ -113,8 +114,8 @@ void stop_arrival_notices() {
 
 // --- output -------------------------------------------------------------------
 
-// Writes all the bytes unless the descriptor fails; a failure shows nothing.
-void write_all(int fd, const char* bytes, size_t count) {
+// Writes all the bytes unless the descriptor fails; false when it did.
+bool write_all(int fd, const char* bytes, size_t count) {
   while (count > 0) {
     const ssize_t written = write(fd, bytes, count);
     if (written > 0) {
@@ -125,15 +126,21 @@ void write_all(int fd, const char* bytes, size_t count) {
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       pollfd ready{fd, POLLOUT, 0};
-      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return;
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
       continue;
     }
-    return;
+    return false;
   }
+  return true;
 }
 
 void write_bytes(int fd, const Text& text) {
   write_all(fd, text.data(), text.size());
+}
+
+// The lines go to standard output; one that fails there is lost.
+void write_lines(const char* bytes, size_t count) {
+  if (!write_all(STDOUT_FILENO, bytes, count)) console.lines_lost = true;
 }
 
 // --- keyboard -----------------------------------------------------------------
@@ -256,12 +263,14 @@ size_t read_redirected(void*, unsigned char* buffer, size_t max) {
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
 // no file opened later (the archive, an output file) takes its number and
-// receives the lines meant for standard output, or is read as input.
+// receives the lines meant for standard output, or is read as input. It is
+// opened for reading only: a write to it still fails, as to the closed
+// descriptor, so lines that go nowhere are known to be lost.
 void fill_standard_descriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // The lowest free number is this one: those below it are open.
-    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    const int opened = open("/dev/null", O_RDONLY);
     if (opened >= 0 && opened != fd) close(opened);
   }
 }
@@ -314,17 +323,26 @@ void console_stop() {
 }
 
 void print_text(const Text& text) {
-  write_bytes(STDOUT_FILENO, text);
+  write_lines(text.data(), text.size());
 }
 
 void print_line_end() {
-  write_all(STDOUT_FILENO, "\r\n", 2);
+  write_lines("\r\n", 2);
 }
 
-Text read_line() {
+bool lines_lost() {
+  return console.lines_lost;
+}
+
+void print_error_line(const Text& text) {
+  write_bytes(STDERR_FILENO, text + "\r\n");
+}
+
+Text read_line(bool& stopped) {
+  stopped = false;
   if (console.input_is_console) {
     LineKeyboard keyboard{next_typed_char, echo_byte, nullptr, true};
-    return edit_console_line(console.end_of_input, keyboard);
+    return edit_console_line(console.end_of_input, keyboard, stopped);
   }
   return take_redirected_line(console.pending, console.end_of_input,
                               InputSource{read_redirected, nullptr});

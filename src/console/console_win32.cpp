@@ -41,6 +41,7 @@ struct ConsoleState {
   bool input_is_console = false;
   bool output_is_console = false;  // standard output
   bool echo_is_console = false;    // console output
+  bool lines_lost = false;         // a write to standard output failed
   PendingInput pending;
   bool end_of_input = false;
   Text typed;             // the UTF-8 bytes of the character last typed
@@ -87,8 +88,8 @@ bool is_console(HANDLE handle) {
 }
 
 // WriteConsoleW in pieces that never split a surrogate pair; a failed write
-// shows nothing and is not retried.
-void write_wide(HANDLE handle, const std::wstring& wide) {
+// is not retried. False when one failed.
+bool write_wide(HANDLE handle, const std::wstring& wide) {
   size_t start = 0;
   while (start < wide.size()) {
     size_t count = wide.size() - start;
@@ -98,19 +99,25 @@ void write_wide(HANDLE handle, const std::wstring& wide) {
     }
     DWORD written = 0;
     if (!WriteConsoleW(handle, wide.data() + start, static_cast<DWORD>(count), &written, nullptr)) {
-      return;
+      return false;
     }
     start += count;
   }
+  return true;
 }
 
-// A text to a console as wide text, to anything else as UTF-8.
-void write_text(HANDLE handle, bool console_handle, const Text& text) {
-  if (console_handle) {
-    write_wide(handle, wide_shown(text));
-  } else {
-    const Text bytes = utf8_shown(text);
-    write_bytes(handle, bytes.data(), bytes.size());
+// A text to a console as wide text, to anything else as UTF-8. False when
+// the write failed.
+bool write_text(HANDLE handle, bool console_handle, const Text& text) {
+  if (console_handle) return write_wide(handle, wide_shown(text));
+  const Text bytes = utf8_shown(text);
+  return write_bytes(handle, bytes.data(), bytes.size());
+}
+
+// The lines go to standard output; one that fails there is lost.
+void write_lines(const Text& text) {
+  if (!write_text(console.standard_output, console.output_is_console, text)) {
+    console.lines_lost = true;
   }
 }
 
@@ -264,17 +271,26 @@ void console_stop() {
 }
 
 void print_text(const Text& text) {
-  if (!text.empty()) write_text(console.standard_output, console.output_is_console, text);
+  if (!text.empty()) write_lines(text);
 }
 
 void print_line_end() {
-  write_text(console.standard_output, console.output_is_console, "\r\n");
+  write_lines("\r\n");
 }
 
-Text read_line() {
+bool lines_lost() {
+  return console.lines_lost;
+}
+
+void print_error_line(const Text& text) {
+  write_text(console.standard_error, is_console(console.standard_error), text + "\r\n");
+}
+
+Text read_line(bool& stopped) {
+  stopped = false;
   if (console.input_is_console) {
     LineKeyboard keyboard{next_console_char, echo_byte, nullptr, true};
-    return edit_console_line(console.end_of_input, keyboard);
+    return edit_console_line(console.end_of_input, keyboard, stopped);
   }
   return take_redirected_line(console.pending, console.end_of_input,
                               InputSource{read_redirected, nullptr});

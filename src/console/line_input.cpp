@@ -5,6 +5,10 @@ namespace {
 constexpr unsigned char kEnter = 13;
 constexpr unsigned char kLineFeed = 10;
 constexpr unsigned char kBackspace = 8;
+// The keys that stop a program at a terminal: in the console's raw input
+// they arrive as characters.
+constexpr unsigned char kCtrlC = 3;
+constexpr unsigned char kCtrlBackslash = 28;
 
 // One chunk of redirected input into the (empty) pending bytes; the end of
 // the input becomes a single pending byte 26.
@@ -55,6 +59,18 @@ size_t bytes_to_erase(const unsigned char* line, size_t length, bool erase_utf8)
   return expected == span ? span : 1;
 }
 
+// Ctrl+C and Ctrl+\ stop the run wherever they are typed, a prompt included.
+bool stops(int key) {
+  return key == kCtrlC || key == kCtrlBackslash;
+}
+
+Text stop_typing(const LineKeyboard& keyboard, bool& stopped) {
+  echo_bytes(keyboard, "^C");
+  echo_line_end(keyboard);
+  stopped = true;
+  return Text();
+}
+
 }  // namespace
 
 Text take_redirected_line(PendingInput& pending, bool& end_of_input, InputSource source) {
@@ -94,10 +110,11 @@ Text take_redirected_line(PendingInput& pending, bool& end_of_input, InputSource
   return Text(reinterpret_cast<const char*>(line), length);
 }
 
-Text edit_console_line(bool& end_of_input, LineKeyboard keyboard) {
+Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped) {
   unsigned char line[kLineLimit];
   size_t length = 0;
   bool in_end_state = end_of_input;
+  stopped = false;
   for (;;) {
     if (in_end_state) {
       // Ctrl+Z typed (now or on an earlier line): only Enter and Backspace count.
@@ -106,6 +123,7 @@ Text edit_console_line(bool& end_of_input, LineKeyboard keyboard) {
       for (;;) {
         const int key = keyboard.next_char(keyboard.context);
         if (key < 0) return Text(reinterpret_cast<const char*>(line), length);
+        if (stops(key)) return stop_typing(keyboard, stopped);
         if (key == kEnter) {
           echo_line_end(keyboard);
           return Text(reinterpret_cast<const char*>(line), length);
@@ -120,6 +138,7 @@ Text edit_console_line(bool& end_of_input, LineKeyboard keyboard) {
     }
     const int key = keyboard.next_char(keyboard.context);
     if (key < 0) return Text(reinterpret_cast<const char*>(line), length);
+    if (stops(key)) return stop_typing(keyboard, stopped);
     if (key == kEnter) {
       echo_line_end(keyboard);
       break;

@@ -52,5 +52,7 @@ struct LineKeyboard {
 // The next line typed at the console, edited with echo: Enter ends it,
 // Backspace takes back the last character, Ctrl+Z ends the input (shown as
 // "^Z" and kept in `end_of_input` for the next call, until Backspace takes it
-// back), any other character is stored; the 16,384th character ends the line.
-Text edit_console_line(bool& end_of_input, LineKeyboard keyboard);
+// back), Ctrl+C or Ctrl+\ stops the typing (shown as "^C", "" returned with
+// `stopped` set), any other character is stored; the 16,384th character ends
+// the line.
+Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped);

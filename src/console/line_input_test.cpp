@@ -176,6 +176,7 @@ struct EditCase {
   std::vector<std::string> lines;  // the lines read_line returns, one call each
   std::string echo;
   bool utf8 = false;
+  bool stopped = false;  // the last line was stopped by the keys
 };
 
 TEST(ConsoleLine, EditingAndEcho) {
@@ -183,7 +184,10 @@ TEST(ConsoleLine, EditingAndEcho) {
   const std::vector<EditCase> cases = {
       {"backspace takes back a character", "ab\bc\r", {"ac"}, "ab\b \bc\r\n"},
       {"backspace on an empty line does nothing", "\b\bx\b\b\by\r", {"y"}, "x\b \by\r\n"},
-      {"Esc, Tab and Ctrl+C are stored", "a\x1b\t\x03\r", {"a\x1b\t\x03"}, "a\x1b\t\x03\r\n"},
+      {"Esc and Tab are stored", "a\x1b\t\r", {"a\x1b\t"}, "a\x1b\t\r\n"},
+      {"Ctrl+C stops the typing", "ab\x03", {""}, "ab^C\r\n", false, true},
+      {"so does Ctrl+\\", "ab\x1c", {""}, "ab^C\r\n", false, true},
+      {"and in the Ctrl+Z state", "ab\x1a\x03", {""}, "ab^Z^C\r\n", false, true},
       {"keys after Enter wait for the next line", "ab\rcd\r", {"ab", "cd"}, "ab\r\ncd\r\n"},
       {"Ctrl+Z then Enter returns the text before it", "ab\x1a\r", {"ab"}, "ab^Z\r\n"},
       {"in the Ctrl+Z state other keys are ignored", "ab\x1axyz\r", {"ab"}, "ab^Z\r\n"},
@@ -219,11 +223,13 @@ TEST(ConsoleLine, EditingAndEcho) {
     ScriptedKeyboard keyboard = keyboard_of(test.keys);
     bool end_of_input = false;
     std::vector<std::string> lines;
+    bool stopped = false;
     for (size_t i = 0; i < test.lines.size(); ++i) {
-      lines.push_back(edit_console_line(end_of_input,
-                                        LineKeyboard{next_key, record_echo, &keyboard, test.utf8}));
+      lines.push_back(edit_console_line(
+          end_of_input, LineKeyboard{next_key, record_echo, &keyboard, test.utf8}, stopped));
     }
     EXPECT_EQ(lines, test.lines) << test.name;
+    EXPECT_EQ(stopped, test.stopped) << test.name;
     EXPECT_EQ(keyboard.echo, test.echo) << test.name;
     EXPECT_EQ(keyboard.next, keyboard.keys.size()) << test.name;
   }
@@ -232,18 +238,26 @@ TEST(ConsoleLine, EditingAndEcho) {
 TEST(ConsoleLine, CtrlZKeepsTheEndFlagUntilBackspace) {
   ScriptedKeyboard keyboard = keyboard_of("a\x1a\r");
   bool end_of_input = false;
-  edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard});
+  bool stopped = false;
+  edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}, stopped);
   EXPECT_TRUE(end_of_input);
   keyboard.keys += "\bz\r";
-  EXPECT_EQ(edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}), "z");
+  EXPECT_EQ(
+      edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}, stopped),
+      "z");
   EXPECT_FALSE(end_of_input);
 }
 
 TEST(ConsoleLine, AGoneKeyboardEndsTheLine) {
   ScriptedKeyboard keyboard = keyboard_of("abc");
   bool end_of_input = false;
-  EXPECT_EQ(edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}), "abc");
-  EXPECT_EQ(edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}), "");
+  bool stopped = false;
+  EXPECT_EQ(
+      edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}, stopped),
+      "abc");
+  EXPECT_EQ(
+      edit_console_line(end_of_input, LineKeyboard{next_key, record_echo, &keyboard}, stopped), "");
+  EXPECT_FALSE(stopped);
 }
 
 }  // namespace

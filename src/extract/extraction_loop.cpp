@@ -84,6 +84,11 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   WalkState walk(root);
   start_pool(walk.pool, root, writers_for(processor_count()));
   bool error_written = false;
+  // A member passed over as unsafe, or a prefix that no member matched,
+  // leaves the archive's members unwritten: the outcome says so.
+  const Text prefix = start_at.empty() ? only : start_at;
+  bool matched = false;
+  bool passed_over_unsafe = false;
   Member member;
   for (;;) {
     // What the writers have finished goes out before the next member.
@@ -104,8 +109,10 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
       say(walk.lines, "Skip: " + printable(member.name));
       continue;
     }
+    matched = true;
     if (is_unsafe_name(member.name)) {
       say(walk.lines, "Skip (unsafe name): " + printable(member.name));
+      passed_over_unsafe = true;
       continue;
     }
     error_written |= output_member(std::move(member), reader.data, walk);
@@ -118,7 +125,15 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   // The links and the directories' settings belong to the members: their
   // lines come before the line that says how the archive ended.
   error_written |= finish_tree(walk.tree, root);
-  error_written |= report_end(reader);
+  const bool damaged = report_end(reader);
+  error_written |= damaged;
+  // Said once the archive has ended as it should: after damage the line
+  // that says so is the last word.
+  if (!prefix.empty() && !matched && !damaged) {
+    print_line("ERROR: No member matched the prefix '" + printable(prefix) + "'");
+    error_written = true;
+  }
   close_file(reader.archive);
-  return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
+  return error_written || passed_over_unsafe ? ExtractionOutcome::with_errors
+                                             : ExtractionOutcome::completed;
 }

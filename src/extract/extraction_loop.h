@@ -7,8 +7,8 @@
 
 // completed: the walk reached the archive's end; with_errors: it did, or it
 // ended early on the archive's damage, having written an ERROR line (the
-// warning block of a member type that is not extracted does not count);
-// aborted: stopped by the keys.
+// warning block of a member type that is not extracted does not count) or
+// passed over a member as unsafe; aborted: stopped by the keys.
 enum class ExtractionOutcome { completed, with_errors, aborted };
 
 // Walks the archive of `reader` from its first block to its end, making its

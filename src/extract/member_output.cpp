@@ -238,7 +238,7 @@ Text type_text(const Member& member) {
   return Text(1, member.type_flag);
 }
 
-void output_unhandled(const Member& member) {
+void output_unhandled(const Member& member, StopKeys& keys) {
   print_line(printable(member.name) + " (" + grouped_number(member.size) + " bytes)");
   print_line("ERROR: Type problem!");
   print_line("Unhandled: " + type_text(member));
@@ -247,7 +247,8 @@ void output_unhandled(const Member& member) {
   // file or pipe, nobody sees it, and the next line must start a line.
   if (!output_is_screen()) return;
   print_text(" ==press any key==");
-  wait_key();
+  // The keys that stop the run stop it here too.
+  count_wait_key(keys, wait_key());
   // Blank the prompt so the next line starts at the beginning of this row.
   move_cursor(1, 0);
   print_text(Text(18, ' '));
@@ -295,7 +296,7 @@ bool output_member(Member member, MemberData& data, WalkState& walk) {
     default:
       // Its key wait comes after every line before it.
       drain(walk.lines, walk.pool, walk.tree);
-      output_unhandled(member);
+      output_unhandled(member, walk.keys);
       return false;
   }
 }

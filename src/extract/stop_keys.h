@@ -1,6 +1,6 @@
 // The keys that stop a run: three presses of Esc over the whole walk, or one
-// Ctrl+C, which counts as three. They are looked at before each member and,
-// during a long copy, between its pieces.
+// Ctrl+C or Ctrl+\, which counts as three. They are looked at before each
+// member, during a long copy between its pieces, and at a member's key wait.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,16 @@ struct StopKeys {
   int32_t presses = 0;  // Esc presses so far; a Ctrl+C counts three
 };
 
-// Counts a key taken before a member (one that is neither Esc nor Ctrl+C
-// counts nothing); true once the run is to stop.
+// Counts a key taken before a member (one that is neither Esc, Ctrl+C nor
+// Ctrl+\ counts nothing); true once the run is to stop.
 bool count_stop_key(StopKeys& keys, const Text& key);
 
-// Takes the Esc and Ctrl+C presses waiting now, without waiting and leaving
+// Counts the key that ended a key wait; after an Esc there, the stop keys
+// typed along with it count too (take_stop_keys). True once the run is to
+// stop.
+bool count_wait_key(StopKeys& keys, const Text& key);
+
+// Takes the Esc, Ctrl+C and Ctrl+\ presses waiting now, without waiting and leaving
 // every other key waiting; true once the run is to stop.
 bool take_stop_keys(StopKeys& keys);
 

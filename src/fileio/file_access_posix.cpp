@@ -43,6 +43,28 @@ bool close_descriptor(int fd) {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
+// A socket cannot be opened by its name (ENXIO): when `name` names the
+// standard input's socket (/dev/stdin, /proc/self/fd/0, as for a program
+// started by inetd or socat), that descriptor is read, as a pipe's would be.
+int standard_input_socket(const Text& name) {
+  struct stat named;
+  struct stat input;
+  if (::stat(name.c_str(), &named) != 0 || !S_ISSOCK(named.st_mode) ||
+      ::fstat(STDIN_FILENO, &input) != 0 || named.st_dev != input.st_dev ||
+      named.st_ino != input.st_ino) {
+    return -1;
+  }
+  return ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+}
+
+// The bytes a disk file holds: a block device (a disk, a disk image on a
+// loop device) has no size of its own in its status, only its end.
+int64_t disk_file_length(int fd, const struct stat& status) {
+  if (!S_ISBLK(status.st_mode)) return static_cast<int64_t>(status.st_size);
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  return end > 0 ? static_cast<int64_t>(end) : 0;
+}
+
 // Waits until a pipe has data or has lost its writer. A FIFO read before any
 // writer has opened it would otherwise end at once, as if the writer had
 // come and gone.
@@ -66,6 +88,7 @@ bool system_open_archive(const Text& name, FileRecord& record) {
   do {
     fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENXIO) fd = standard_input_socket(name);
   if (fd < 0) return false;
 
   struct stat status;
@@ -77,11 +100,12 @@ bool system_open_archive(const Text& name, FileRecord& record) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   record.handle = fd;
-  record.disk_file = S_ISREG(status.st_mode);
+  // A block device is read as the file it holds, as every tar reader reads it.
+  record.disk_file = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
   record.pipe = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
   if (record.disk_file) {
     record.identity = identity_of(status);
-    record.length = static_cast<int64_t>(status.st_size);
+    record.length = disk_file_length(fd, status);
   }
   return true;
 }
@@ -161,7 +185,7 @@ bool system_seek(const FileRecord&, int64_t offset) {
 int64_t system_size(const FileRecord& record) {
   struct stat status;
   if (::fstat(descriptor(record), &status) != 0) return -1;
-  return static_cast<int64_t>(status.st_size);
+  return disk_file_length(descriptor(record), status);
 }
 
 bool system_close(const FileRecord& record, Failure& failure) {

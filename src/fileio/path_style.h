@@ -12,6 +12,9 @@ inline const Text kExampleArchive = "f:\\tar\\backup.tar";
 inline const Text kExampleOutdir = "g:\\restore\\";
 // Windows names also split at "\" and refuse ":" and device names.
 inline constexpr bool kWindowsNames = true;
+// No Windows name holds a double quote: an answer wrapped in them is the
+// path inside.
+inline constexpr bool kQuotesWrapPaths = true;
 // "*" and "?" are the probe's wildcards on Windows: no file name holds them,
 // and a path holding them is never opened or made.
 inline bool holds_wildcards(const Text& path) {
@@ -47,6 +50,8 @@ inline const Text kSeparator = "/";
 inline const Text kExampleArchive = "/tar/backup.tar";
 inline const Text kExampleOutdir = "/restore/";
 inline constexpr bool kWindowsNames = false;
+// A POSIX name may hold double quotes: an answer is taken as typed.
+inline constexpr bool kQuotesWrapPaths = false;
 // On POSIX "*" and "?" are bytes of a name like any other: a name cannot
 // hold only NUL and "/".
 inline bool holds_wildcards(const Text&) {
@@ -65,8 +70,11 @@ inline bool system_can_name(const Text&) {
 }
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. The root "/" has nothing left, which would
-// continue the last search: the root is probed instead.
+// continue the last search, and a path that still ends in "/" would search
+// the directory's entries: its "." names the directory itself, whatever it
+// holds (a root that holds a plain file is still a directory).
 inline Text directory_probe(const Text& directory) {
-  return directory.empty() ? kSeparator : directory;
+  if (directory.empty()) return "/.";
+  return directory.back() == '/' ? directory + "." : directory;
 }
 #endif

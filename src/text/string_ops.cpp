@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr unsigned char kSpace = 32;
-constexpr unsigned char kQuote = '"';
-
 unsigned char byte_at(const Text& text, size_t index) {
   return static_cast<unsigned char>(text[index]);
 }
@@ -35,32 +32,6 @@ std::vector<size_t> occurrences(const Text& text, const Text& delimiter) {
 }
 
 }  // namespace
-
-Text command_tail(const Text& command_line) {
-  const size_t length = command_line.size();
-  if (length == 0) return Text();
-
-  size_t tail_start = 0;
-  if (byte_at(command_line, 0) == kQuote) {
-    const size_t closing = command_line.find(static_cast<char>(kQuote), 1);
-    // An opening quote that is never closed: the whole line is the name.
-    if (closing == Text::npos) return Text();
-    tail_start = closing + 1;
-    while (tail_start < length && byte_at(command_line, tail_start) == kSpace) ++tail_start;
-  } else {
-    size_t name_end = 0;
-    if (byte_at(command_line, 0) != kSpace) {
-      while (name_end < length && byte_at(command_line, name_end) > kSpace) ++name_end;
-    }
-    tail_start = name_end;
-    // A space ends the name together with every space after it; any other
-    // control byte that ends the name begins the tail.
-    if (tail_start < length && byte_at(command_line, tail_start) == kSpace) {
-      while (tail_start < length && byte_at(command_line, tail_start) == kSpace) ++tail_start;
-    }
-  }
-  return command_line.substr(tail_start);
-}
 
 Text field_of(const Text& text, const Text& delimiter, int32_t index) {
   if (delimiter.empty()) {

@@ -7,10 +7,6 @@
 
 #include "text/text.h"
 
-// The command line less the program's own name and the spaces after it.
-// `command_line` is the whole command-line text the platform gives the process.
-Text command_tail(const Text& command_line);
-
 // Field number `index` (1-based; negative counts from the end) of `text` split
 // at every occurrence of `delimiter`; "" when there is no such field.
 Text field_of(const Text& text, const Text& delimiter, int32_t index);

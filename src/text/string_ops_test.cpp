@@ -11,54 +11,6 @@ namespace {
 
 using namespace std::string_literals;
 
-struct TailCase {
-  Text command_line;
-  Text tail;
-};
-
-TEST(CommandTail, CutsTheProgramNameAndTheSpacesAfterIt) {
-  const std::vector<TailCase> cases = {
-      {R"("C:\tools\holvex.exe"   a.tar d:\out\)", R"(a.tar d:\out\)"},
-      {R"(holvex.exe a.tar  d:\out\)", R"(a.tar  d:\out\)"},
-      {R"("C:\tools\holvex.exe"a.tar)", "a.tar"},
-      {"holvex.exe", ""},
-      {R"("C:\tools\holvex.exe")", ""},
-      {R"("C:\tools\holvex.exe"   )", ""},
-      {"holvex.exe   ", ""},
-      // Spaces at the end and quotes inside the tail stay as they are.
-      {R"(holvex "c:\my files\a.tar" d:\ )", R"("c:\my files\a.tar" d:\ )"},
-      // A line that starts with a space has an empty name.
-      {"  a.tar b", "a.tar b"},
-      {" ", ""},
-      // A control byte other than a space ends the name and begins the tail.
-      {"holvex\ta.tar", "\ta.tar"},
-      {"holvex\t", "\t"},
-      {"holvex\x01x", "\x01x"},
-      // Bytes above 127 belong to the name.
-      {"hol\xE9vex a", "a"},
-      // Nothing defines the end of a name whose quote is never closed: the
-      // whole line is taken as the name.
-      {R"("C:\tools\holvex.exe a.tar)", ""},
-      {"\"", ""},
-      {"", ""},
-  };
-  for (const TailCase& c : cases) {
-    EXPECT_EQ(command_tail(c.command_line), c.tail) << "command line [" << c.command_line << "]";
-  }
-}
-
-TEST(CommandTail, FieldsOfTheTail) {
-  const Text tail = command_tail(R"(holvex.exe a.tar  d:\out\)");
-  EXPECT_EQ(field_of(tail, " ", 1), "a.tar");
-  EXPECT_EQ(field_of(tail, " ", 2), "");
-  EXPECT_EQ(field_of(tail, " ", 3), R"(d:\out\)");
-
-  const Text empty_tail = command_tail("holvex.exe");
-  for (int32_t index : {1, 2, 3}) EXPECT_EQ(field_of(empty_tail, " ", index), "");
-
-  EXPECT_EQ(field_of(command_tail(R"(holvex "c:\my files\a.tar" d:\)"), " ", 1), R"("c:\my)");
-}
-
 struct FieldCase {
   Text text;
   Text delimiter;
