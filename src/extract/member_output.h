@@ -22,7 +22,7 @@ Text map_member_path(const Text& outdir, Text name, bool directory);
 // symbolic link kept in `tree` for the end of the run. What of the data is not taken is left to
 // the archive reader, which passes over it; when the keys stop the run
 // during the copy (`keys`, looked at between pieces) or at the key wait of
-// a type that is not extracted, nothing more of it is taken. True when an ERROR line was written for it (the warning block of a
-// type that is not extracted does not count: leaving it out is the design,
-// and it is said).
+// a type that is not extracted, nothing more of it is taken. True when an ERROR line was written
+// for it (the warning block of a type that is not extracted does not count: leaving it out is the
+// design, and it is said).
 bool output_member(Member member, MemberData& data, WalkState& walk);
