@@ -1221,9 +1221,13 @@ class Failures(TempDirTest):
 
     def test_a_size_that_cannot_be_a_size_ends_the_walk(self):
         data = member_data(10, seed=60)
+        # An octal field with a sign or letters would be read as 0 and the
+        # member's data (here the next header) taken as a member.
         for label, field in (("negative base-256", b"\xff" * 12),
                              ("base-256 past 2^62", b"\x80" + b"\xff" * 11),
-                             ("other high-bit form", b"\xc0" + bytes(11))):
+                             ("other high-bit form", b"\xc0" + bytes(11)),
+                             ("minus sign", b"-0000000001\0"), ("letters", b"abcdefghijk\0"),
+                             ("plus sign", b"+0000002000\0")):
             with self.subTest(field=label):
                 archive = self.path(label.replace(" ", "-") + ".tar")
                 with open(archive, "wb") as f:

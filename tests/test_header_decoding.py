@@ -238,7 +238,10 @@ class HeaderDecodingTest(harness.TempDirTest):
     def test_bad_size_fields_end_the_walk(self):
         negative = b"\xff" * 12
         past_2_62 = b"\x80" + (2 ** 62 + 1).to_bytes(11, "big")
-        for field in (negative, past_2_62):
+        # Read as 0, these would make the next block (here a header hidden in
+        # the member's data) a member.
+        for field in (negative, past_2_62, b"-0000000001\0", b"abcdefghijk\0",
+                      b"+0000002000\0", b"0000000 200\0"):
             with self.subTest(field=field):
                 archive = self.write_headers(
                     "bad.tar", harness.raw_header(b"bad.bin", 0, size_field=field),
@@ -262,7 +265,7 @@ class HeaderDecodingTest(harness.TempDirTest):
         # Zero blocks between members hold no member; a block whose first
         # byte alone is NUL is decoded (its name, here empty, would come from
         # a prefix; the walk takes it only when its checksum matches).
-        stray = b"\0" + b"junk" * 127 + b"xxx"
+        stray = b"\0" + b"junk" * 30 + b"jun" + b"00000000000\0" + b"junk" * 94
         archive = self.write_headers(
             "gaps.tar", bytes(BLOCK), harness.raw_header(b"one", 0), stray, bytes(BLOCK),
             harness.raw_header(b"two", 1) + b"x" + bytes(BLOCK - 1), bytes(4 * BLOCK))

@@ -11,21 +11,20 @@ namespace {
 constexpr unsigned char kBase256Positive = 0x80;
 constexpr unsigned char kHighBit = 0x80;
 
-// The two bytes trimmed from both ends of the name and size fields.
+// The bytes writers put before and after the digits of a numeric field.
 const Text& nul_and_space() {
   static const Text set = text_of_codes({0, 32});
   return set;
 }
 
-// Leading octal digits of an already trimmed field, as an unsigned number;
+// The octal digits from `at` to `end` of the field, as an unsigned number;
 // `overflow` is set when they do not fit in 64 bits.
-uint64_t octal_digits(const Text& digits, bool& overflow) {
+uint64_t octal_digits(const Text& field, size_t at, size_t end, bool& overflow) {
   uint64_t value = 0;
   overflow = false;
-  for (const char c : digits) {
-    if (c < '0' || c > '7') break;
+  for (; at < end; ++at) {
     if ((value >> 61) != 0) overflow = true;
-    value = (value << 3) | static_cast<uint64_t>(c - '0');
+    value = (value << 3) | static_cast<uint64_t>(field[at] - '0');
   }
   return value;
 }
@@ -131,8 +130,19 @@ int64_t decode_size_field(const Text& field, bool& bad) {
     return static_cast<int64_t>(value);
   }
 
+  // Octal digits between NULs and spaces. Anything else (a sign, a letter,
+  // more digits after a blank) would be read as some other number, and the
+  // member's data as headers.
+  const size_t first = field.find_first_not_of(nul_and_space());
+  if (first == Text::npos) return 0;
+  size_t end = field.find_first_not_of("01234567", first);
+  if (end == Text::npos) end = field.size();
+  if (field.find_first_not_of(nul_and_space(), end) != Text::npos) {
+    bad = true;
+    return 0;
+  }
   bool overflow = false;
-  const uint64_t value = octal_digits(trimmed_field(field), overflow);
+  const uint64_t value = octal_digits(field, first, end, overflow);
   if (overflow || value > static_cast<uint64_t>(kMaxMemberSize)) {
     bad = true;
     return 0;

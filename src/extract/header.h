@@ -85,9 +85,11 @@ Member decode_header(const Text& block);
 // continuation from another volume ("M").
 bool is_regular_file(const Member& member);
 
-// The size field's value: unsigned octal digits, or a big-endian base-256
-// number when its first byte is 0x80. `bad` is set for a field that cannot be
-// a size (negative base-256, or past 2^62).
+// The size field's value: unsigned octal digits with nothing but NULs and
+// spaces before and after them (an empty field is 0), or a big-endian
+// base-256 number when its first byte is 0x80. `bad` is set for a field that
+// cannot be a size: any other byte in an octal field (a sign, a letter, digits
+// after the blank that ended them), negative base-256, or past 2^62.
 int64_t decode_size_field(const Text& field, bool& bad);
 
 // The member type from the type byte read as a decimal number: "0" to "9"

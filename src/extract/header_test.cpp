@@ -114,13 +114,7 @@ TEST(DecodeHeader, OctalSizeTable) {
       // Padding by spaces and NULs at either end, as older writers do.
       {"       1750 "s, 1000, 2},
       {"\0\0\0 1750\0 \0\0"s, 1000, 2},
-      // Digits end at the first byte that is not an octal digit.
-      {"12 34\0"s, 10, 1},
-      {"78\0"s, 7, 1},
-      {"8\0"s, 0, 0},
-      {"\t12\0"s, 0, 0},
-      {"-1\0"s, 0, 0},
-      {"x\0"s, 0, 0},
+      {"1750 \0 \0"s, 1000, 2},
       // An empty field.
       {Text(kSizeLength, '\0'), 0, 0},
       {Text(kSizeLength, ' '), 0, 0},
@@ -166,6 +160,19 @@ TEST(DecodeHeader, BadSizeFields) {
       base256_field(0x81, 0),
       base256_field(0xC0, 5),
       base256_field(0xFE, 5),
+      // An octal field holding anything but digits between NULs and spaces
+      // would give some other size, and the member's data would be read as
+      // headers.
+      "-0000000001\0"s,
+      "+0000002000\0"s,
+      "abcdefghijk\0"s,
+      "12 34\0"s,
+      "1750\0x"s,
+      "78\0"s,
+      "8\0"s,
+      "\t12\0"s,
+      "-1\0"s,
+      "x\0"s,
   };
   for (const Text& field : fields) {
     const Member member = decode_header(header_block("bad", field, '0'));
