@@ -72,13 +72,9 @@ void check_size_field(const Text& field) {
   check(size == (good ? expected : 0), "size field: value");
 }
 
-// A name field's text by a second road: the bytes before its first NUL,
-// then the first and last bytes that are not spaces.
+// A name field's text by a second road: the bytes before its first NUL.
 Text reference_name(std::string_view field) {
-  field = field.substr(0, field.find('\0'));
-  const size_t first = field.find_first_not_of(' ');
-  if (first == std::string_view::npos) return "";
-  return Text(field.substr(first, field.find_last_not_of(' ') - first + 1));
+  return Text(field.substr(0, field.find('\0')));
 }
 
 // The field of `length` bytes at `offset`, as much of it as the block holds.

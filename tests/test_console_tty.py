@@ -534,6 +534,18 @@ class AtTerminal(harness.TempDirTest):
                              "the three lines")
         wait_until(lambda: terminal.cursor() == (0, 3), "the cursor below them")
 
+    @unittest.skipUnless(harness.WINDOWS, "names are converted from a code page on Windows")
+    def test_names_on_screen_converted_then_escaped(self):
+        # The byte 0x81 of code page 1252 is the control U+0081, which would
+        # reach the terminal raw; the escape of 0x7F would split the piece
+        # "\u00e9\x7f\xe9", which is code-page text as a whole.
+        names = [b"A\x81\\\x7f", "\u00e9\x7f".encode() + b"\xe9"]
+        steps = [step for name in names for step in ("show:" + name.hex(), "end")]
+        terminal = self.start(*steps)
+        wait_done(self.result)
+        rows = [harness.escaped(harness.shown(name)).decode() for name in names]
+        terminal.wait_screen(lambda screen: screen[:2] == rows, "the names escaped")
+
     def test_ctrl_z_on_screen(self):
         terminal = self.start("mark:ready", "lines:3")
         self.ready(terminal)

@@ -55,11 +55,7 @@ void apply_extensions(Member& member, Extensions& pending) {
   } else if (records.has_path) {
     member.name = std::move(records.path);
   } else if (pending.has_long_name) {
-    // Trimmed in place, as the name field is: a long name may be megabytes.
-    Text& name = pending.long_name;
-    name.erase(name.find_last_not_of(' ') + 1);
-    name.erase(0, name.find_first_not_of(' '));
-    member.name = std::move(name);
+    member.name = std::move(pending.long_name);
   }
   if (records.size.kind == PaxSizeKind::found) {
     // The record counts whatever the member's own size field holds (0 past

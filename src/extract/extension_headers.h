@@ -33,6 +33,5 @@ bool take_extension(const Member& header, Text&& data, Extensions& pending);
 // Gives `member` what the extension headers before it said, and empties
 // `pending`. The full name is the first found of: the real name of a pax
 // sparse member and the pax "path", both exactly as recorded; the GNU long
-// name up to its first NUL, without spaces at its ends; the header's own
-// name.
+// name up to its first NUL; the header's own name.
 void apply_extensions(Member& member, Extensions& pending);

@@ -87,12 +87,8 @@ bool checksum_matches(const Text& block) {
   return stored == signed_sum;
 }
 
-Text trimmed_field(const Text& field) {
-  return trim_right_set(trim_left_set(field, nul_and_space()), nul_and_space());
-}
-
 Text name_of_field(const Text& field) {
-  return trimmed_field(field.substr(0, field.find('\0')));
+  return field.substr(0, field.find('\0'));
 }
 
 bool is_zero_block(const Text& block) {

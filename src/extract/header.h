@@ -57,11 +57,8 @@ struct Member {
   SparseMap sparse;  // for a member stored sparse
 };
 
-// A field's bytes without the NULs and spaces at either end.
-Text trimmed_field(const Text& field);
-
-// A name field's text: its bytes up to the first NUL, without the spaces at
-// either end.
+// A name field's text: its bytes up to the first NUL. Spaces are bytes of
+// the name ("todo " and "todo" are two names).
 Text name_of_field(const Text& field);
 
 // True for a block of 512 zero bytes, which holds no member (two in a row end
