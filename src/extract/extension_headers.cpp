@@ -20,6 +20,7 @@ void merge_records(PaxRecords& into, PaxRecords&& records) {
 bool is_extension_header(const Member& header) {
   switch (header.type_flag) {
     case kTypeFlagPaxHeader:
+    case kTypeFlagSolarisPax:
     case kTypeFlagPaxGlobal:
     case kTypeFlagLongName:
     case kTypeFlagLongLink:
@@ -30,7 +31,8 @@ bool is_extension_header(const Member& header) {
 }
 
 bool extension_data_used(const Member& header) {
-  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagLongName;
+  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagSolarisPax ||
+         header.type_flag == kTypeFlagLongName;
 }
 
 bool take_extension(const Member& header, Text&& data, Extensions& pending) {

@@ -16,17 +16,18 @@ struct Extensions {
   Text long_name;  // of a GNU "L" header, up to its first NUL
 };
 
-// True for the pax ("x", "g") and GNU long-name ("L", "K") headers.
+// True for the pax ("x", Solaris's "X", "g") and GNU long-name ("L", "K")
+// headers.
 bool is_extension_header(const Member& header);
 
 // True for the extension headers whose data is used: pax records for the
-// next member ("x") and GNU long names ("L"). A global header's records ("g")
+// next member ("x", "X") and GNU long names ("L"). A global header's records ("g")
 // and long link names ("K") are passed over: no link is made and no record
 // of them is used.
 bool extension_data_used(const Member& header);
 
-// Keeps what the next member needs of `data`, the data of `header` (an "x"
-// or "L" header), in `pending`. False when an "x" header's size record
+// Keeps what the next member needs of `data`, the data of `header` (an "x",
+// "X" or "L" header), in `pending`. False when an "x" header's size record
 // cannot be a size.
 bool take_extension(const Member& header, Text&& data, Extensions& pending);
 

@@ -27,13 +27,16 @@ inline constexpr int32_t kTypeDirectory = 5;
 inline constexpr int32_t kTypeContiguous = 7;
 
 // Type bytes of the writers' extensions. Extension headers describe the
-// member after them: pax records for the next member ("x") and for the rest
-// of the archive ("g"), and GNU's long name ("L") and long link name ("K").
+// member after them: pax records for the next member ("x", and Solaris's
+// "X") and for the rest of the archive ("g"), and GNU's long name ("L") and
+// long link name ("K").
 // "D" is a directory of a GNU incremental archive (its data lists the
 // entries), "V" a volume label, "S" a GNU sparse file, "M" the rest of a
 // file begun on the volume before (a multi-volume archive).
 inline constexpr char kTypeFlagPaxHeader = 'x';
 inline constexpr char kTypeFlagPaxGlobal = 'g';
+// Solaris tar's name for the pax extended header: the same records.
+inline constexpr char kTypeFlagSolarisPax = 'X';
 inline constexpr char kTypeFlagLongName = 'L';
 inline constexpr char kTypeFlagLongLink = 'K';
 inline constexpr char kTypeFlagDumpDir = 'D';
