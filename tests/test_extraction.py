@@ -649,6 +649,31 @@ class HostileNames(TempDirTest):
                 self.assertEqual(tree(out), {seen.encode(): b"data"
                                              for _, seen, made in cases if made})
 
+    def test_names_that_differ_only_in_case(self):
+        # On Windows one file: the later member's bytes stand, and when the
+        # file is one this run made, it is said. A file there before the run
+        # (README over Readme) and a member written twice under one name are
+        # no such loss.
+        out = self.path("out")
+        os.mkdir(out)
+        with open(os.path.join(out, "Readme"), "wb") as f:
+            f.write(b"old")
+        names = ["libxt_DSCP.so", "libxt_dscp.so", "README", "same.txt", "same.txt"]
+        members = [(name, member_data(30 + index, seed=170 + index), tarfile.REGTYPE)
+                   for index, name in enumerate(names)]
+        archive = self.path("case.tar")
+        python_tar(archive, members)
+        expected_lines = [file_line(out, name, len(data)) for name, data, _ in members]
+        if WINDOWS:
+            expected_lines.insert(2, b"ERROR: Written over " + out_path(out, "libxt_DSCP.so") +
+                                  b", made for an earlier member (the names differ only in case)")
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        last = {name.encode(): data for name, data, _ in members}
+        if WINDOWS:
+            last = {b"libxt_DSCP.so": last.pop(b"libxt_dscp.so"), b"Readme": last.pop(b"README"),
+                    b"same.txt": last[b"same.txt"]}
+        self.assertEqual(tree(out), {b"Readme": b"old", **last})
+
     def test_git_archive_names_keep_their_spaces(self):
         repo = self.path("repo")
         make_tree(repo, {"todo ": b"with a space", "todo": b"without"})

@@ -6,6 +6,7 @@
 #include "console/print_line.h"
 #include "console/printable.h"
 #include "console/progress_row.h"
+#include "extract/case_clash.h"
 #include "extract/copy_progress.h"
 #include "extract/directory_path.h"
 #include "extract/extraction_loop.h"
@@ -100,6 +101,7 @@ bool output_regular_file(Member member, const Text& outdir, StopKeys& keys) {
   print_line(printable(path) + " (" + grouped_number(size) + " bytes)");
   open_output(path, kOutputFile);
   const bool opened = at_end(kOutputFile) == 0;
+  if (opened && said_case_clash(kOutputFile, path)) error_written = true;
   int64_t written = 0;
   if (opened) {
     if (sparse) mark_sparse(kOutputFile);

@@ -129,6 +129,7 @@ bool open_existing_output(const ParentLevel& level, FileRecord& record) {
   }
   record.handle = fd;
   record.disk_file = true;
+  record.existed = true;
   record.identity = identity_of(status);
   record.length = status.st_size;
   // The old bytes past the written ones still go when the file is closed.

@@ -108,7 +108,10 @@ bool system_open(const Text& name, FileRecord& record) {
     record.identity.volume = information.dwVolumeSerialNumber;
     record.identity.file_id =
         (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    record.made_at = (static_cast<uint64_t>(information.ftCreationTime.dwHighDateTime) << 32) |
+                     information.ftCreationTime.dwLowDateTime;
   }
+  record.existed = output;
   if (!output) {
     if (record.disk_file) {
       record.length = static_cast<int64_t>(

@@ -63,6 +63,11 @@ struct FileRecord {
   // reads, moves and positions are those of the data, and its handle is the
   // stream's alone while the stream lives.
   std::shared_ptr<ArchiveStream> stream;
+  // An output file the open found already there, not one it made; and, on
+  // Windows, when the system says that file was made (100 ns units since
+  // 1601), read before the open emptied it (0: not known).
+  bool existed = false;
+  uint64_t made_at = 0;
 };
 
 // Highest file number a caller may choose (numbers are 16-bit, from 0).
