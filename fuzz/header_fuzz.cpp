@@ -31,9 +31,10 @@ void check(bool ok, const char* what) {
 }
 
 // The size field's value by a second road: the base-256 digits with their
-// leading zero bytes dropped must fit in eight bytes; the octal digits after
-// any NULs and spaces are converted by std::from_chars. Returns false for a
-// field that cannot be a size.
+// leading zero bytes dropped must fit in eight bytes; an octal field is cut
+// at its NULs and spaces into words, of which at most one, all octal digits,
+// may be there, converted by std::from_chars. Returns false for a field that
+// cannot be a size.
 bool reference_size(const Text& field, int64_t& size) {
   uint64_t value = 0;
   if (!field.empty() && (static_cast<unsigned char>(field[0]) & 0x80) != 0) {
@@ -44,13 +45,18 @@ bool reference_size(const Text& field, int64_t& size) {
     if (digits.size() > sizeof value) return false;
     for (const char byte : digits) value = value << 8 | static_cast<unsigned char>(byte);
   } else {
-    const size_t first = field.find_first_not_of(std::string_view("\0 ", 2));
+    const std::string_view blanks("\0 ", 2);
+    const size_t first = field.find_first_not_of(blanks);
     const std::string_view rest =
         first == Text::npos ? std::string_view() : std::string_view(field).substr(first);
-    const std::string_view digits = rest.substr(0, rest.find_first_not_of("01234567"));
+    const std::string_view digits = rest.substr(0, rest.find_first_of(blanks));
+    if (rest.substr(digits.size()).find_first_not_of(blanks) != std::string_view::npos) {
+      return false;
+    }
     const auto [end, error] =
         std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
     if (error == std::errc::result_out_of_range) return false;
+    if (end != digits.data() + digits.size()) return false;
   }
   if (value > static_cast<uint64_t>(kMaxMemberSize)) return false;
   size = static_cast<int64_t>(value);
@@ -66,13 +72,9 @@ void check_size_field(const Text& field) {
   check(size == (good ? expected : 0), "size field: value");
 }
 
-// A name field's text by a second road: the bytes before its first NUL,
-// then the first and last bytes that are not spaces.
+// A name field's text by a second road: the bytes before its first NUL.
 Text reference_name(std::string_view field) {
-  field = field.substr(0, field.find('\0'));
-  const size_t first = field.find_first_not_of(' ');
-  if (first == std::string_view::npos) return "";
-  return Text(field.substr(first, field.find_last_not_of(' ') - first + 1));
+  return Text(field.substr(0, field.find('\0')));
 }
 
 // The field of `length` bytes at `offset`, as much of it as the block holds.

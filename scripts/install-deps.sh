@@ -35,6 +35,9 @@ have_cmd zstd || need+=(zstd)
 have_cmd xz || need+=(xz-utils)
 have_cmd bzip2 || need+=(bzip2)
 have_cmd tmux || need+=(tmux)
+# The locale sources the Windows tests make Japanese and Korean locales from
+# (Wine takes its ANSI code page from the host's locale).
+have_pkg locales || need+=(locales)
 # The system calls of a run (the archive is only ever opened for reading).
 have_cmd strace || need+=(strace)
 have_cmd clang-format || need+=(clang-format)

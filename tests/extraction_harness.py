@@ -24,14 +24,15 @@ def member_data(size, seed):
 
 def out_path(out_dir, name=""):
     """The path holvex shows for `name` (text or bytes, "/"-separated) under
-    `out_dir`: the name's bytes with the platform's separator, its control
-    characters escaped, as shown (its own bytes on POSIX, UTF-8 on Windows)."""
-    base = shown(escaped(host_path(out_dir).encode()))
+    `out_dir`: the name's bytes with the platform's separator, as shown (its
+    own bytes on POSIX, UTF-8 on Windows), then its control characters
+    escaped."""
+    base = escaped(shown(host_path(out_dir).encode()))
     if isinstance(name, str):
         name = name.encode("utf-8", "surrogateescape")
     if not name:
         return base
-    return base + SEP.encode() + shown(escaped(name.replace(b"/", SEP.encode())))
+    return base + SEP.encode() + escaped(shown(name.replace(b"/", SEP.encode())))
 
 
 # Why a file or directory could not be made, as the ERROR lines say it.
@@ -146,7 +147,7 @@ def raw_members(archive):
         if header[0] == 0:
             offset += BLOCK
             continue
-        name = header[:100].strip(b"\0 ")
+        name = header[:100].split(b"\0")[0]
         size = int(header[124:136].strip(b"\0 ") or b"0", 8)
         kind = header[156:157]
         found.append((offset, name, size, kind, data[offset + BLOCK:offset + BLOCK + size]))

@@ -3,6 +3,7 @@ to run them on this platform (the Windows build under Wine), host paths, and
 archives made by the real tar writers (GNU tar, bsdtar, Python's tarfile)."""
 
 import argparse
+import atexit
 import io
 import os
 import re
@@ -79,6 +80,24 @@ def shown(name):
             return "".join(chr(b) if b in b"\x81\x8d\x8f\x90\x9d" else bytes([b]).decode("cp1252")
                            for b in piece).encode()
     return b"".join(map(piece_shown, re.split(rb"([/\\])", name))) if WINDOWS else name
+
+
+_locales = {}
+
+
+def code_page_env(locale):
+    """The environment that runs the Windows build in the ANSI code page of
+    `locale` ("ja_JP.UTF-8": 932, "ko_KR.UTF-8": 949), which Wine takes from
+    the host's locale, made once per run into a directory of its own."""
+    if not _locales:
+        _locales["dir"] = tempfile.mkdtemp(prefix="holvex-locales-")
+        atexit.register(shutil.rmtree, _locales["dir"], True)
+    made = os.path.join(_locales["dir"], locale)
+    if not os.path.isdir(made):
+        # localedef may warn about the locale's sources and still make it.
+        subprocess.run(["localedef", "-i", locale.split(".")[0], "-f", "UTF-8", made],
+                       capture_output=True)
+    return {"LC_ALL": locale, "LOCPATH": _locales["dir"]}
 
 
 def run(name, *args, stdin=b"", timeout=120, cwd=None, env=None):

@@ -131,17 +131,19 @@ class RedirectedOutput(harness.TempDirTest):
         result = self.path("result.txt")
         steps = ["say:Name?", "end", "say:prompt: ", "line", "say:next", "end", "say:",
                  "row", "move:1,0", "move:3,3", "move:0,0", "say:a b", "end", "end",
-                 "show:0a01411b7f80c29b", "end"]
+                 "show:0a01411b7f80c29b", "end", "show:41815c7f", "end"]
         with open(self.path("in"), "rb") as stdin, open(self.path("out"), "wb") as out, \
                 open(self.path("err"), "wb") as err:
             subprocess.run(probe_command(result, *steps), stdin=stdin, stdout=out, stderr=err,
                            env=harness.ENV, timeout=HANG_GUARD, start_new_session=True,
                            check=True)
-        # On Windows redirected output is UTF-8: the byte 0x80, no UTF-8, is
-        # text of the code page ("\u20ac" in 1252).
+        # On Windows redirected output is UTF-8: a name is converted first
+        # (the byte 0x80, no UTF-8, is text of the code page, "\u20ac" in
+        # 1252, and 0x81 the control U+0081), then escaped.
         with open(self.path("out"), "rb") as f:
             self.assertEqual(f.read(), b"Name?\r\nprompt: next\r\na b\r\n\r\n" +
-                             harness.shown(b"\\x0a\\x01A\\x1b\\x7f\x80\\xc2\\x9b") + b"\r\n")
+                             harness.escaped(harness.shown(b"\x0a\x01A\x1b\x7f\x80\xc2\x9b")) +
+                             b"\r\n" + harness.escaped(harness.shown(b"A\x81\\\x7f")) + b"\r\n")
         with open(self.path("err"), "rb") as f:
             self.assertEqual(f.read(), b"", "nothing goes to standard error")
         self.assertEqual(values(result, "line"), [b"answer"])

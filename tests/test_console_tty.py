@@ -81,6 +81,8 @@ class LineEditing(harness.TempDirTest):
             ("Backspace takes back a whole UTF-8 character", 1,
              ["é€".encode(), b"\x7f", b"\x7f", b"e\r"], [b"e"],
              "é€".encode() + b"\b \b\b \be\r\n"),
+            ("Backspace takes back the two columns of a wide character", 1,
+             ["a中".encode(), b"\x7f", b"b\r"], [b"ab"], "a中".encode() + b"\b\b  \b\bb\r\n"),
         ]
         for name, count, pieces, lines, echo in cases:
             with self.subTest(name):
@@ -523,20 +525,38 @@ class AtTerminal(harness.TempDirTest):
             terminal.set_terminal_option("-isig")
 
     def test_line_editing_on_screen(self):
-        terminal = self.start("mark:ready", "lines:3")
+        # (typed text, then Backspace and "x" typed, the line and the row seen)
+        wide = [("a\u00e9\u20ac", "a\u00e9x"), ("a\u4e2d", "ax"),
+                ("\u4e2da\u4e2d", "\u4e2dax"), ("\uac00\U0001f600", "\uac00x")]
+        terminal = self.start("mark:ready", "lines:%d" % (2 + len(wide)))
         self.ready(terminal)
         terminal.keys("a", "b", "BSpace", "c", "Enter")
         wait_records(self.result, "line", 1)
         terminal.keys("BSpace", "BSpace", "x", "Enter")
         wait_records(self.result, "line", 2)
-        # UTF-8 on both platforms; Backspace takes back a whole character.
-        terminal.type_text("a\u00e9\u20ac")
-        terminal.keys("BSpace", "x", "Enter")
+        # UTF-8 on both platforms; Backspace takes back a whole character,
+        # and as many columns as it takes on the screen (two for a wide one).
+        for count, (typed, _) in enumerate(wide, 3):
+            terminal.type_text(typed)
+            terminal.keys("BSpace", "x", "Enter")
+            wait_records(self.result, "line", count)
         wait_done(self.result)
-        self.assertEqual(values(self.result, "line"), [b"ac", b"x", "a\u00e9x".encode()])
-        terminal.wait_screen(lambda rows: rows[:4] == ["ac", "x", "a\u00e9x", ""],
-                             "the three lines")
-        wait_until(lambda: terminal.cursor() == (0, 3), "the cursor below them")
+        rows = ["ac", "x"] + [row for _, row in wide]
+        self.assertEqual(values(self.result, "line"), [row.encode() for row in rows])
+        terminal.wait_screen(lambda screen: screen[:len(rows) + 1] == rows + [""], "the lines")
+        wait_until(lambda: terminal.cursor() == (0, len(rows)), "the cursor below them")
+
+    @unittest.skipUnless(harness.WINDOWS, "names are converted from a code page on Windows")
+    def test_names_on_screen_converted_then_escaped(self):
+        # The byte 0x81 of code page 1252 is the control U+0081, which would
+        # reach the terminal raw; the escape of 0x7F would split the piece
+        # "\u00e9\x7f\xe9", which is code-page text as a whole.
+        names = [b"A\x81\\\x7f", "\u00e9\x7f".encode() + b"\xe9"]
+        steps = [step for name in names for step in ("show:" + name.hex(), "end")]
+        terminal = self.start(*steps)
+        wait_done(self.result)
+        rows = [harness.escaped(harness.shown(name)).decode() for name in names]
+        terminal.wait_screen(lambda screen: screen[:2] == rows, "the names escaped")
 
     def test_ctrl_z_on_screen(self):
         terminal = self.start("mark:ready", "lines:3")

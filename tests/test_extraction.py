@@ -15,14 +15,15 @@ import subprocess
 import tarfile
 import tempfile
 import time
+import unittest
 import zlib
 
 from extraction_harness import (BLOCK, SUPPORT_LINE, SparseArchive, cannot_directory, cannot_file,
                                 extract, file_line, grouped, member_data, out_path, raw_members, size_field_base256,
                                 system_tar_extract, tree, walk_lines)
-from harness import (BIN_DIR, CRLF, ENV, WINDOWS, host_path, TempDirTest, bsdtar, command,
-                     fault_env, gnu_tar, lines, main, make_tree, python_tar, raw_header, run,
-                     shown)
+from harness import (BIN_DIR, CRLF, ENV, WINDOWS, host_path, TempDirTest, bsdtar, code_page_env,
+                     command, escaped, fault_env, gnu_tar, lines, main, make_tree, python_tar,
+                     raw_header, run, shown)
 
 WRITERS = ("gnu_tar", "bsdtar", "python_tar")
 
@@ -529,7 +530,24 @@ class HostileNames(TempDirTest):
         ("//", "dir", "", ""),
         ("./dot.txt", "file", "./dot.txt", "./dot.txt"),
         ("my file.txt", "file", "my file.txt", "my file.txt"),
-        ("  lead and trail  ", "file", "lead and trail", "lead and trail"),
+        # Only NUL ends a name: its spaces are its own (git archive and
+        # tarfile store "todo " as it is). Windows would drop a component's
+        # final dots and spaces and store another name: refused there.
+        ("  lead and trail  ", "file", "  lead and trail  ", "unsafe"),
+        ("todo ", "file", "todo ", "unsafe"),
+        ("todo", "file", "todo", "todo"),
+        (" lead", "file", " lead", " lead"),
+        ("report.", "file", "report.", "unsafe"),
+        ("report", "file", "report", "report"),
+        ("dir./inner.txt", "file", "dir./inner.txt", "unsafe"),
+        ("dir/inner.txt", "file", "dir/inner.txt", "dir/inner.txt"),
+        ("l" * 110 + " ", "file", "l" * 110 + " ", "unsafe"),
+        ("l" * 110, "file", "l" * 110, "l" * 110),
+        # On Windows shown as converted (code page 1252 here), then escaped:
+        # the byte 0x81 is the control U+0081; the escape of 0x7F does not
+        # split the piece, which is read in the code page as a whole.
+        ("a\udc81b.txt", "file", "a\udc81b.txt", "a\udc81b.txt"),
+        ("\u00e9\x7f\udce9.txt", "file", "\u00e9\x7f\udce9.txt", "\u00e9\x7f\udce9.txt"),
         ("caf\u00e9.txt", "file", "caf\u00e9.txt", "caf\u00e9.txt"),
         ("\udce9t\udce9.txt", "file", "\udce9t\udce9.txt", "\udce9t\udce9.txt"),
         # A UTF-8 directory holding a code-page name: each is read as what it is.
@@ -560,7 +578,9 @@ class HostileNames(TempDirTest):
         members.append(("last.txt", member_data(3, seed=39), tarfile.REGTYPE))
         python_tar(archive, members)
         # Each name as the archive holds it (tarfile adds a directory's "/").
-        stored = [m[1] for m in raw_members(archive)]
+        stored = [name.encode("utf-8", "surrogateescape") +
+                  (b"/" if kind == "dir" and not name.endswith("/") else b"")
+                  for name, kind, _, _ in self.CASES]
         base = self.path("deep", "er")
         out = os.path.join(base, "out")
         os.makedirs(out)
@@ -569,7 +589,7 @@ class HostileNames(TempDirTest):
         for (name, kind, posix, windows), (_, data, _), raw in zip(self.CASES, members, stored):
             target = windows if WINDOWS else posix
             if target == "unsafe":
-                expected_lines.append(b"Skip (unsafe name): " + shown(raw))
+                expected_lines.append(b"Skip (unsafe name): " + escaped(shown(raw)))
                 continue
             if kind == "dir":
                 if target == "cannot":
@@ -598,6 +618,80 @@ class HostileNames(TempDirTest):
         self.assertEqual(sorted(os.listdir(self.tmp)), ["deep", "names.tar"])
         self.assertEqual(os.listdir(self.path("deep")), ["er"])
         self.assertEqual(os.listdir(base), ["out"])
+
+    # (locale whose ANSI code page Wine takes, the name's bytes, the name as
+    # shown (before escapes) and made, or None for "Skip (unsafe name): ").
+    # Each name is converted first, then tested and shown as the system holds
+    # it: "COM" and 949's bytes for a superscript one name a device, 932's
+    # byte 0xB9 is a katakana letter; 0x80 and 0x81 become C1 controls.
+    CODE_PAGE_CASES = [
+        (None, b"a\x81b.txt", "a\u0081b.txt", True),
+        (None, b"COM\xb9.txt", "COM\u00b9.txt", False),
+        ("ja_JP.UTF-8", b"a\x80b.txt", "a\u0080b.txt", True),
+        ("ja_JP.UTF-8", b"COM\xb9.txt", "COM\uff79.txt", True),
+        ("ja_JP.UTF-8", b"\x93\xfa\x96\x7b.txt", "\u65e5\u672c.txt", True),
+        ("ko_KR.UTF-8", b"a\x80b.txt", "a\u0080b.txt", True),
+        ("ko_KR.UTF-8", b"COM\xa9\xf6.txt", "COM\u00b9.txt", False),
+        ("ko_KR.UTF-8", b"\xb0\xa1\x7f.txt", "\uac00\x7f.txt", True),
+    ]
+
+    @unittest.skipUnless(WINDOWS, "code pages are Windows'")
+    def test_names_in_the_ansi_code_pages(self):
+        for locale in sorted({case[0] for case in self.CODE_PAGE_CASES}, key=str):
+            cases = [case[1:] for case in self.CODE_PAGE_CASES if case[0] == locale]
+            with self.subTest(locale=locale):
+                archive = self.path("cp-%s.tar" % locale)
+                python_tar(archive, [(name.decode("utf-8", "surrogateescape"), b"data",
+                                      tarfile.REGTYPE) for name, _, _ in cases])
+                out = self.path("out-%s" % locale)
+                os.mkdir(out)
+                expected_lines = [file_line(out, seen, 4) if made else
+                                  b"Skip (unsafe name): " + escaped(seen.encode())
+                                  for _, seen, made in cases]
+                env = code_page_env(locale) if locale else None
+                self.assertEqual(walk_lines(self, archive, out, env=env), expected_lines)
+                self.assertEqual(tree(out), {seen.encode(): b"data"
+                                             for _, seen, made in cases if made})
+
+    def test_names_that_differ_only_in_case(self):
+        # On Windows one file: the later member's bytes stand, and when the
+        # file is one this run made, it is said. A file there before the run
+        # (README over Readme) and a member written twice under one name are
+        # no such loss.
+        out = self.path("out")
+        os.mkdir(out)
+        with open(os.path.join(out, "Readme"), "wb") as f:
+            f.write(b"old")
+        names = ["libxt_DSCP.so", "libxt_dscp.so", "README", "same.txt", "same.txt"]
+        members = [(name, member_data(30 + index, seed=170 + index), tarfile.REGTYPE)
+                   for index, name in enumerate(names)]
+        archive = self.path("case.tar")
+        python_tar(archive, members)
+        expected_lines = [file_line(out, name, len(data)) for name, data, _ in members]
+        if WINDOWS:
+            expected_lines.insert(2, b"ERROR: Written over " + out_path(out, "libxt_DSCP.so") +
+                                  b", made for an earlier member (the names differ only in case)")
+        self.assertEqual(walk_lines(self, archive, out), expected_lines)
+        last = {name.encode(): data for name, data, _ in members}
+        if WINDOWS:
+            last = {b"libxt_DSCP.so": last.pop(b"libxt_dscp.so"), b"Readme": last.pop(b"README"),
+                    b"same.txt": last[b"same.txt"]}
+        self.assertEqual(tree(out), {b"Readme": b"old", **last})
+
+    def test_git_archive_names_keep_their_spaces(self):
+        repo = self.path("repo")
+        make_tree(repo, {"todo ": b"with a space", "todo": b"without"})
+        git = ["git", "-C", repo, "-c", "user.name=t", "-c", "user.email=t@example.com"]
+        for step in (["init", "-q"], ["add", "-A"], ["commit", "-qm", "files"],
+                     ["archive", "-o", self.path("git.tar"), "HEAD"]):
+            subprocess.run(git + step, check=True)
+        out = self.path("out")
+        os.mkdir(out)
+        spaced = b"Skip (unsafe name): todo " if WINDOWS else file_line(out, "todo ", 12)
+        self.assertEqual(walk_lines(self, self.path("git.tar"), out),
+                         [file_line(out, "todo", 7), spaced])
+        made = {} if WINDOWS else {b"todo ": b"with a space"}
+        self.assertEqual(tree(out), {b"todo": b"without", **made})
 
     def directory_of_length(self, length, fill):
         """A new directory whose path, as holvex spells it, is `length`
@@ -1247,9 +1341,13 @@ class Failures(TempDirTest):
 
     def test_a_size_that_cannot_be_a_size_ends_the_walk(self):
         data = member_data(10, seed=60)
+        # An octal field with a sign or letters would be read as 0 and the
+        # member's data (here the next header) taken as a member.
         for label, field in (("negative base-256", b"\xff" * 12),
                              ("base-256 past 2^62", b"\x80" + b"\xff" * 11),
-                             ("other high-bit form", b"\xc0" + bytes(11))):
+                             ("other high-bit form", b"\xc0" + bytes(11)),
+                             ("minus sign", b"-0000000001\0"), ("letters", b"abcdefghijk\0"),
+                             ("plus sign", b"+0000002000\0")):
             with self.subTest(field=label):
                 archive = self.path(label.replace(" ", "-") + ".tar")
                 with open(archive, "wb") as f:
@@ -1484,7 +1582,8 @@ class OddMemberKinds(TempDirTest):
             f.write(raw_header(b"olddir/", 0, typeflag=b"0"))
             f.write(raw_header(b"v7dir/", 600, typeflag=b"\0") + member_data(1024, seed=62))
             f.write(raw_header(b"olddir/", 0, typeflag=b"0"))
-            # Names made only of spaces trim to nothing: the output directory.
+            # Names made only of spaces are names (Windows would store them
+            # as nothing: refused there).
             f.write(raw_header(b"   ", 5) + member_data(BLOCK, seed=67))
             f.write(raw_header(b"  ", 0))
             # A directory with a size: the blocks after it are headers, also
@@ -1500,19 +1599,23 @@ class OddMemberKinds(TempDirTest):
         # Such a member without data is silent (older archives mark
         # directories this way); one with data cannot be written.
         cannot = cannot_file("directory name")
+        spaces = ([b"Skip (unsafe name):    ", b"Skip (unsafe name):   "] if WINDOWS else
+                  [file_line(out, "   ", 5), file_line(out, "  ", 0)])
         self.assertEqual(walk_lines(self, archive, out), [
             create_line(out, "olddir"), out_path(out, "olddir") + sep + b" (0 bytes)",
             create_line(out, "v7dir"), out_path(out, "v7dir") + sep + b" (600 bytes)", cannot,
-            out_path(out, "olddir") + sep + b" (0 bytes)",
-            out_path(out) + sep + b" (5 bytes)", cannot, out_path(out) + sep + b" (0 bytes)",
+            out_path(out, "olddir") + sep + b" (0 bytes)", *spaces,
             create_line(out, "dsz"), file_line(out, "inside-a", 0), file_line(out, "inside-b", 0),
             file_line(out, "after.txt", 300)])
+        made = {} if WINDOWS else {b"   ": member_data(BLOCK, seed=67)[:5], b"  ": b""}
         self.assertEqual(tree(out), {b"olddir": "dir", b"v7dir": "dir", b"dsz": "dir",
-                                     b"inside-a": b"", b"inside-b": b"", b"after.txt": after})
+                                     b"inside-a": b"", b"inside-b": b"", b"after.txt": after,
+                                     **made})
         out = self.path("out-only")
         os.mkdir(out)
         self.assertEqual(walk_lines(self, archive, out, "only=after"), [
-            b"Skip: olddir/", b"Skip: v7dir/", b"Skip: olddir/", b"Skip: ", b"Skip: ", b"Skip: dsz/",
+            b"Skip: olddir/", b"Skip: v7dir/", b"Skip: olddir/", b"Skip:    ", b"Skip:   ",
+            b"Skip: dsz/",
             b"Skip: inside-a", b"Skip: inside-b", file_line(out, "after.txt", 300)])
         self.assertEqual(tree(out), {b"after.txt": after})
 
@@ -1554,11 +1657,12 @@ class OddMemberKinds(TempDirTest):
         # are not members themselves.
         data = member_data(1500, seed=64)
         long_name = "d/" + "q" * 110
-        for writer in ("gnu_tar", "bsdtar", "python_tar"):
+        # Solaris tar names the same header "X".
+        for writer in ("gnu_tar", "bsdtar", "python_tar", "solaris"):
             with self.subTest(writer=writer):
                 archive = self.path(writer + ".tar")
                 members = [("d/", None), (long_name, data), ("t.txt", data[:9])]
-                if writer == "python_tar":
+                if writer in ("python_tar", "solaris"):
                     with tarfile.open(archive, "w", format=tarfile.PAX_FORMAT) as tf:
                         for name, payload in members:
                             info = tarfile.TarInfo(name)
@@ -1573,7 +1677,15 @@ class OddMemberKinds(TempDirTest):
                     (gnu_tar if writer == "gnu_tar" else bsdtar)(
                         archive, self.path(writer + "-src"), [n.rstrip("/") for n, _ in members],
                         "posix" if writer == "gnu_tar" else "pax")
-                self.assertIn(b"x", [m[3] for m in raw_members(archive)])
+                if writer == "solaris":
+                    with open(archive, "r+b") as f:
+                        for offset in [m[0] for m in raw_members(archive) if m[3] == b"x"]:
+                            f.seek(offset + 148)
+                            checksum = int(f.read(6), 8) - (ord("x") - ord("X"))
+                            f.seek(offset + 148)
+                            f.write(b"%06o\0 X" % checksum)
+                self.assertIn(b"X" if writer == "solaris" else b"x",
+                              [m[3] for m in raw_members(archive)])
                 out = self.path(writer + "-out")
                 os.mkdir(out)
                 self.assertEqual(walk_lines(self, archive, out), [

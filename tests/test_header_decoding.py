@@ -29,9 +29,14 @@ def content(size, seed):
     return bytes((seed * 7 + i * 13) % 251 for i in range(size))
 
 
+# Spaces at the ends of a name, and at the split of a long name into the
+# ustar prefix and name fields, are the name's own bytes.
+SPACED_NAMES = ["top/todo ", "top/" + "s" * 110 + " / " + "f" * 20 + " "]
+
 FILES = {"top/size_%d.bin" % size: content(size, size) for size in SIZES}
 FILES[NAME_100] = content(100, 3)
 FILES[LONG_NAME] = content(700, 5)
+FILES.update({name: content(30 + index, 7) for index, name in enumerate(SPACED_NAMES)})
 DIRS = ["top/", "top/sub/", LONG_DIR + "/"]
 SYMLINK = ("top/sub/link", "../size_1.bin")
 HARDLINK = ("top/hard", "top/size_511.bin")
@@ -53,10 +58,11 @@ def parse_probe(output):
 
 
 def stored_name(block):
-    """The name a header block holds: the trimmed name field, after the
-    trimmed prefix field and a "/" in a POSIX ustar header."""
-    name = block[0:100].strip(b"\0 ")
-    prefix = block[345:500].strip(b"\0 ") if block[257:263] == b"ustar\0" else b""
+    """The name a header block holds: the name field up to its first NUL,
+    after the prefix field (up to its first NUL) and a "/" in a POSIX ustar
+    header. Spaces are part of the name."""
+    name = block[0:100].split(b"\0")[0]
+    prefix = block[345:500].split(b"\0")[0] if block[257:263] == b"ustar\0" else b""
     return prefix + b"/" + name if prefix else name
 
 
@@ -238,7 +244,10 @@ class HeaderDecodingTest(harness.TempDirTest):
     def test_bad_size_fields_end_the_walk(self):
         negative = b"\xff" * 12
         past_2_62 = b"\x80" + (2 ** 62 + 1).to_bytes(11, "big")
-        for field in (negative, past_2_62):
+        # Read as 0, these would make the next block (here a header hidden in
+        # the member's data) a member.
+        for field in (negative, past_2_62, b"-0000000001\0", b"abcdefghijk\0",
+                      b"+0000002000\0", b"0000000 200\0"):
             with self.subTest(field=field):
                 archive = self.write_headers(
                     "bad.tar", harness.raw_header(b"bad.bin", 0, size_field=field),
@@ -248,11 +257,11 @@ class HeaderDecodingTest(harness.TempDirTest):
     def test_short_block_at_the_end(self):
         first = harness.raw_header(b"a.txt", 3) + b"abc" + bytes(BLOCK - 3)
         last = harness.raw_header(b"  docs/cut.txt", 513, typeflag=b"5")
-        cases = ((200, (b"docs/cut.txt", 513, 5)),
-                 (150, (b"docs/cut.txt", 513, 0)),
-                 (132, (b"docs/cut.txt", 1, 0)),
-                 (120, (b"docs/cut.txt", 0, 0)),
-                 (8, (b"docs/c", 0, 0)))
+        cases = ((200, (b"  docs/cut.txt", 513, 5)),
+                 (150, (b"  docs/cut.txt", 513, 0)),
+                 (132, (b"  docs/cut.txt", 1, 0)),
+                 (120, (b"  docs/cut.txt", 0, 0)),
+                 (8, (b"  docs/c", 0, 0)))
         for length, row in cases:
             with self.subTest(length=length):
                 archive = self.write_headers("short.tar", first, last[:length])
@@ -262,7 +271,7 @@ class HeaderDecodingTest(harness.TempDirTest):
         # Zero blocks between members hold no member; a block whose first
         # byte alone is NUL is decoded (its name, here empty, would come from
         # a prefix; the walk takes it only when its checksum matches).
-        stray = b"\0" + b"junk" * 127 + b"xxx"
+        stray = b"\0" + b"junk" * 30 + b"jun" + b"00000000000\0" + b"junk" * 94
         archive = self.write_headers(
             "gaps.tar", bytes(BLOCK), harness.raw_header(b"one", 0), stray, bytes(BLOCK),
             harness.raw_header(b"two", 1) + b"x" + bytes(BLOCK - 1), bytes(4 * BLOCK))

@@ -6,6 +6,8 @@
 // them as UTF-8. Typed text arrives as wide characters, handed on as UTF-8.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -47,6 +49,9 @@ struct ConsoleState {
   Text typed;             // the UTF-8 bytes of the character last typed
   size_t typed_next = 0;  // the first of them not yet taken
   Text echoed;            // bytes of a character being echoed, not yet whole
+  // The cells of the console's screen buffer that each character echoed on
+  // the line being edited took, in order: Backspace takes back that many.
+  std::vector<uint16_t> echoed_cells;
   // Key presses taken out of the input queue by take_waiting_keys and not
   // wanted there: they come before the queue's own.
   std::deque<Text> kept_keys;
@@ -194,18 +199,88 @@ size_t utf8_length(unsigned char lead) {
   return 1;
 }
 
+// The cursor's place in the screen buffer of the echo, counted in cells from
+// the buffer's start; -1 when it cannot be asked (no console).
+int64_t echo_cell(int64_t& row_width) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!console.echo_is_console || !GetConsoleScreenBufferInfo(console.console_output, &info)) {
+    return -1;
+  }
+  row_width = info.dwSize.X;
+  return int64_t{info.dwCursorPosition.Y} * row_width + info.dwCursorPosition.X;
+}
+
+// Shows one echoed character and keeps how many cells it took: one or two
+// for a wide character, as the console keeps it, more for a tab.
+void show_echoed(const Text& character) {
+  int64_t width = 0;
+  const int64_t before = echo_cell(width);
+  write_text(console.console_output, console.echo_is_console, character);
+  if (before < 0) return;
+  int64_t cells = echo_cell(width) - before;
+  // Written on the last row, a character that wraps scrolls the buffer.
+  if (cells < 0) cells += width;
+  console.echoed_cells.push_back(static_cast<uint16_t>(std::clamp<int64_t>(cells, 0, 0xFFFF)));
+}
+
 // Shows a typed byte: a character of several bytes once it is whole.
 void echo_byte(void*, unsigned char byte) {
   const bool continues = (byte & 0xC0) == 0x80 && !console.echoed.empty();
   if (!continues && !console.echoed.empty()) {
     // A character left unfinished shows as what it is.
-    write_text(console.console_output, console.echo_is_console, console.echoed);
+    show_echoed(console.echoed);
     console.echoed.clear();
   }
   console.echoed += static_cast<char>(byte);
   if (console.echoed.size() >= utf8_length(static_cast<unsigned char>(console.echoed[0]))) {
-    write_text(console.console_output, console.echo_is_console, console.echoed);
+    show_echoed(console.echoed);
     console.echoed.clear();
+  }
+}
+
+// Puts the cursor on `place` by writing the row's text before it again from
+// the row's start. A console drawn on a terminal (Wine's) moves the
+// terminal's cursor by cells, one a character, and a wide character there
+// takes two columns: after one, a move by cells lands a column off, while
+// text written from the row's start lands where the terminal shows it.
+void write_up_to(COORD place) {
+  std::wstring before(static_cast<size_t>(place.X), L' ');
+  DWORD got = 0;
+  ReadConsoleOutputCharacterW(console.console_output, before.data(), place.X, COORD{0, place.Y},
+                              &got);
+  before.resize(got);
+  SetConsoleCursorPosition(console.console_output, COORD{0, place.Y});
+  write_wide(console.console_output, before);
+  SetConsoleCursorPosition(console.console_output, place);
+}
+
+// Takes back the last characters echoed: the cells they took are blanked
+// (at least as many as the terminal columns they show in) and the cursor
+// goes back to where the first began. Without a console, or without their
+// cells, Backspace, space and Backspace are written for each column.
+void take_back_echoed(void*, size_t characters, size_t columns) {
+  int64_t width = 0;
+  const int64_t now = echo_cell(width);
+  if (now < 0 || console.echoed_cells.size() < characters) {
+    const Text back(columns, '\b');
+    write_text(console.console_output, console.echo_is_console, back + Text(columns, ' ') + back);
+    return;
+  }
+  int64_t cells = 0;
+  for (size_t i = 0; i < characters; ++i) {
+    cells += console.echoed_cells.back();
+    console.echoed_cells.pop_back();
+  }
+  const int64_t start = std::max<int64_t>(now - cells, 0);
+  const COORD place{static_cast<SHORT>(start % width), static_cast<SHORT>(start / width)};
+  DWORD blanked = 0;
+  FillConsoleOutputCharacterW(console.console_output, L' ',
+                              static_cast<DWORD>(std::max<int64_t>(cells, columns)), place,
+                              &blanked);
+  if (cells < static_cast<int64_t>(columns) && place.X > 0) {
+    write_up_to(place);
+  } else {
+    SetConsoleCursorPosition(console.console_output, place);
   }
 }
 
@@ -289,7 +364,8 @@ void print_error_line(const Text& text) {
 Text read_line(bool& stopped) {
   stopped = false;
   if (console.input_is_console) {
-    LineKeyboard keyboard{next_console_char, echo_byte, nullptr, true};
+    console.echoed_cells.clear();
+    LineKeyboard keyboard{next_console_char, echo_byte, nullptr, true, take_back_echoed};
     return edit_console_line(console.end_of_input, keyboard, stopped);
   }
   return take_redirected_line(console.pending, console.end_of_input,

@@ -1,5 +1,7 @@
 #include "console/line_input.h"
 
+#include <cstdint>
+
 namespace {
 
 constexpr unsigned char kEnter = 13;
@@ -38,6 +40,47 @@ void echo_bytes(const LineKeyboard& keyboard, const char* bytes) {
   for (; *bytes != '\0'; ++bytes)
     keyboard.echo(keyboard.context, static_cast<unsigned char>(*bytes));
 }
+
+void echo_times(const LineKeyboard& keyboard, unsigned char byte, size_t times) {
+  for (size_t i = 0; i < times; ++i) keyboard.echo(keyboard.context, byte);
+}
+
+void take_back(const LineKeyboard& keyboard, size_t characters, size_t columns) {
+  if (keyboard.take_back != nullptr) {
+    keyboard.take_back(keyboard.context, characters, columns);
+    return;
+  }
+  echo_times(keyboard, kBackspace, columns);
+  echo_times(keyboard, ' ', columns);
+  echo_times(keyboard, kBackspace, columns);
+}
+
+// The code point of the UTF-8 character of `count` bytes (2 to 4); -1 when
+// they are not one.
+int32_t code_point(const unsigned char* bytes, size_t count) {
+  static const unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+  if (count < 2 || count > 4) return -1;
+  int32_t value = bytes[0] & kLeadBits[count];
+  for (size_t i = 1; i < count; ++i) {
+    if ((bytes[i] & 0xC0) != 0x80) return -1;
+    value = (value << 6) | (bytes[i] & 0x3F);
+  }
+  return value;
+}
+
+// The wide characters of East Asian scripts, and the emoji, which terminals
+// show in two columns.
+struct WideRange {
+  int32_t first;
+  int32_t last;
+};
+constexpr WideRange kWideRanges[] = {
+    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
+    {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD},
+    {0x30000, 0x3FFFD},
+};
 
 // How many bytes Backspace takes from the end of the line: one, or the whole
 // UTF-8 character that ends it when asked for and the bytes form one.
@@ -130,7 +173,7 @@ Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped)
         }
         if (key == kBackspace) {
           end_of_input = false;
-          echo_bytes(keyboard, "\b\b  \b\b");
+          take_back(keyboard, 2, 2);
           break;
         }
       }
@@ -145,8 +188,9 @@ Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped)
     }
     if (key == kBackspace) {
       if (length == 0) continue;
-      length -= bytes_to_erase(line, length, keyboard.erase_utf8);
-      echo_bytes(keyboard, "\b \b");
+      const size_t count = bytes_to_erase(line, length, keyboard.erase_utf8);
+      length -= count;
+      take_back(keyboard, 1, display_columns(line + length, count));
       continue;
     }
     if (key == kEndMark) {
@@ -161,4 +205,12 @@ Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped)
     }
   }
   return Text(reinterpret_cast<const char*>(line), length);
+}
+
+size_t display_columns(const unsigned char* bytes, size_t count) {
+  const int32_t value = code_point(bytes, count);
+  for (const WideRange& range : kWideRanges) {
+    if (value >= range.first && value <= range.last) return 2;
+  }
+  return 1;
 }

@@ -47,12 +47,24 @@ struct LineKeyboard {
   void* context;
   // Backspace takes back a whole UTF-8 character rather than one byte.
   bool erase_utf8 = false;
+  // Takes back the last `characters` characters shown, `columns` columns wide
+  // in all on a terminal: they are blanked and the cursor goes back to where
+  // the first of them began. None: Backspace, space and Backspace are echoed
+  // `columns` times each.
+  void (*take_back)(void* context, size_t characters, size_t columns) = nullptr;
 };
 
 // The next line typed at the console, edited with echo: Enter ends it,
-// Backspace takes back the last character, Ctrl+Z ends the input (shown as
-// "^Z" and kept in `end_of_input` for the next call, until Backspace takes it
-// back), Ctrl+C or Ctrl+\ stops the typing (shown as "^C", "" returned with
+// Backspace takes back the last character (as many columns as it takes on
+// the screen, two for a wide one), Ctrl+Z ends the input (shown as "^Z" and
+// kept in `end_of_input` for the next call, until Backspace takes it back),
+// Ctrl+C or Ctrl+\ stops the typing (shown as "^C", "" returned with
 // `stopped` set), any other character is stored; the 16,384th character ends
 // the line.
 Text edit_console_line(bool& end_of_input, LineKeyboard keyboard, bool& stopped);
+
+// The columns a terminal gives the character of `count` bytes: two for a
+// wide character of East Asian scripts (CJK ideographs, kana, Hangul,
+// fullwidth forms) and for emoji, one for any other character and for bytes
+// that are not one UTF-8 character.
+size_t display_columns(const unsigned char* bytes, size_t count);

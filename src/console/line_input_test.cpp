@@ -218,6 +218,18 @@ TEST(ConsoleLine, EditingAndEcho) {
        {"\xa9"},
        "\xa9\xa9\b \b\r\n",
        true},
+      // A wide character takes two columns: both are taken back.
+      {"a CJK character is two columns",
+       "a\xe4\xb8\xad\bb\r",
+       {"ab"},
+       "a\xe4\xb8\xad\b\b  \b\bb\r\n",
+       true},
+      {"Hangul, fullwidth forms and emoji are two columns, accented letters one",
+       "\xea\xb0\x80\xef\xbc\xa1\xf0\x9f\x98\x80\xc3\xa9\b\b\b\b\r",
+       {""},
+       "\xea\xb0\x80\xef\xbc\xa1\xf0\x9f\x98\x80\xc3\xa9\b \b\b\b  \b\b\b\b  \b\b"
+       "\b\b  \b\b\r\n",
+       true},
   };
   for (const EditCase& test : cases) {
     ScriptedKeyboard keyboard = keyboard_of(test.keys);
@@ -233,6 +245,21 @@ TEST(ConsoleLine, EditingAndEcho) {
     EXPECT_EQ(keyboard.echo, test.echo) << test.name;
     EXPECT_EQ(keyboard.next, keyboard.keys.size()) << test.name;
   }
+}
+
+// A console that takes characters back itself is told how many and how wide.
+void record_take_back(void* context, size_t characters, size_t columns) {
+  static_cast<ScriptedKeyboard*>(context)->echo +=
+      "<" + std::to_string(characters) + "," + std::to_string(columns) + ">";
+}
+
+TEST(ConsoleLine, TakeBackIsToldCharactersAndColumns) {
+  ScriptedKeyboard keyboard = keyboard_of("a\xe4\xb8\xad\b\b\x1a\bz\r");
+  bool end_of_input = false;
+  LineKeyboard console{next_key, record_echo, &keyboard, true, record_take_back};
+  bool stopped = false;
+  EXPECT_EQ(edit_console_line(end_of_input, console, stopped), "z");
+  EXPECT_EQ(keyboard.echo, "a\xe4\xb8\xad<1,2><1,1>^Z<2,2>z\r\n");
 }
 
 TEST(ConsoleLine, CtrlZKeepsTheEndFlagUntilBackspace) {

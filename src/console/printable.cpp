@@ -21,7 +21,7 @@ void append_escaped(Text& shown, unsigned char byte) {
 
 }  // namespace
 
-Text printable(const Text& text) {
+Text escaped_controls(const Text& text) {
   Text shown;
   shown.reserve(text.size());
   for (size_t at = 0; at < text.size(); ++at) {
@@ -38,4 +38,8 @@ Text printable(const Text& text) {
     }
   }
   return shown;
+}
+
+Text printable(const Text& text) {
+  return escaped_controls(shown_text(text));
 }

@@ -25,6 +25,7 @@ void merge_records(PaxRecords& into, PaxRecords&& records) {
 bool is_extension_header(const Member& header) {
   switch (header.type_flag) {
     case kTypeFlagPaxHeader:
+    case kTypeFlagSolarisPax:
     case kTypeFlagPaxGlobal:
     case kTypeFlagLongName:
     case kTypeFlagLongLink:
@@ -35,8 +36,8 @@ bool is_extension_header(const Member& header) {
 }
 
 bool extension_data_used(const Member& header) {
-  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagLongName ||
-         header.type_flag == kTypeFlagLongLink;
+  return header.type_flag == kTypeFlagPaxHeader || header.type_flag == kTypeFlagSolarisPax ||
+         header.type_flag == kTypeFlagLongName || header.type_flag == kTypeFlagLongLink;
 }
 
 bool take_extension(const Member& header, Text&& data, Extensions& pending) {
@@ -62,11 +63,7 @@ void apply_extensions(Member& member, Extensions& pending) {
   } else if (records.has_path) {
     member.name = std::move(records.path);
   } else if (pending.has_long_name) {
-    // Trimmed in place, as the name field is: a long name may be megabytes.
-    Text& name = pending.long_name;
-    name.erase(name.find_last_not_of(' ') + 1);
-    name.erase(0, name.find_first_not_of(' '));
-    member.name = std::move(name);
+    member.name = std::move(pending.long_name);
   }
   if (records.size.kind == PaxSizeKind::found) {
     // The record counts whatever the member's own size field holds (0 past

@@ -18,24 +18,24 @@ struct Extensions {
   Text long_link;  // of a GNU "K" header, up to its first NUL
 };
 
-// True for the pax ("x", "g") and GNU long-name ("L", "K") headers.
+// True for the pax ("x", Solaris's "X", "g") and GNU long-name ("L", "K")
+// headers.
 bool is_extension_header(const Member& header);
 
 // True for the extension headers whose data is used: pax records for the
-// next member ("x"), GNU long names ("L") and long link names ("K"). A
-// global header's records ("g") are passed over.
+// next member ("x", "X"), GNU long names ("L") and long link names ("K").
+// A global header's records ("g") are passed over.
 bool extension_data_used(const Member& header);
 
-// Keeps what the next member needs of `data`, the data of `header` (an "x"
-// or "L" header), in `pending`. False when an "x" header's size record
+// Keeps what the next member needs of `data`, the data of `header` (an "x",
+// "X" or "L" header), in `pending`. False when an "x" header's size record
 // cannot be a size.
 bool take_extension(const Member& header, Text&& data, Extensions& pending);
 
 // Gives `member` what the extension headers before it said, and empties
 // `pending`. The full name is the first found of: the real name of a pax
 // sparse member and the pax "path", both exactly as recorded; the GNU long
-// name up to its first NUL, without spaces at its ends; the header's own
-// name. A link's target: the pax "linkpath", else the GNU long link name,
-// else the header's own link name. The time: a pax "mtime", else the
-// header's.
+// name up to its first NUL; the header's own name. A link's target: the
+// pax "linkpath", else the GNU long link name, else the header's own link
+// name. The time: a pax "mtime", else the header's.
 void apply_extensions(Member& member, Extensions& pending);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "console/printable.h"
 #include "fileio/file_access.h"
 #include "text/number_text.h"
 
@@ -92,6 +93,12 @@ bool wait_done(FilePool& pool, const FileWork& work, std::chrono::milliseconds w
   return done;
 }
 
+Text written_over_line(const Text& earlier) {
+  if (earlier.empty()) return "";
+  return "ERROR: Written over " + printable(earlier) +
+         ", made for an earlier member (the names differ only in case)\r\n";
+}
+
 Text file_errors(Failure failure, bool separator_name, int64_t size, int64_t written, Failure why) {
   if (failure != Failure::none) {
     // A name ending in the separator marks a directory in older archives:
@@ -114,6 +121,7 @@ Text file_errors(Failure failure, bool separator_name, int64_t size, int64_t wri
 void make_file(const OutputRoot& root, FileWork& work) {
   FileRecord file;
   const Failure failure = open_prepared_file(root, work.place, work.settings.mode, file);
+  const Text over = written_over_line(file.written_over);
   int64_t written = 0;
   Failure why = Failure::none;
   if (failure == Failure::none) {
@@ -130,6 +138,7 @@ void make_file(const OutputRoot& root, FileWork& work) {
     if (written < 0) why = close_failure;
   }
   work.place = PreparedFile{};
-  work.errors = file_errors(failure, work.separator_name, work.size, written, why);
-  work.made = failure == Failure::none && work.errors.empty();
+  const Text errors = file_errors(failure, work.separator_name, work.size, written, why);
+  work.made = failure == Failure::none && errors.empty();
+  work.errors = over + errors;
 }

@@ -80,6 +80,11 @@ bool wait_done(FilePool& pool, const FileWork& work, std::chrono::milliseconds w
 // the same steps).
 void make_file(const OutputRoot& root, FileWork& work);
 
+// The ERROR line of a file written over one this run made for an earlier
+// member whose name differs only in case (`earlier`, as it was stored;
+// Windows): "" for none.
+Text written_over_line(const Text& earlier);
+
 // The ERROR lines of a file after its copy: `failure` why it could not be
 // opened (`none` when it was), the bytes `written` of `size` (-1: the close
 // failed), `why` the output took no more. "" when the file is there whole;

@@ -12,23 +12,35 @@ namespace {
 constexpr unsigned char kBase256Positive = 0x80;
 constexpr unsigned char kHighBit = 0x80;
 
-// The two bytes trimmed from both ends of the name and size fields.
+// The bytes writers put before and after the digits of a numeric field.
 const Text& nul_and_space() {
   static const Text set = text_of_codes({0, 32});
   return set;
 }
 
-// Leading octal digits of an already trimmed field, as an unsigned number;
+// The octal digits from `at` to `end` of the field, as an unsigned number;
 // `overflow` is set when they do not fit in 64 bits.
-uint64_t octal_digits(const Text& digits, bool& overflow) {
+uint64_t octal_digits(const Text& field, size_t at, size_t end, bool& overflow) {
   uint64_t value = 0;
   overflow = false;
-  for (const char c : digits) {
-    if (c < '0' || c > '7') break;
+  for (; at < end; ++at) {
     if ((value >> 61) != 0) overflow = true;
-    value = (value << 3) | static_cast<uint64_t>(c - '0');
+    value = (value << 3) | static_cast<uint64_t>(field[at] - '0');
   }
   return value;
+}
+
+// A numeric field of octal digits between NULs and spaces, in `value`;
+// false for an empty field, anything else in it, or more than 64 bits.
+bool octal_field(const Text& field, uint64_t& value) {
+  const size_t first = field.find_first_not_of(nul_and_space());
+  if (first == Text::npos) return false;
+  size_t end = field.find_first_not_of("01234567", first);
+  if (end == Text::npos) end = field.size();
+  if (end == first || field.find_first_not_of(nul_and_space(), end) != Text::npos) return false;
+  bool overflow = false;
+  value = octal_digits(field, first, end, overflow);
+  return !overflow;
 }
 
 // The magic of POSIX ustar headers, whose prefix field holds the start of a
@@ -94,12 +106,8 @@ bool checksum_matches(const Text& block) {
   return stored == signed_sum;
 }
 
-Text trimmed_field(const Text& field) {
-  return trim_right_set(trim_left_set(field, nul_and_space()), nul_and_space());
-}
-
 Text name_of_field(const Text& field) {
-  return trimmed_field(field.substr(0, field.find('\0')));
+  return field.substr(0, field.find('\0'));
 }
 
 bool is_zero_block(const Text& block) {
@@ -137,8 +145,19 @@ int64_t decode_size_field(const Text& field, bool& bad) {
     return static_cast<int64_t>(value);
   }
 
+  // Octal digits between NULs and spaces. Anything else (a sign, a letter,
+  // more digits after a blank) would be read as some other number, and the
+  // member's data as headers.
+  const size_t first = field.find_first_not_of(nul_and_space());
+  if (first == Text::npos) return 0;
+  size_t end = field.find_first_not_of("01234567", first);
+  if (end == Text::npos) end = field.size();
+  if (field.find_first_not_of(nul_and_space(), end) != Text::npos) {
+    bad = true;
+    return 0;
+  }
   bool overflow = false;
-  const uint64_t value = octal_digits(trimmed_field(field), overflow);
+  const uint64_t value = octal_digits(field, first, end, overflow);
   if (overflow || value > static_cast<uint64_t>(kMaxMemberSize)) {
     bad = true;
     return 0;
@@ -165,22 +184,16 @@ FileTime decode_time_field(const Text& field) {
     time.known = true;
     return time;
   }
-  const Text digits = trimmed_field(field);
-  if (digits.empty() || digits.find_first_not_of("01234567") != Text::npos) return time;
-  bool overflow = false;
-  const uint64_t value = octal_digits(digits, overflow);
-  if (overflow || value > static_cast<uint64_t>(INT64_MAX)) return time;
+  uint64_t value = 0;
+  if (!octal_field(field, value) || value > static_cast<uint64_t>(INT64_MAX)) return time;
   time.seconds = static_cast<int64_t>(value);
   time.known = true;
   return time;
 }
 
 int32_t decode_mode_field(const Text& field) {
-  const Text digits = trimmed_field(field);
-  if (digits.empty() || digits.find_first_not_of("01234567") != Text::npos) return -1;
-  bool overflow = false;
-  const uint64_t value = octal_digits(digits, overflow);
-  return overflow ? -1 : static_cast<int32_t>(value & 07777);
+  uint64_t value = 0;
+  return octal_field(field, value) ? static_cast<int32_t>(value & 07777) : -1;
 }
 
 int32_t type_of(const Text& type_byte) {

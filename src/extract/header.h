@@ -36,13 +36,16 @@ inline constexpr int32_t kTypeDirectory = 5;
 inline constexpr int32_t kTypeContiguous = 7;
 
 // Type bytes of the writers' extensions. Extension headers describe the
-// member after them: pax records for the next member ("x") and for the rest
-// of the archive ("g"), and GNU's long name ("L") and long link name ("K").
+// member after them: pax records for the next member ("x", and Solaris's
+// "X") and for the rest of the archive ("g"), and GNU's long name ("L") and
+// long link name ("K").
 // "D" is a directory of a GNU incremental archive (its data lists the
 // entries), "V" a volume label, "S" a GNU sparse file, "M" the rest of a
 // file begun on the volume before (a multi-volume archive).
 inline constexpr char kTypeFlagPaxHeader = 'x';
 inline constexpr char kTypeFlagPaxGlobal = 'g';
+// Solaris tar's name for the pax extended header: the same records.
+inline constexpr char kTypeFlagSolarisPax = 'X';
 inline constexpr char kTypeFlagLongName = 'L';
 inline constexpr char kTypeFlagLongLink = 'K';
 inline constexpr char kTypeFlagDumpDir = 'D';
@@ -71,11 +74,8 @@ struct Member {
   int32_t mode = -1;
 };
 
-// A field's bytes without the NULs and spaces at either end.
-Text trimmed_field(const Text& field);
-
-// A name field's text: its bytes up to the first NUL, without the spaces at
-// either end.
+// A name field's text: its bytes up to the first NUL. Spaces are bytes of
+// the name ("todo " and "todo" are two names).
 Text name_of_field(const Text& field);
 
 // True for a block of 512 zero bytes, which holds no member (two in a row end
@@ -99,9 +99,11 @@ Member decode_header(const Text& block);
 // continuation from another volume ("M").
 bool is_regular_file(const Member& member);
 
-// The size field's value: unsigned octal digits, or a big-endian base-256
-// number when its first byte is 0x80. `bad` is set for a field that cannot be
-// a size (negative base-256, or past 2^62).
+// The size field's value: unsigned octal digits with nothing but NULs and
+// spaces before and after them (an empty field is 0), or a big-endian
+// base-256 number when its first byte is 0x80. `bad` is set for a field that
+// cannot be a size: any other byte in an octal field (a sign, a letter, digits
+// after the blank that ended them), negative base-256, or past 2^62.
 int64_t decode_size_field(const Text& field, bool& bad);
 
 // The modification time field: octal digits (seconds since 1970), or a

@@ -65,14 +65,16 @@ TEST(DecodeHeader, NameTable) {
   const Text hundred(kNameLength, 'n');
   const std::vector<NameCase> cases = {
       {hundred, hundred},
-      {"  docs/a.txt", "docs/a.txt"},
-      {"docs/a.txt  ", "docs/a.txt"},
+      // Only NUL ends a name: spaces at its ends are its own bytes.
+      {"  docs/a.txt", "  docs/a.txt"},
+      {"docs/a.txt  ", "docs/a.txt  "},
+      {"todo ", "todo "},
       {"dir/", "dir/"},
       {"/abs/../x", "/abs/../x"},
       // The name ends at its first NUL: what follows is another writer's.
-      {" a\0b c \0"s, "a"},
+      {" a\0b c \0"s, " a"},
       {"\0\0name"s, ""},
-      {"    ", ""},
+      {"    ", "    "},
       {"", ""},
       {"caf\xC3\xA9/\xFF", "caf\xC3\xA9/\xFF"},
   };
@@ -84,6 +86,14 @@ TEST(DecodeHeader, NameTable) {
   Text block = header_block(hundred, "00000000000\0"s, '0');
   block[100] = 'X';
   EXPECT_EQ(decode_header(block).name, hundred);
+  // The ustar prefix keeps its spaces too, at the split and at its ends.
+  const std::vector<std::pair<Text, Text>> prefixes = {
+      {"dir ", "dir / file "}, {" top/dir", " top/dir/ file "}, {"  ", "  / file "}};
+  for (const auto& [prefix, name] : prefixes) {
+    Text split = header_block(" file ", "00000000000\0"s, '0');
+    split.replace(kPrefixOffset, prefix.size(), prefix);
+    EXPECT_EQ(decode_header(split).name, name) << "prefix [" << prefix << "]";
+  }
 }
 
 struct SizeCase {
@@ -114,13 +124,7 @@ TEST(DecodeHeader, OctalSizeTable) {
       // Padding by spaces and NULs at either end, as older writers do.
       {"       1750 "s, 1000, 2},
       {"\0\0\0 1750\0 \0\0"s, 1000, 2},
-      // Digits end at the first byte that is not an octal digit.
-      {"12 34\0"s, 10, 1},
-      {"78\0"s, 7, 1},
-      {"8\0"s, 0, 0},
-      {"\t12\0"s, 0, 0},
-      {"-1\0"s, 0, 0},
-      {"x\0"s, 0, 0},
+      {"1750 \0 \0"s, 1000, 2},
       // An empty field.
       {Text(kSizeLength, '\0'), 0, 0},
       {Text(kSizeLength, ' '), 0, 0},
@@ -166,6 +170,19 @@ TEST(DecodeHeader, BadSizeFields) {
       base256_field(0x81, 0),
       base256_field(0xC0, 5),
       base256_field(0xFE, 5),
+      // An octal field holding anything but digits between NULs and spaces
+      // would give some other size, and the member's data would be read as
+      // headers.
+      "-0000000001\0"s,
+      "+0000002000\0"s,
+      "abcdefghijk\0"s,
+      "12 34\0"s,
+      "1750\0x"s,
+      "78\0"s,
+      "8\0"s,
+      "\t12\0"s,
+      "-1\0"s,
+      "x\0"s,
   };
   for (const Text& field : fields) {
     const Member member = decode_header(header_block("bad", field, '0'));
@@ -221,7 +238,7 @@ TEST(DecodeHeader, TypeTable) {
 }
 
 TEST(DecodeHeader, ShortBlocksDecodeAsFarAsTheyGo) {
-  const Text full = header_block("  docs/a.txt", "00000001001\0"s, '5');
+  const Text full = header_block("docs/a.txt", "00000001001\0"s, '5');
   struct Case {
     size_t length;
     Text name;
@@ -229,9 +246,9 @@ TEST(DecodeHeader, ShortBlocksDecodeAsFarAsTheyGo) {
     int32_t type;
   };
   const std::vector<Case> cases = {
-      {1, "", 0, 0},  // a single space
-      {6, "docs", 0, 0},
-      {14, "docs/a.txt", 0, 0},
+      {1, "d", 0, 0},
+      {4, "docs", 0, 0},
+      {12, "docs/a.txt", 0, 0},
       {100, "docs/a.txt", 0, 0},
       {124, "docs/a.txt", 0, 0},
       {125, "docs/a.txt", 0, 0},

@@ -88,6 +88,8 @@ bool copy_here(Member& member, const SparseMap& map, int64_t size, const Text& p
   say(walk.lines, file_line(path, size));
   FileRecord file;
   const Failure failure = open_prepared_file(walk.root, place, member.mode, file);
+  const Text over = written_over_line(file.written_over);
+  say_lines(walk.lines, over);
   int64_t written = 0;
   Failure why = Failure::none;
   if (failure == Failure::none) {
@@ -107,7 +109,7 @@ bool copy_here(Member& member, const SparseMap& map, int64_t size, const Text& p
   }
   const Text errors = file_errors(failure, right_part(path, 1) == kSeparator, size, written, why);
   say_lines(walk.lines, errors);
-  return !errors.empty();
+  return !errors.empty() || !over.empty();
 }
 
 // True when an ERROR line was written.

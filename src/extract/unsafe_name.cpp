@@ -1,8 +1,9 @@
-// Member names that could reach outside the output directory.
+// Member names that could reach outside the output directory, or that the
+// system would store under another name.
 #include "extract/unsafe_name.h"
 
-#include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "fileio/path_style.h"
 
@@ -12,14 +13,11 @@ bool is_separator(char c) {
   return c == '/' || (kWindowsNames && c == '\\');
 }
 
-// A digit 1 to 9, or a superscript one, two or three, which Windows takes as
-// 1, 2 and 3 in COM and LPT device names: one byte (0xB9, 0xB2, 0xB3) in the
-// ANSI code page, two in UTF-8 (0xC2 then the same byte).
+// A digit 1 to 9, or a superscript one, two or three (U+00B9, U+00B2, U+00B3,
+// in UTF-8), which Windows takes as 1, 2 and 3 in COM and LPT device names.
 bool is_port_digit(const Text& digit) {
-  const auto last = static_cast<unsigned char>(digit.back());
-  const bool superscript = last == 0xB9 || last == 0xB2 || last == 0xB3;
-  if (digit.size() == 2) return static_cast<unsigned char>(digit[0]) == 0xC2 && superscript;
-  return digit.size() == 1 && ((last >= '1' && last <= '9') || superscript);
+  if (digit.size() == 1) return digit[0] >= '1' && digit[0] <= '9';
+  return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 // CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (also with a superscript 1, 2 or
@@ -37,26 +35,22 @@ bool is_device_name(const Text& component) {
          is_port_digit(base.substr(3));
 }
 
-// Windows drops trailing dots and spaces from each path component, so ".. "
-// or "..." can come to mean the parent directory: any component made of dots
-// and spaces alone, with two dots or more, is refused there.
-bool is_dots_and_spaces(const Text& component) {
-  return component.find_first_not_of(". ") == Text::npos &&
-         std::count(component.begin(), component.end(), '.') >= 2;
+// Windows drops the dots and spaces that end a path component: "report."
+// would be stored as "report", "dir./inner.txt" land in "dir", ".. " or
+// "..." mean the parent directory. Only "." keeps its meaning (this
+// directory).
+bool loses_its_end(const Text& component) {
+  return !component.empty() && component != "." &&
+         (component.back() == '.' || component.back() == ' ');
 }
 
 bool is_unsafe_component(const Text& component) {
   if (component == "..") return true;
   if (!kWindowsNames) return false;
-  return component.find(':') != Text::npos || is_device_name(component) ||
-         is_dots_and_spaces(component);
+  return component.find(':') != Text::npos || is_device_name(component) || loses_its_end(component);
 }
 
-}  // namespace
-
-bool is_unsafe_name(const Text& name) {
-  // A name the system cannot be given unchanged would be given another one.
-  if (!system_can_name(name)) return true;
+bool has_unsafe_component(const Text& name) {
   size_t start = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || is_separator(name[i])) {
@@ -65,4 +59,15 @@ bool is_unsafe_name(const Text& name) {
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool is_unsafe_name(const Text& name) {
+  if (!kWindowsNames) return has_unsafe_component(name);
+  // Tested as the system will hold the name: "COM" and the code page's bytes
+  // of a superscript one name a device, whatever those bytes are. A name
+  // the system cannot be given unchanged would be given another one.
+  const std::optional<Text> held = system_name_text(name);
+  return !held || has_unsafe_component(*held);
 }

@@ -118,6 +118,7 @@ FileRecord& FileRecord::operator=(FileRecord&& other) noexcept {
   failure = other.failure;
   read_ahead = std::move(other.read_ahead);
   data_run = other.data_run;
+  written_over = std::move(other.written_over);
   stream = std::move(other.stream);
   return *this;
 }
@@ -205,6 +206,7 @@ bool close_file(FileRecord& file, Failure* failure) {
   file.failure = Failure::none;
   file.read_ahead = ReadAhead{};
   file.data_run = DataRun{};
+  file.written_over.clear();
   if (failure != nullptr) *failure = why;
   return closed;
 }

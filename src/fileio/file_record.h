@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fileio/failure.h"
+#include "text/text.h"
 
 enum class FileKind { binary, output };
 
@@ -81,6 +82,10 @@ struct FileRecord {
   // reads, moves and positions are those of the data, and its handle is the
   // stream's alone while the stream lives.
   std::shared_ptr<ArchiveStream> stream;
+  // When the open of an output file replaced a file this run made for an
+  // earlier member under a name that differs only in case (one file on
+  // Windows): that file's path as it was stored; else "".
+  Text written_over;
 
   FileRecord() = default;
   FileRecord(FileRecord&& other) noexcept;

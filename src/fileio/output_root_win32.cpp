@@ -274,6 +274,58 @@ Failure not_replaceable(const OutputRoot& root, const std::wstring& path) {
   return failure;
 }
 
+// When this process started, in the units of a file's times.
+uint64_t process_start() {
+  FILETIME created{};
+  FILETIME ended{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return UINT64_MAX;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// What follows the last separator.
+std::wstring last_component(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+// Names that differ only in case name one file on Windows: when the file at
+// `path` (about to be replaced) was made since this process started under a
+// name that differs from `path`'s only in case, that name as stored; else
+// "". Told without keeping any name: the time the system says the file was
+// made (Wine: its last write), against the process's start.
+std::wstring made_in_other_case(const std::wstring& path) {
+  DWORD last_error = 0;
+  const HANDLE handle = guarded_call(
+      [&] {
+        return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      },
+      last_error);
+  if (handle == INVALID_HANDLE_VALUE) return L"";
+  std::wstring stored;
+  FILE_BASIC_INFO basic{};
+  std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+  auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+      static_cast<uint64_t>(basic.CreationTime.QuadPart) >= process_start() &&
+      GetFileInformationByHandleEx(handle, FileNameInfo, name, static_cast<DWORD>(buffer.size()))) {
+    stored = last_component(std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t)));
+  }
+  close_handle(handle);
+  const std::wstring given = last_component(path);
+  // The same name again is a later version of the member, as an archive may
+  // hold; only a name in other case is another member's.
+  if (stored.empty() || stored == given ||
+      CompareStringOrdinal(stored.data(), static_cast<int>(stored.size()), given.data(),
+                           static_cast<int>(given.size()), TRUE) != CSTR_EQUAL) {
+    return L"";
+  }
+  return stored;
+}
+
 // A name beside `path` (in its directory) to make a file or link under
 // before it takes the place of what stands at `path`.
 std::wstring temporary_beside(const HeldLevels& state, const std::wstring& path) {
@@ -417,6 +469,7 @@ namespace {
 struct PlacedFile {
   std::shared_ptr<const LevelHandle> directory;
   std::wstring full;
+  Text path;  // as the program holds it
 };
 
 }  // namespace
@@ -427,6 +480,7 @@ Reached prepare_member_file(OutputRoot& root, const Text& path, PreparedFile& pr
   Reached reached = locate(root, path, placed->full);
   if (reached.failure != Failure::none) return reached;
   placed->directory = root.held->deepest();
+  placed->path = path;
   prepared.place = std::move(placed);
   return reached;
 }
@@ -454,6 +508,11 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
     // is written, so the old file's other names keep their bytes.
     const Failure failure = not_replaceable(root, full);
     if (failure != Failure::none) return failure;
+    const std::wstring earlier = made_in_other_case(full);
+    if (!earlier.empty()) {
+      const size_t separator = placed->path.find_last_of("\\/");
+      file.written_over = placed->path.substr(0, separator + 1) + utf8_of(earlier);
+    }
     do {
       const std::wstring temporary = temporary_beside(*root.held, full);
       created = guarded_call(

@@ -2,6 +2,8 @@
 // place the shared logic learns which platform it runs on.
 #pragma once
 
+#include <optional>
+
 #include "text/string_ops.h"
 #include "text/text.h"
 
@@ -34,9 +36,12 @@ inline bool outdir_looks_right(const Text& outdir) {
   const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
   return letter && outdir[1] == ':' && is_path_separator(outdir[2]);
 }
-// True when the system can be given the name: each of its pieces is UTF-8 or
-// fits the ANSI code page (fileio/system_path_win32.cpp).
-bool system_can_name(const Text& name);
+// The name as the system will hold it, in UTF-8: each piece between
+// separators converted as every path is (UTF-8 where its bytes are valid
+// UTF-8, else the ANSI code page); none when a piece fits neither, which the
+// system could only be given as some other name
+// (fileio/system_path_win32.cpp).
+std::optional<Text> system_name_text(const Text& name);
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. A bare drive ("g:") would search the drive's
 // current directory: "g:\." names its root itself.
@@ -64,9 +69,9 @@ inline bool is_path_separator(char c) {
 inline bool outdir_looks_right(const Text& outdir) {
   return first_code(outdir) == '/';
 }
-// Names stay bytes on POSIX: the system takes any.
-inline bool system_can_name(const Text&) {
-  return true;
+// Names stay bytes on POSIX: the system takes any as it is.
+inline std::optional<Text> system_name_text(const Text& name) {
+  return name;
 }
 // The path that the existence probe is given for a directory whose path has
 // lost its final separator. The root "/" has nothing left, which would

@@ -105,6 +105,8 @@ Text program_name(const wchar_t* name) {
   return utf8_of(name, std::wcslen(name));
 }
 
-bool system_can_name(const Text& name) {
-  return wide_name(name).has_value();
+std::optional<Text> system_name_text(const Text& name) {
+  const std::optional<std::wstring> wide = wide_name(name);
+  if (!wide) return std::nullopt;
+  return utf8_of(*wide);
 }
