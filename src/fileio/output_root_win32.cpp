@@ -438,9 +438,8 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
   if (placed == nullptr || root.held == nullptr) return Failure::unknown;
   const std::wstring& full = placed->full;
   // Most output files are new: made here, they are empty files with one
-  // name, so nothing about them needs asking but that they are disk files (a
-  // device name opens its device). CREATE_NEW fails on anything already
-  // there, a link included.
+  // name, so nothing about them needs asking. CREATE_NEW fails on anything
+  // already there, a link included.
   DWORD last_error = 0;
   HANDLE created = create_file(full, CREATE_NEW, last_error);
   if (created == INVALID_HANDLE_VALUE) {
@@ -473,10 +472,8 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
       return why;
     }
   }
-  if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
-    close_handle(created);
-    return Failure::not_a_file;
-  }
+  // Made new (or in the place of a file): a disk file, since no device's
+  // name ever reaches here (the output root refuses it as it is located).
   take_output(file, created);
   return Failure::none;
 }
