@@ -435,7 +435,7 @@ class HostileLinks(TempDirTest):
             [("other.txt", "file", A), ("keep/h", "hard", "other.txt"),
              ("keep/s", "sym", "../other.txt")], "only=keep/",
             [("skip", "other.txt"), ("hard", "keep/h", "other.txt"), NOT_EXTRACTED,
-             ("sym", "keep/s", "../other.txt", "made")])],
+             ("dir", "keep"), ("sym", "keep/s", "../other.txt", "made")])],
          {b"keep": "dir", b"keep/s": ("link", b"../other.txt")}),
         ("a hard link to a name passed over by startat=", {}, [(
             [("a.txt", "file", A), ("b/h", "hard", "a.txt")], "startat=b/",

@@ -117,7 +117,7 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   error_written |= walk.lines.errors;
   // The links and the directories' settings belong to the members: their
   // lines come before the line that says how the archive ended.
-  error_written |= finish_tree(walk.tree, root);
+  error_written |= finish_tree(walk.tree, root, walk.lines);
   error_written |= report_end(reader);
   close_file(reader.archive);
   return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
