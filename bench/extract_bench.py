@@ -58,7 +58,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ALL_WORKLOADS = ("W1", "W2", "W3", "W5", "W6", "W7", "S1", "X1", "D1")
+ALL_WORKLOADS = ("W1", "W2", "W3", "W5", "W6", "W7", "S1", "X1", "D1", "WW")
 ROOT = os.path.dirname(HERE)
 
 
@@ -244,7 +244,8 @@ def pairs(work, holvex_argv, peer_argv, count, terminal):
             log = os.path.join(work, "log-%d.txt" % which)
             if os.path.exists(log):
                 os.remove(log)
-            command = [a.replace("{out}", out) for a in argv]
+            command = [a.replace("{wout}", windows_path(out) + "\\").replace("{out}", out)
+                       for a in argv]
             seconds = timed(command, out, log, terminal)
             if index > 0:  # the first pair warms up
                 (times_a if which == 0 else times_b).append(seconds)
@@ -260,13 +261,75 @@ def strace_calls(work, argv):
     report = os.path.join(work, "strace.txt")
     command = [a.replace("{out}", out) for a in argv]
     with open(os.path.join(work, "strace-log.txt"), "wb") as log:
-        subprocess.run(["strace", "-c", "-o", report, *command], cwd=out, stdout=log,
+        subprocess.run(["strace", "-f", "-c", "-o", report, *command], cwd=out, stdout=log,
                        stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, check=True)
     shutil.rmtree(out, ignore_errors=True)
+    counts = {}
     with open(report) as f:
-        total = [line for line in f if line.rstrip().endswith("total")]
-    # "% time, seconds, usecs/call, calls, errors, total": the calls column.
-    return int(total[-1].split()[3])
+        for line in f:
+            fields = line.split()
+            # "% time, seconds, usecs/call, calls, errors, syscall": the calls
+            # column, and the name last.
+            if len(fields) >= 5 and fields[3].isdigit():
+                counts[fields[-1]] = int(fields[3])
+    return counts
+
+
+# The Windows calls counted per member under Wine (WINEDEBUG=+relay).
+WINDOWS_CALLS = ("CreateFileW", "WriteFile", "CloseHandle", "SetFileTime", "GetFileType",
+                 "GetFileAttributesW", "GetFileInformationByHandle", "CreateDirectoryW",
+                 "GetFullPathNameW", "SetFileInformationByHandle")
+
+
+def wine_env():
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=",
+               WINEARCH="win64")
+    env.setdefault("WINEPREFIX", os.path.join(os.environ.get("HOME", "/root"), ".wine-holvex"))
+    return env
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def windows_calls(work, argv, members):
+    """Calls per member of the Windows functions that make files, as Wine's
+    relay trace counts them for one run of `argv` (a Windows program)."""
+    out = os.path.join(work, "out")
+    shutil.rmtree(out, ignore_errors=True)
+    os.mkdir(out)
+    command = [a.replace("{wout}", windows_path(out) + "\\") for a in argv]
+    env = dict(wine_env(), WINEDEBUG="+relay")
+    trace = subprocess.run(["wine", *command], cwd=out, env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, stdin=subprocess.DEVNULL).stderr
+    shutil.rmtree(out, ignore_errors=True)
+    counts = {}
+    for name in WINDOWS_CALLS:
+        found = len(re.findall(rb"Call (?:KERNEL32|KERNELBASE|kernel32|kernelbase)\.%s\("
+                               % name.encode(), trace))
+        if found:
+            counts[name] = found / members
+    return counts
+
+
+def windows_holvex():
+    """The Windows build: build/windows/holvex.exe, built when missing."""
+    build = os.path.join(ROOT, "build", "windows")
+    exe = os.path.join(build, "holvex.exe")
+    if not os.path.exists(exe):
+        subprocess.run(["cmake", "--preset", "windows"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build, "--target", "holvex.exe", "-j2"], check=True,
+                       stdout=subprocess.DEVNULL)
+    return exe
+
+
+def bare_loop(work):
+    """The one-thread CreateFileW + WriteFile + CloseHandle loop, built."""
+    exe = os.path.join(work, "bare_loop.exe")
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-municode", "-O2", "-o", exe,
+                    os.path.join(HERE, "bare_loop_win32.c")], check=True)
+    return exe
 
 
 def machine():
@@ -350,6 +413,32 @@ def main():
                 for archive in archives:
                     os.remove(archive)
                 continue
+            if workload == "WW":
+                # Windows under Wine: 2,000 tiny files, Holvex's Windows build
+                # against the bare loop that makes the same files.
+                if shutil.which("wine") is None:
+                    print("WW skipped: no Wine", flush=True)
+                    continue
+                files = [("f%05d.bin" % i, 100) for i in range(2000)]
+                archive = make_archive(work, "ww", files)
+                exe = windows_holvex()
+                loop = bare_loop(work)
+                wine = ["env", *("%s=%s" % item for item in wine_env().items()
+                                 if item[0].startswith("WINE")), "wine"]
+                holvex_argv = wine + [exe, windows_path(archive), "{wout}"]
+                loop_argv = wine + [loop, "{wout}", "2000", "100"]
+                a, b = pairs(work, holvex_argv, loop_argv, args.pairs, False)
+                ratio = statistics.median(x / y for x, y in zip(a, b))
+                rows.append(("WW", "redirected", "bare CreateFileW loop (Wine)",
+                             statistics.median(a), statistics.median(b), ratio, 0, 0))
+                print("%s %-10s %-18s holvex %.3f s  peer %.3f s  ratio %.3f  "
+                      "peak %d / %d KiB" % rows[-1], flush=True)
+                per_call = windows_calls(work, [exe, windows_path(archive), "{wout}"], 2000)
+                named = ", ".join("%s %.2f" % item for item in per_call.items())
+                calls.append(("WW (Windows calls)", 0, 2000, sum(per_call.values()), "", named))
+                print("WW Windows calls per member: %s" % named, flush=True)
+                os.remove(archive)
+                continue
             if workload == "W1":
                 archive = make_archive(work, "w1", [("big%d.bin" % i, 512 << 20) for i in (1, 2)])
                 holvex_argv = [holvex, archive, "{out}/"]
@@ -364,7 +453,10 @@ def main():
                 archive = make_archive(work, "w2", files)
                 holvex_argv = [holvex, archive, "{out}/"]
                 peers = {"GNU tar -xvf": ["tar", "-xvf", archive],
-                         "bsdtar -xvf": ["bsdtar", "-xvf", archive]}
+                         "bsdtar -xvf": ["bsdtar", "-xvf", archive],
+                         # Its writers against the walk alone: on one core
+                         # Holvex starts none.
+                         "Holvex on 1 core": ["taskset", "-c", "0", holvex, archive, "{out}/"]}
             else:
                 files = [("m/f%04d.bin" % i, 1 << 20) for i in range(2000)]
                 archive = make_archive(work, "w3", files)
@@ -391,17 +483,22 @@ def main():
                     print("%s %-10s %-18s holvex %.3f s  peer %.3f s  ratio %.3f  "
                           "peak %d / %d KiB" % rows[-1], flush=True)
             if workload in ("W2", "W3"):
-                total = strace_calls(work, holvex_argv)
+                counts = strace_calls(work, holvex_argv)
+                total = counts.get("total", sum(counts.values()))
                 per_member = total / members
                 passed = ""
                 if workload == "W3":
                     single = make_archive(work, "w3-last", [files[-1]])
                     alone = strace_calls(work, [holvex, single, "{out}/"])
                     os.remove(single)
-                    passed = "%.2f" % ((total - alone) / (members - 1))
-                calls.append((workload, total, members, per_member, passed))
-                print("%s system calls: %d for %d members (%.2f each) %s" %
-                      (workload, total, members, per_member, passed), flush=True)
+                    passed = "%.2f" % ((total - alone.get("total", 0)) / (members - 1))
+                named = ", ".join("%s %.2f" % (name, counts[name] / members)
+                                  for name in ("openat", "pwrite64", "utimensat", "fchmod",
+                                               "close", "futex", "write")
+                                  if name in counts)
+                calls.append((workload, total, members, per_member, passed, named))
+                print("%s system calls: %d for %d members (%.2f each) %s [%s]" %
+                      (workload, total, members, per_member, passed, named), flush=True)
             os.remove(archive)
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -419,11 +516,13 @@ def main():
     for row in rows:
         peaks = ("%d" % row[6], "%d" % row[7]) if row[6] else ("", "")
         lines.append("| %s | %s | %s | %.3f | %.3f | %.3f | %s | %s |" % (row[:6] + peaks))
-    lines += ["", "Holvex's system calls (`strace -c`):", "",
-              "| workload | calls | members | per member | per member passed over |",
-              "|---|---|---|---|---|"]
+    lines += ["", "Holvex's system calls (`strace -f -c`, every thread; for WW the Windows "
+              "calls Wine's relay trace counts):", "",
+              "| workload | calls | members | per member | per member passed over | by call, "
+              "per member |",
+              "|---|---|---|---|---|---|"]
     for row in calls:
-        lines.append("| %s | %d | %d | %.2f | %s |" % row)
+        lines.append("| %s | %d | %d | %.2f | %s | %s |" % row)
     text = "\n".join(lines) + "\n"
     if set(wanted) == set(ALL_WORKLOADS):
         with open(os.path.join(HERE, "results.md"), "w") as f:

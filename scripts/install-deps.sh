@@ -29,6 +29,8 @@ have_pkg wine64 || need+=(wine64)
 have_cmd bsdtar || need+=(libarchive-tools)
 have_cmd zip || need+=(zip)
 have_cmd tar || need+=(tar)
+# `git archive` makes one of the real writers' archives.
+have_cmd git || need+=(git)
 # The compressors the tests and the benchmark make compressed archives with.
 have_cmd gzip || need+=(gzip)
 have_cmd zstd || need+=(zstd)

@@ -47,7 +47,6 @@ REASONS = {
     "not a file": b"a device, FIFO or socket stands at this name",
     "link there": b"a link stands at this name",
     "directory name": b"its name ends in a separator, as a directory's does",
-    "other names": b"the file there has other names (hard links)",
     "in use": b"another program holds the file",
     "archive": b"it is the archive being read",
     "kernel": b"nothing is written among the kernel's interface files",

@@ -192,10 +192,12 @@ def python_tar(archive, members, fmt=tarfile.GNU_FORMAT):
                 tf.addfile(info, io.BytesIO(data))
 
 
-def raw_header(name, size, typeflag=b"0", size_field=None):
-    """One 512-byte ustar header block with a valid checksum."""
+def raw_header(name, size, typeflag=b"0", size_field=None, link=b""):
+    """One 512-byte ustar header block with a valid checksum; `link` is the
+    link name field."""
     block = bytearray(512)
     block[0:len(name)] = name
+    block[157:157 + len(link)] = link
     block[100:108] = b"0000644\0"
     block[108:116] = b"0000000\0"
     block[116:124] = b"0000000\0"

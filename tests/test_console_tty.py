@@ -452,9 +452,9 @@ class ProgramAtAClosingTerminal(harness.TempDirTest):
     def setUp(self):
         super().setUp()
         self.archive = self.path("a.tar")
-        # The link's key prompt holds the walk between the two files.
+        # The FIFO's key prompt holds the walk between the two files.
         harness.python_tar(self.archive, [("first.txt", b"1" * 600, tarfile.REGTYPE),
-                                          ("link", b"first.txt", tarfile.SYMTYPE),
+                                          ("fifo", b"", tarfile.FIFOTYPE),
                                           ("last.txt", b"2" * 600, tarfile.REGTYPE)])
         self.out = self.path("out")
         os.mkdir(self.out)
@@ -478,13 +478,13 @@ class ProgramAtAClosingTerminal(harness.TempDirTest):
                         "the echo of the half answer")
         return pty, []
 
-    def at_the_link(self):
+    def at_the_fifo(self):
         pty = self.start(harness.host_path(self.archive), harness.host_path(self.out))
-        pty.wait_output(lambda out: out.endswith(b" ==press any key=="), "the link's prompt")
+        pty.wait_output(lambda out: out.endswith(b" ==press any key=="), "the FIFO's prompt")
         return pty, ["first.txt"]
 
     def test_the_terminal_closes(self):
-        for where in (self.at_second_prompt, self.at_the_link):
+        for where in (self.at_second_prompt, self.at_the_fifo):
             with self.subTest(where.__name__):
                 pty, written = where()
                 pty.hang_up()
@@ -493,7 +493,7 @@ class ProgramAtAClosingTerminal(harness.TempDirTest):
                 pty.close()
 
     def test_a_signal_that_ends_the_program_by_default(self):
-        pty, written = self.at_the_link()
+        pty, written = self.at_the_fifo()
         self.assertTrue(raw_settings_in_force(pty.settings()))
         pty.process.send_signal(signal.SIGUSR1)
         self.assertEqual(pty.finish(), -signal.SIGUSR1)

@@ -1,6 +1,6 @@
 """End-to-end tests of the Esc abort: holvex runs at a real terminal (a
 pseudo-terminal on POSIX; Wine's console inside tmux for the Windows build)
-and the keys are typed while it waits at a symbolic link's key prompt. That
+and the keys are typed while it waits at a FIFO member's key prompt. That
 wait is the gate that makes the tests independent of speed: the keys typed
 there are all pending before the walk goes on; the wait takes the first and
 the walk polls the rest, one per round; the stop keys among them (Esc,
@@ -32,20 +32,21 @@ UP = b"\x1b[A"
 PAGE_DOWN = b"\x1b[6~"
 PROMPT = b" ==press any key=="
 
-# The archive: two symbolic links, each a gate, with files between them.
-# The walk's rounds: round 0 reads sym0, round n reads member n.
-NAMES = ["sym0", "f1", "f2", "f3", "sym4", "f5", "f6", "f7", "f8"]
+# The archive: two FIFOs (a type that is not extracted), each a gate, with
+# files between them. The walk's rounds: round 0 reads gate0, round n reads
+# member n.
+NAMES = ["gate0", "f1", "f2", "f3", "gate4", "f5", "f6", "f7", "f8"]
 FILES = [name for name in NAMES if name.startswith("f")]
 
-# (case, keys typed at the gate of sym0, keys typed at the gate of sym4
+# (case, keys typed at the gate of gate0, keys typed at the gate of gate4
 # (None: that gate is never reached), files written, aborted). The keys of
 # one gate are typed as one burst.
 CASES = [
     # The wait takes "x"; rounds 1 to 4 take "k", Esc, Esc, Esc: the third
-    # Esc aborts round 4 before it reads sym4.
+    # Esc aborts round 4 before it reads gate4.
     ("another key then three Esc", [b"x", b"k", ESC, ESC, ESC], None, ["f1", "f2", "f3"], True),
     # Esc, another key, Esc and Esc, the count kept across the rounds:
-    # round 1 takes an Esc; the sym4 wait takes "y", round 5 "k", rounds 6
+    # round 1 takes an Esc; the gate4 wait takes "y", round 5 "k", rounds 6
     # and 7 the second and third Esc.
     ("Esc, another key, Esc, Esc", [b"x", ESC], [b"y", b"k", ESC, ESC],
      ["f1", "f2", "f3", "f5", "f6"], True),
@@ -74,7 +75,7 @@ class EscAbort(TempDirTest):
         self.archive = self.path("keys.tar")
         self.data = {name: member_data(700 + i, seed=70 + i) for i, name in enumerate(NAMES)}
         python_tar(self.archive, [
-            (name, b"f1", tarfile.SYMTYPE) if name.startswith("sym")
+            (name, b"", tarfile.FIFOTYPE) if name.startswith("gate")
             else (name, self.data[name], tarfile.REGTYPE) for name in NAMES])
 
     def check(self, out, output, written, aborted):
@@ -154,7 +155,7 @@ class EscAbort(TempDirTest):
             burst = b"".join(ESC * 2 if key == ESC else key for key in keys)
             subprocess.run(tmux + ["send-keys", "-H", *("%02x" % b for b in burst)], check=True)
 
-        for gate, keys in zip(("sym0", "sym4"), bursts):
+        for gate, keys in zip(("gate0", "gate4"), bursts):
             if keys is None:
                 break
             header = gate.encode() + b" (0 bytes)"

@@ -87,11 +87,11 @@ class ProgramTest(harness.TempDirTest):
             self.assertEqual(out, CRLF.join(BANNER + expected) + CRLF)
 
     def test_whole_run_redirected_to_a_file_holds_exactly_the_printed_texts(self):
-        # A link's warning ends with its support line: the key prompt and its
+        # A FIFO's warning ends with its support line: the key prompt and its
         # blanking are for the console only, so every line starts a line of
         # its own, with no cursor bytes anywhere.
         harness.python_tar(self.archive, [
-            ("link", b"target", tarfile.SYMTYPE),
+            ("fifo", b"", tarfile.FIFOTYPE),
             ("a.txt", A_TXT, tarfile.REGTYPE),
         ])
         log = self.path("log.txt")
@@ -105,9 +105,9 @@ class ProgramTest(harness.TempDirTest):
         with open(log, "rb") as f:
             written = f.read()
         self.assertEqual(written, CRLF.join(BANNER + [
-            b"link (0 bytes)",
+            b"fifo (0 bytes)",
             b"ERROR: Type problem!",
-            b"Unhandled: 2",
+            b"Unhandled: 6",
             b"Contact me at https://holvex.example/support and I'll add support.",
             native(self.out) + SEP.encode() + b"a.txt (1,000 bytes)",
         ]) + CRLF)

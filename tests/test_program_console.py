@@ -231,11 +231,11 @@ class FreshConsoleTest(harness.TempDirTest):
                 self.assertEqual(os.listdir(self.out), [])
                 terminal.close()
 
-    def start_waiting_at_a_link(self):
-        """A run of an archive of a symbolic link and then b.txt, waiting
-        at the link's key."""
+    def start_waiting_at_a_fifo(self):
+        """A run of an archive of a FIFO (a type that is not extracted) and
+        then b.txt, waiting at the FIFO's key."""
         harness.python_tar(self.archive, [
-            ("link", b"target", tarfile.SYMTYPE),
+            ("fifo", b"", tarfile.FIFOTYPE),
             ("b.txt", DATA, tarfile.REGTYPE),
         ])
         terminal = self.start(host_path(self.archive), host_path(self.out))
@@ -243,10 +243,10 @@ class FreshConsoleTest(harness.TempDirTest):
         return terminal
 
     def test_pending_keys_are_discarded_before_the_final_pause(self):
-        # A symbolic link waits for a key; the keys typed with it stay pending
+        # A FIFO member waits for a key; the keys typed with it stay pending
         # beyond the few rounds that are left, and the final pause discards
         # them before it waits.
-        terminal = self.start_waiting_at_a_link()
+        terminal = self.start_waiting_at_a_fifo()
         terminal.type_text("k" + "x" * 20)
         self.wait_for(terminal, "Press a key to exit")
         self.assert_still_waiting(terminal)
@@ -255,9 +255,9 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertEqual(sorted(os.listdir(self.out)), ["b.txt"])
 
     def test_two_runs_read_one_archive_at_once(self):
-        # The first run holds the archive open while it waits at a link; a
+        # The first run holds the archive open while it waits at a FIFO; a
         # second run of the same archive meanwhile reads it whole.
-        terminal = self.start_waiting_at_a_link()
+        terminal = self.start_waiting_at_a_fifo()
         second = self.path("second")
         os.mkdir(second)
         result = harness.run("holvex", host_path(self.archive), host_path(second))
@@ -277,11 +277,11 @@ class FreshConsoleTest(harness.TempDirTest):
             self.skipTest("Wine's terminal console reports a lone Esc without its character "
                           "(scan code 1 only), which the key rules take as a key without a "
                           "character; the abort itself is shared code, tested natively")
-        harness.python_tar(self.archive, [("link", b"target", tarfile.SYMTYPE)] + [
+        harness.python_tar(self.archive, [("fifo", b"", tarfile.FIFOTYPE)] + [
             ("f%02d.txt" % i, DATA, tarfile.REGTYPE) for i in range(20)])
         terminal = self.start(host_path(self.archive), host_path(self.out))
         self.wait_for(terminal, "==press any key==")
-        # The first key ends the link's wait; the three Esc presses are then
+        # The first key ends the FIFO's wait; the three Esc presses are then
         # taken one per round, and the third stops the walk.
         terminal.keys("k", "Escape", "Escape", "Escape")
         rows = self.wait_for(terminal, "EXIT=1")
@@ -290,6 +290,28 @@ class FreshConsoleTest(harness.TempDirTest):
         self.assertNotIn("We're all done!", body)
         # Two rounds read a member each before the third Esc.
         self.assertEqual(sorted(os.listdir(self.out)), ["f00.txt", "f01.txt"])
+
+    def test_an_archive_full_of_links_waits_for_no_key(self):
+        # Hundreds of symbolic and hard links (Debian's tzdata holds 365)
+        # at a terminal: no key prompt, and the run ends by itself, its
+        # refused links said (exit status 1).
+        members = [("zone/f%03d" % i, DATA, tarfile.REGTYPE) for i in range(100)]
+        members += [("zone/h%03d" % i, b"zone/f%03d" % (i % 100), tarfile.LNKTYPE)
+                    for i in range(300)]
+        members += [("zone/s%03d" % i, b"f%03d" % (i % 100), tarfile.SYMTYPE) for i in range(300)]
+        members += [("zone/abs", b"/usr/share/zoneinfo/UTC", tarfile.SYMTYPE)]
+        harness.python_tar(self.archive, members)
+        terminal = self.start(host_path(self.archive), host_path(self.out), lines_before=2)
+        rows = self.wait_for(terminal, "EXIT=")
+        self.assertIn("EXIT=1", rows)
+        self.assertFalse([row for row in rows if "==press any key==" in row])
+        self.assertEqual(rows[rows.index("EXIT=1") - 1], "ERROR: Unsafe link target: it is an "
+                         "absolute path")
+        made = os.listdir(os.path.join(self.out, "zone"))
+        self.assertEqual(len(made), 700)
+        if not WINDOWS:
+            self.assertEqual(os.readlink(os.path.join(self.out, "zone", "s299")), "f099")
+        self.assertEqual(os.stat(os.path.join(self.out, "zone", "f007")).st_nlink, 4)
 
     def test_progress_row_during_a_long_copy(self):
         work = tempfile.mkdtemp(prefix="holvex-progress-",
@@ -362,20 +384,24 @@ class FreshConsoleTest(harness.TempDirTest):
     def test_redirected_output_never_waits(self):
         # Output going to a file (input the terminal, or nothing), also after
         # the screen was cleared (and under Wine, whose console starts on row
-        # 1): no key prompt of a link, no final pause, no failure exit's pause.
+        # 1): no key prompt of a FIFO, no final pause, no failure exit's pause.
+        # The links are made (the symbolic one at the end, under Wine as a
+        # copy) and never wait.
         harness.python_tar(self.archive, [("sym", b"a.txt", tarfile.SYMTYPE),
                                           ("a.txt", DATA, tarfile.REGTYPE),
+                                          ("fifo", b"", tarfile.FIFOTYPE),
                                           ("hard", b"a.txt", tarfile.LNKTYPE),
                                           ("b.txt", DATA, tarfile.REGTYPE)])
-        out = host_path(self.out).encode()
+        out = host_path(self.out).encode() + SEP.encode()
         missing = host_path(self.path("missing.tar"))
 
         def warning(name, kind):
             return [name + b" (0 bytes)", b"ERROR: Type problem!", b"Unhandled: %d" % kind,
                     b"Contact me at https://holvex.example/support and I'll add support."]
 
-        walk = (warning(b"sym", 2) + [out + SEP.encode() + b"a.txt (1,024 bytes)"] +
-                warning(b"hard", 1) + [out + SEP.encode() + b"b.txt (1,024 bytes)"])
+        walk = ([out + b"a.txt (1,024 bytes)"] + warning(b"fifo", 6) +
+                [out + b"hard link to " + out + b"a.txt", out + b"b.txt (1,024 bytes)",
+                 out + b"sym -> a.txt" + (b" (copied)" if WINDOWS else b"")])
         lines_before = "printf 'line\\nline\\n'"
         cases = [
             # (case, shell command before, archive, standard input, lines after

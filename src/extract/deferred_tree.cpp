@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <unordered_map>
 
-#include "console/print_line.h"
 #include "console/printable.h"
+#include "extract/directory_path.h"
+#include "extract/ordered_lines.h"
 #include "fileio/file_access.h"
 #include "fileio/path_style.h"
 
@@ -52,7 +55,7 @@ void member_written(DeferredTree& tree, const Text& key) {
   if (link != tree.link_at.end()) tree.links[link->second].superseded = true;
 }
 
-bool finish_tree(DeferredTree& tree, OutputRoot& root) {
+bool finish_tree(DeferredTree& tree, OutputRoot& root, OrderedLines& lines) {
   bool error_written = false;
   // The links that can be made, by their names: not superseded, and no
   // directory, device, FIFO or socket where they would go.
@@ -74,12 +77,28 @@ bool finish_tree(DeferredTree& tree, OutputRoot& root) {
     }
     targets[link.key] = link.target;
   }
-  // Each target resolved through every link that may be made. A link that
+  // Each target resolved through every link that may be made, and the links
+  // already in the output directory (each level looked at once). A link that
   // passes through a refused one would have left with it.
+  std::unordered_map<Text, std::optional<Text>> on_disk;
+  const DiskLinks disk = [&](const Text& key, Text& target) {
+    auto found = on_disk.find(key);
+    if (found == on_disk.end()) {
+      Text read;
+      found =
+          on_disk
+              .emplace(key, read_link(root, path_below(root, key), read) ? std::optional<Text>(read)
+                                                                         : std::nullopt)
+              .first;
+    }
+    if (!found->second) return false;
+    target = *found->second;
+    return true;
+  };
   for (size_t i = 0; i < tree.links.size(); ++i) {
     const PendingLink& link = tree.links[i];
     if (!outcomes[i].refusal.empty()) continue;
-    const ResolvedLink resolved = resolve_link(link.key, link.target, targets);
+    const ResolvedLink resolved = resolve_link(link.key, link.target, targets, disk);
     if (resolved.verdict == LinkVerdict::inside) {
       outcomes[i].reached = resolved.reached;
     } else {
@@ -94,20 +113,25 @@ bool finish_tree(DeferredTree& tree, OutputRoot& root) {
       const Text reached = path_below(root, outcome.reached);
       const bool directory = kWindowsNames && what_stands(root, reached) == Standing::directory;
       const Reached made = make_symbolic_link(root, link.path, link.target, directory, link.time);
+      // A directory the link's path needed is said, as for a file.
+      if (made.levels_made) {
+        const Text parent = link.path.substr(0, link.path.rfind(kSeparatorChar));
+        error_written |= !say_directory(lines, parent, made.at_level ? made : Reached{});
+      }
       if (made.failure == Failure::links_refused && !directory &&
           contains_hash(tree.made_files, path_hash(outcome.reached)) &&
           copy_file(root, reached, link.path, link.time)) {
         // Where the system makes no link, a file the run made is copied.
-        print_line(line + " (copied)");
+        say(lines, line + " (copied)");
         continue;
       }
       if (made.failure != Failure::none) {
         outcome.refusal = "Cannot make this link: " + failure_reason(made.failure);
       }
     }
-    print_line(line);
+    say(lines, line);
     if (!outcome.refusal.empty()) {
-      print_line("ERROR: " + outcome.refusal);
+      say(lines, "ERROR: " + outcome.refusal);
       error_written = true;
     }
   }

@@ -16,6 +16,8 @@
 #include "fileio/output_root.h"
 #include "text/text.h"
 
+struct OrderedLines;
+
 struct PendingLink {
   Text path;    // where it goes
   Text key;     // link_key of its name
@@ -46,4 +48,4 @@ void member_written(DeferredTree& tree, const Text& key);
 // Makes the links and settles the directories: each link's line (and its
 // ERROR line when it is refused or cannot be made). True when an ERROR line
 // was written.
-bool finish_tree(DeferredTree& tree, OutputRoot& root);
+bool finish_tree(DeferredTree& tree, OutputRoot& root, OrderedLines& lines);

@@ -124,7 +124,7 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   error_written |= walk.lines.errors;
   // The links and the directories' settings belong to the members: their
   // lines come before the line that says how the archive ended.
-  error_written |= finish_tree(walk.tree, root);
+  error_written |= finish_tree(walk.tree, root, walk.lines);
   const bool damaged = report_end(reader);
   error_written |= damaged;
   // Said once the archive has ended as it should: after damage the line

@@ -47,7 +47,7 @@ Text joined(const std::vector<Text>& levels) {
 // Walks `target` from the directory `at` (levels below the output
 // directory), following the archive's links; `at` ends as what it names.
 LinkVerdict walk(std::vector<Text>& at, const Text& target, const LinkTargets& links,
-                 int& followed) {
+                 const DiskLinks& disk, int& followed) {
   if (target.empty()) return LinkVerdict::empty;
   if (is_separator(target[0])) return LinkVerdict::absolute;
   if (kWindowsNames && target.find(':') != Text::npos) return LinkVerdict::drive_or_colon;
@@ -58,11 +58,14 @@ LinkVerdict walk(std::vector<Text>& at, const Text& target, const LinkTargets& l
       continue;
     }
     at.push_back(folded(level));
-    const auto link = links.find(joined(at));
-    if (link == links.end()) continue;
+    const Text key = joined(at);
+    const auto link = links.find(key);
+    Text on_disk;
+    if (link == links.end() && !(disk && disk(key, on_disk))) continue;
     if (++followed > kMostLinks) return LinkVerdict::too_many_links;
     at.pop_back();
-    const LinkVerdict verdict = walk(at, link->second, links, followed);
+    const LinkVerdict verdict =
+        walk(at, link != links.end() ? link->second : on_disk, links, disk, followed);
     if (verdict != LinkVerdict::inside) return verdict;
   }
   return LinkVerdict::inside;
@@ -88,12 +91,13 @@ Text link_key(const Text& name) {
   return folded(std::move(key));
 }
 
-ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links) {
+ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links,
+                          const DiskLinks& disk) {
   std::vector<Text> at = levels_of(link);
   if (!at.empty()) at.pop_back();
   int followed = 0;
   ResolvedLink resolved;
-  resolved.verdict = walk(at, target, links, followed);
+  resolved.verdict = walk(at, target, links, disk, followed);
   if (resolved.verdict == LinkVerdict::inside) resolved.reached = joined(at);
   return resolved;
 }

@@ -1,10 +1,12 @@
 // Where a symbolic link of the archive leads, and whether it stays inside
 // the output directory. A target is safe when it is relative and, resolved
-// from the link's own directory and following the links this archive makes,
-// stays inside the output directory at every step: "a/../../x" is refused
-// even if it comes back, and so is "b -> a/a/a/../.." where "a -> .".
+// from the link's own directory and following the links this archive makes
+// and those already in the output directory, stays inside it at every step:
+// "a/../../x" is refused even if it comes back, and so is "b -> a/a/a/../.."
+// where "a -> .".
 #pragma once
 
+#include <functional>
 #include <unordered_map>
 
 #include "text/text.h"
@@ -33,9 +35,15 @@ struct ResolvedLink {
   Text reached;  // when inside: the key of what the target names
 };
 
+// What stands on disk at a key that is no link of the archive: true, with
+// its target as stored, for a symbolic link that was there before the run.
+using DiskLinks = std::function<bool(const Text& key, Text& target)>;
+
 // Resolves the target of the link whose key is `link` against the archive's
-// links `links`.
-ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links);
+// links `links` and, where a level is none of them, the links already on
+// disk (`disk`; none when empty).
+ResolvedLink resolve_link(const Text& link, const Text& target, const LinkTargets& links,
+                          const DiskLinks& disk = {});
 
 // The words of a verdict other than `inside`, for the ERROR line.
 Text verdict_reason(LinkVerdict verdict);

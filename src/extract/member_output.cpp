@@ -125,6 +125,14 @@ bool output_regular_file(Member member, MemberData& data, WalkState& walk) {
   // A sparse member's line shows the file's real size.
   const int64_t size = map->real_size >= 0 ? map->real_size : member.size;
 
+  // An older archive's directory: a file member named with a final "/" and
+  // no data. Its time and permission bits wait for the end, as a
+  // directory member's do.
+  if (size == 0 && !member.name.empty() && member.name.back() == '/') {
+    walk.tree.directories.push_back(
+        PendingDirectory{map_member_path(walk.root.root, member.name, true),
+                         FileSettings{member.time, member.mode}});
+  }
   const Text path = map_member_path(walk.root.root, std::move(member.name), false);
   if (sparse && (map->bad || !map_fits(*map, data.left))) {
     // Nothing is made of a file whose pieces cannot be placed.
@@ -191,6 +199,11 @@ bool output_hard_link(Member member, WalkState& walk) {
     refusal = "its target is no file this run extracted";
   } else {
     const Reached made = make_hard_link(root, path, target);
+    // A directory the link's path needed is said, as for a file.
+    if (made.levels_made) {
+      const Text parent = substring(path, 1, find_text(-1, path, kSeparator) - 1);
+      say_directory(walk.lines, parent, made.at_level ? made : Reached{});
+    }
     if (made.failure == Failure::links_refused) {
       FileRecord source;
       FileRecord copy;

@@ -64,37 +64,48 @@ class LockingProcess {
   bool got_lock_ = false;
 };
 
-TEST_F(FileAccessPosixTest, FileLockedByAnotherProcessIsNotOpened) {
+TEST_F(FileAccessPosixTest, FileLockedByAnotherProcessIsReplacedNotWritten) {
   const Text name = dir.at("shared.tar");
   write_file(name, "archive data");
   LockingProcess other(name);
   ASSERT_TRUE(other.got_lock());
+  // The file the other process holds, as it sees it.
+  const int held = open(name.c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
 
   FileRecord archive;
   EXPECT_FALSE(open_binary(name, archive));
+  // As a member's file the name gets a new file: the held one keeps its
+  // bytes, and no byte of the member reaches it.
   OutputRoot root = output_root_at(dir.path());
   FileRecord out;
-  EXPECT_EQ(open_member_file(root, name, out).failure, Failure::in_use);
-  EXPECT_FALSE(is_open(out));
-  EXPECT_EQ(read_file(name), "archive data");
+  ASSERT_EQ(open_member_file(root, name, -1, out).failure, Failure::none);
+  copy_text(out, dir.at("source"), "member");
+  EXPECT_TRUE(close_file(out));
+  EXPECT_EQ(read_file(name), "member");
+  char bytes[32] = {};
+  EXPECT_EQ(pread(held, bytes, sizeof bytes, 0), 12);
+  EXPECT_EQ(Text(bytes), "archive data");
+  close(held);
 
-  other.release();
+  // The new file is no longer the locked one.
   ASSERT_TRUE(open_binary(name, archive));
-  EXPECT_EQ(read_block(archive, 512), "archive data");
+  EXPECT_EQ(read_block(archive, 512), "member");
 }
 
-TEST_F(FileAccessPosixTest, OpenFileIsLockedAgainstOtherProcesses) {
+TEST_F(FileAccessPosixTest, ArchiveIsLockedAgainstWritersOnly) {
   const Text name = dir.at("mine.tar");
   write_file(name, "archive data");
   OutputRoot root = output_root_at(dir.path());
-  // The archive is shared with readers, never with a writer's lock; a file
-  // that was there before is held while it is written.
+  // The archive is shared with readers, never with a writer's lock. An
+  // output file takes no lock: it is always a new file, which no other run
+  // writes into (a second run replaces the name instead).
   for (bool output : {false, true}) {
     SCOPED_TRACE(output ? "output" : "archive");
     FileRecord file;
-    ASSERT_TRUE(output ? open_member_file(root, name, file).failure == Failure::none
+    ASSERT_TRUE(output ? open_member_file(root, name, -1, file).failure == Failure::none
                        : open_binary(name, file));
-    EXPECT_FALSE(LockingProcess(name).got_lock());
+    EXPECT_EQ(LockingProcess(name).got_lock(), output);
     close_file(file);
     EXPECT_TRUE(LockingProcess(name).got_lock());
   }
@@ -131,7 +142,7 @@ TEST_F(FileAccessPosixTest, FullOutputKeepsWhatFitAndTheArchiveMovesOn) {
   ASSERT_TRUE(open_binary(dir.at("archive.tar"), from));
   OutputRoot root = output_root_at(dir.path());
   FileRecord out;
-  ASSERT_EQ(open_member_file(root, dir.at("member"), out).failure, Failure::none);
+  ASSERT_EQ(open_member_file(root, dir.at("member"), -1, out).failure, Failure::none);
   {
     FileSizeLimit limit(1'500'000);
     // Bytes that reach the file are counted even when a piece fits only in
@@ -158,7 +169,7 @@ TEST_F(FileAccessPosixTest, LongNameIsUsedWhole) {
 
   OutputRoot root = output_root_at(dir.path());
   FileRecord out;
-  const Reached reached = open_member_file(root, name, out);
+  const Reached reached = open_member_file(root, name, -1, out);
   EXPECT_EQ(reached.failure, Failure::none);
   EXPECT_TRUE(reached.levels_made);
   copy_text(out, dir.at("source"), "long");
@@ -172,7 +183,7 @@ TEST_F(FileAccessPosixTest, BackslashIsAnOrdinaryByte) {
   const Text name = dir.at("back\\slash");
   OutputRoot root = output_root_at(dir.path());
   FileRecord out;
-  ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
+  ASSERT_EQ(open_member_file(root, name, -1, out).failure, Failure::none);
   copy_text(out, dir.at("source"), "x");
   close_file(out);
   EXPECT_EQ(read_file(name), "x");
@@ -191,7 +202,7 @@ TEST_F(FileAccessPosixTest, DevicesHaveNoPositionsAndTakeNoOutput) {
   // other kinds of entries).
   OutputRoot root = output_root_at("/dev");
   FileRecord out;
-  EXPECT_NE(open_member_file(root, "/dev/null", out).failure, Failure::none);
+  EXPECT_NE(open_member_file(root, "/dev/null", -1, out).failure, Failure::none);
   EXPECT_FALSE(is_open(out));
 }
 

@@ -27,7 +27,7 @@ TEST_F(FileAccessWin32Test, ArchiveIsSharedWithReadersAndNeverWithAWriter) {
   EXPECT_EQ(read_block(archive, 512), "archive data");
   close_file(archive);
   FileRecord out;
-  EXPECT_EQ(open_member_file(root, name, out).failure, Failure::in_use);
+  EXPECT_EQ(open_member_file(root, name, -1, out).failure, Failure::in_use);
   EXPECT_FALSE(is_open(out));
   CloseHandle(other);
   // A writer, before or after the archive's open: never beside it.
@@ -52,7 +52,7 @@ TEST_F(FileAccessWin32Test, OutputFileIsSharedWithNoOne) {
   const Text name = dir.at("mine.tar");
   OutputRoot root = output_root_at(dir.path());
   FileRecord out;
-  ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
+  ASSERT_EQ(open_member_file(root, name, -1, out).failure, Failure::none);
   SetLastError(0);
   HANDLE other = open_shared(name, GENERIC_READ);
   EXPECT_EQ(other, INVALID_HANDLE_VALUE);
@@ -79,7 +79,7 @@ TEST_F(FileAccessWin32Test, LongNamesAreUsedWholeNeverCut) {
     ASSERT_EQ(name.size(), length);
     SCOPED_TRACE(length);
     FileRecord out;
-    ASSERT_EQ(open_member_file(root, name, out).failure, Failure::none);
+    ASSERT_EQ(open_member_file(root, name, -1, out).failure, Failure::none);
     EXPECT_EQ(copy_text(out, dir.at("source"), "whole").bytes, 5);
     close_file(out);
     FileRecord archive;
@@ -102,7 +102,7 @@ TEST_F(FileAccessWin32Test, CharacterDeviceHasNoPositionsAndTakesNoOutput) {
   for (const char* device : {"NUL", "nul.txt", "COM1"}) {
     SCOPED_TRACE(device);
     FileRecord out;
-    EXPECT_NE(open_member_file(root, dir.at(device), out).failure, Failure::none);
+    EXPECT_NE(open_member_file(root, dir.at(device), -1, out).failure, Failure::none);
     EXPECT_FALSE(is_open(out));
   }
 }

@@ -93,8 +93,9 @@ Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings&
 
 enum class Standing { nothing, file, link, directory, other };
 
-// What stands at `path` (its directory reached, with the missing levels
-// made), not following a link; `other` also when it cannot be reached.
+// What stands at `path` (its directory reached without making anything),
+// not following a link: `nothing` also when a level of it is missing,
+// `other` when it cannot be reached.
 Standing what_stands(OutputRoot& root, const Text& path);
 
 // Opens the regular file `path` below the output directory (never through a
@@ -113,3 +114,9 @@ Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target);
 // directory links apart). `links_refused` where the system makes none.
 Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& target,
                            bool target_directory, const FileTime& time);
+
+// When a symbolic link stands at `path` (below the output directory, its
+// directory reached without making anything): what it points at, as
+// stored. False for anything else. On Windows a reparse point that is no
+// relative symbolic link gives an absolute target.
+bool read_link(OutputRoot& root, const Text& path, Text& target);

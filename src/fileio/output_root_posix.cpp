@@ -184,10 +184,19 @@ Failure level_failure(int directory, const char* name) {
   return Failure::file_in_the_way;
 }
 
+// Gives the directory `name` just made in `directory` all the owner's bits,
+// which `umask` took: opened as itself, never through a link.
+void owner_keeps_all(int directory, const char* name, mode_t umask) {
+  const int fd = open_retrying(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fchmod(fd, (0777 & ~umask) | 0700);
+  close_descriptor(fd);
+}
+
 // Holds the directory `relative` (below the root; "" for the root itself),
 // level by level from those already held, making each missing level. At a
 // failure the levels above it stay held.
-Reached reach(HeldLevels& state, std::string_view relative) {
+Reached reach(HeldLevels& state, std::string_view relative, bool make) {
   Reached reached;
   if (state.root_fd == nullptr) {
     reached.failure = Failure::vanished;
@@ -223,11 +232,14 @@ Reached reach(HeldLevels& state, std::string_view relative) {
       return reached;
     }
     FileSystem file_system = FileSystem::unknown;
-    if (state.levels.size() < known) {
-      // Reached before: a directory, opened again below.
+    if (state.levels.size() < known || !make) {
+      // Reached before (a directory, opened again below), or only looked for.
     } else if (::mkdirat(state.deepest_fd(), name.c_str(), 0777) == 0) {
       file_system = state.deepest_file_system();
       reached.levels_made = true;
+      // A umask that takes the owner's bits would leave a directory nothing
+      // can be made in until the end: the owner keeps them all.
+      if ((state.umask & 0700) != 0) owner_keeps_all(state.deepest_fd(), name.c_str(), state.umask);
     } else if (errno != EEXIST) {
       reached.failure = errno_failure();
       reached.levels_made = true;
@@ -308,7 +320,7 @@ mode_t file_mode(int32_t mode) {
 
 // Reaches the directory of `path` (below the root), making its missing
 // levels, and gives the name within it. `reached.failure` says why not.
-Reached locate(OutputRoot& root, const Text& path, Text& leaf) {
+Reached locate(OutputRoot& root, const Text& path, Text& leaf, bool make = true) {
   HeldLevels* state = root.held.get();
   if (state == nullptr) return Reached{false, root.unusable, false};
   if (path.find('\0') != Text::npos) return Reached{false, Failure::invalid_name, false};
@@ -322,7 +334,7 @@ Reached locate(OutputRoot& root, const Text& path, Text& leaf) {
   const size_t slash = relative.rfind('/');
   const std::string_view parent =
       slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-  Reached reached = reach(*state, parent);
+  Reached reached = reach(*state, parent, make);
   if (reached.failure != Failure::none) return reached;
   if (!may_make_in_deepest(*state)) return Reached{false, Failure::kernel_files, false};
   leaf = Text(relative.substr(slash == std::string_view::npos ? 0 : slash + 1));
@@ -380,7 +392,7 @@ Reached make_directories(OutputRoot& root, const Text& path) {
   if (path.find('\0') != Text::npos) return Reached{true, Failure::invalid_name, true};
   const Text whole = collapsed(path);
   if (!below_root(*root.held, whole, relative)) return Reached{true, Failure::unknown, true};
-  return reach(*root.held, relative);
+  return reach(*root.held, relative, true);
 }
 
 namespace {
@@ -462,7 +474,7 @@ void settle_file(const OutputRoot& root, FileRecord& file, const FileSettings& s
 
 Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings& settings) {
   Text leaf;
-  Reached reached = locate(root, path, leaf);
+  Reached reached = locate(root, path, leaf, false);
   // The output directory itself ("./" in the archive) is opened as it was
   // when the run began.
   const bool top = reached.failure == Failure::directory_name && !reached.at_level;
@@ -487,14 +499,17 @@ Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings&
 
 Standing what_stands(OutputRoot& root, const Text& path) {
   Text leaf;
-  if (locate(root, path, leaf).failure != Failure::none) return Standing::other;
+  const Reached reached = locate(root, path, leaf, false);
+  // A level that is not there: nothing is there.
+  if (reached.failure == Failure::vanished) return Standing::nothing;
+  if (reached.failure != Failure::none) return Standing::other;
   return standing_at(root.held->deepest_fd(), leaf.c_str());
 }
 
 Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file) {
   close_file(file);
   Text leaf;
-  Reached reached = locate(root, path, leaf);
+  Reached reached = locate(root, path, leaf, false);
   if (reached.failure != Failure::none) return reached;
   const int fd = open_retrying(root.held->deepest_fd(), leaf.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -517,7 +532,7 @@ Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file
 
 Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
   Text target_leaf;
-  Reached reached = locate(root, target, target_leaf);
+  Reached reached = locate(root, target, target_leaf, false);
   if (reached.failure != Failure::none) {
     reached.levels_made = false;
     reached.at_level = false;
@@ -610,4 +625,14 @@ Reached open_member_file(OutputRoot& root, const Text& path, int32_t mode, FileR
   if (reached.failure == Failure::none)
     reached.failure = open_prepared_file(root, prepared, mode, file);
   return reached;
+}
+
+bool read_link(OutputRoot& root, const Text& path, Text& target) {
+  Text leaf;
+  if (locate(root, path, leaf, false).failure != Failure::none) return false;
+  char buffer[4096];
+  const ssize_t length = ::readlinkat(root.held->deepest_fd(), leaf.c_str(), buffer, sizeof buffer);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return false;
+  target.assign(buffer, static_cast<size_t>(length));
+  return true;
 }

@@ -128,7 +128,7 @@ size_t levels_shared(const HeldLevels& state, const std::wstring& rest) {
 // on from the levels already held that it shares, making each missing level
 // first. The levels are held as they are reached, so that none can be
 // replaced by a link before the next one is made in it.
-Reached hold_levels(HeldLevels& state, const std::wstring& rest) {
+Reached hold_levels(HeldLevels& state, const std::wstring& rest, bool make) {
   Reached reached;
   state.keep(levels_shared(state, rest));
   size_t start = state.parent.empty() ? 0 : state.parent.size() + 1;
@@ -148,7 +148,10 @@ Reached hold_levels(HeldLevels& state, const std::wstring& rest) {
     // that is there is held as it is found (made by another program in
     // between, too).
     DWORD last_error = 0;
-    if (guarded_call([&] { return CreateDirectoryW(prefix.c_str(), nullptr); }, last_error)) {
+    if (!make) {
+      // Only looked for: a missing level is said by the hold below.
+    } else if (guarded_call([&] { return CreateDirectoryW(prefix.c_str(), nullptr); },
+                            last_error)) {
       reached.levels_made = true;
     } else if (last_error != ERROR_ALREADY_EXISTS) {
       reached.failure = failure_of_system_error(last_error);
@@ -421,14 +424,14 @@ Reached make_directories(OutputRoot& root, const Text& path) {
   if (target.device || !below_root(*root.held, target.path, rest)) {
     return Reached{true, Failure::unknown, true};
   }
-  return hold_levels(*root.held, rest);
+  return hold_levels(*root.held, rest, true);
 }
 
 namespace {
 
 // Reaches the directory of `path` (below the root), making its missing
 // levels, and gives the path's system form.
-Reached locate(OutputRoot& root, const Text& path, std::wstring& full) {
+Reached locate(OutputRoot& root, const Text& path, std::wstring& full, bool make = true) {
   if (root.held == nullptr) return Reached{false, root.unusable, false};
   const SystemPath target = system_path(path);
   if (target.path.empty()) {
@@ -441,8 +444,8 @@ Reached locate(OutputRoot& root, const Text& path, std::wstring& full) {
   }
   if (rest.empty()) return Reached{false, Failure::directory_name, false};
   const size_t separator = rest.rfind(L'\\');
-  Reached reached =
-      hold_levels(*root.held, separator == std::wstring::npos ? L"" : rest.substr(0, separator));
+  Reached reached = hold_levels(
+      *root.held, separator == std::wstring::npos ? L"" : rest.substr(0, separator), make);
   if (reached.failure != Failure::none) return reached;
   if (separator == rest.size() - 1) {
     reached.failure = Failure::directory_name;
@@ -492,9 +495,8 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
   if (placed == nullptr || root.held == nullptr) return Failure::unknown;
   const std::wstring& full = placed->full;
   // Most output files are new: made here, they are empty files with one
-  // name, so nothing about them needs asking but that they are disk files (a
-  // device name opens its device). CREATE_NEW fails on anything already
-  // there, a link included.
+  // name, so nothing about them needs asking. CREATE_NEW fails on anything
+  // already there, a link included.
   DWORD last_error = 0;
   HANDLE created = create_file(full, CREATE_NEW, last_error);
   if (created == INVALID_HANDLE_VALUE) {
@@ -532,10 +534,8 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
       return why;
     }
   }
-  if (guarded_call([&] { return GetFileType(created); }, last_error) != FILE_TYPE_DISK) {
-    close_handle(created);
-    return Failure::not_a_file;
-  }
+  // Made new (or in the place of a file): a disk file, since no device's
+  // name ever reaches here (the output root refuses it as it is located).
   take_output(file, created);
   return Failure::none;
 }
@@ -554,7 +554,7 @@ void settle_file(const OutputRoot&, FileRecord& file, const FileSettings& settin
 
 Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings& settings) {
   std::wstring full;
-  Reached reached = locate(root, path, full);
+  Reached reached = locate(root, path, full, false);
   // The output directory itself ("./" in the archive).
   if (reached.failure == Failure::directory_name && !reached.at_level && root.held != nullptr) {
     full = root.held->root;
@@ -574,14 +574,17 @@ Reached finish_directory(OutputRoot& root, const Text& path, const FileSettings&
 
 Standing what_stands(OutputRoot& root, const Text& path) {
   std::wstring full;
-  if (locate(root, path, full).failure != Failure::none) return Standing::other;
+  const Reached reached = locate(root, path, full, false);
+  // A level that is not there: nothing is there.
+  if (reached.failure == Failure::vanished) return Standing::nothing;
+  if (reached.failure != Failure::none) return Standing::other;
   return standing_at(full);
 }
 
 Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file) {
   close_file(file);
   std::wstring full;
-  Reached reached = locate(root, path, full);
+  Reached reached = locate(root, path, full, false);
   if (reached.failure != Failure::none) return reached;
   if (standing_at(full) != Standing::file) return Reached{false, Failure::not_a_file, false};
   DWORD last_error = 0;
@@ -601,7 +604,7 @@ Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file
 
 Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
   std::wstring target_full;
-  Reached reached = locate(root, target, target_full);
+  Reached reached = locate(root, target, target_full, false);
   if (reached.failure != Failure::none) return Reached{false, reached.failure, false};
   switch (standing_at(target_full)) {
     case Standing::file:
@@ -707,4 +710,50 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
     close_handle(link);
   }
   return reached;
+}
+
+namespace {
+
+// A symbolic link's reparse data, as FSCTL_GET_REPARSE_POINT gives it (the
+// layout the system documents; not every set of headers declares it).
+struct SymbolicLinkData {
+  ULONG tag;
+  USHORT data_length;
+  USHORT reserved;
+  USHORT substitute_offset;
+  USHORT substitute_length;
+  USHORT print_offset;
+  USHORT print_length;
+  ULONG flags;
+  WCHAR names[1];
+};
+constexpr ULONG kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
+
+}  // namespace
+
+bool read_link(OutputRoot& root, const Text& path, Text& target) {
+  std::wstring full;
+  if (locate(root, path, full, false).failure != Failure::none) return false;
+  if (standing_at(full) != Standing::link) return false;
+  DWORD last_error = 0;
+  const HANDLE handle = open_as_itself(full, FILE_READ_ATTRIBUTES, last_error);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  std::vector<unsigned char> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  DWORD returned = 0;
+  const bool read = guarded_ok([&] {
+    return DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                           static_cast<DWORD>(buffer.size()), &returned, nullptr);
+  });
+  close_handle(handle);
+  const auto* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
+  // A junction, an absolute link or any other reparse point leads away
+  // from here: as an absolute target, which no resolution passes.
+  if (!read || returned < sizeof(SymbolicLinkData) || data->tag != IO_REPARSE_TAG_SYMLINK ||
+      (data->flags & kRelativeLink) == 0) {
+    target.assign(1, '\\');
+    return true;
+  }
+  const WCHAR* name = data->names + data->substitute_offset / sizeof(WCHAR);
+  target = utf8_of(name, data->substitute_length / sizeof(WCHAR));
+  return true;
 }

@@ -135,8 +135,8 @@ inline void expect_rows(OutputRoot& root, const std::vector<RootRow>& rows) {
   for (const RootRow& row : rows) {
     SCOPED_TRACE(row.what);
     FileRecord file;
-    const Reached reached =
-        row.directory ? make_directories(root, row.path) : open_member_file(root, row.path, file);
+    const Reached reached = row.directory ? make_directories(root, row.path)
+                                          : open_member_file(root, row.path, -1, file);
     EXPECT_EQ(reached.levels_made, row.levels_made);
     EXPECT_EQ(reached.failure, row.failure) << failure_reason(reached.failure);
     EXPECT_EQ(reached.at_level, row.at_level);
