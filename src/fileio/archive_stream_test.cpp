@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <vector>
 
+#include "fileio/compression_format.h"
 #include "fileio/file_access.h"
 #include "fileio/test_files.h"
 
@@ -160,6 +162,33 @@ TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
       close_file(kArchive);
     }
   }
+}
+
+TEST_F(ArchiveStreamTest, APlainTarNamedLikeASignatureIsRead) {
+  // A header block whose name begins with gzip's magic number: its valid
+  // checksum makes the file a tar, read as it is.
+  Text block(512, '\0');
+  block.replace(0, 6,
+                "\x1f\x8b"
+                "data");
+  block.replace(148, 8, "        ");
+  block.replace(257, 6, Text("ustar\0", 6));
+  int64_t sum = 0;
+  for (char c : block) sum += static_cast<unsigned char>(c);
+  char field[8];
+  std::snprintf(field, sizeof field, "%06o", static_cast<int>(sum));
+  block.replace(148, 7, Text(field, 6) + Text(1, '\0'));
+  const Text file = block + Text(1024, '\0');
+  EXPECT_EQ(compression_of(file), Compression::none);
+  const Text name = dir.at("a.tar");
+  write_file(name, file);
+  EXPECT_EQ(read_all(name, 512), file);
+  EXPECT_FALSE(read_failed(kArchive));
+  close_file(kArchive);
+  // With a wrong checksum the same bytes are no tar: their magic number
+  // tells the format.
+  block[100] = 'x';
+  EXPECT_EQ(compression_of(block), Compression::gzip);
 }
 
 TEST_F(ArchiveStreamTest, ClosingWhileTheRingIsFullReturns) {

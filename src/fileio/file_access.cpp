@@ -35,9 +35,6 @@ bool openable_name(const Text& name) {
   return !name.empty() && !holds_wildcards(name) && name.find('\0') == Text::npos;
 }
 
-// The bytes a compressed format is told by.
-constexpr int64_t kSignatureBytes = 16;
-
 // Chooses where a binary file's bytes come from. A disk file whose first
 // bytes show a format this build reads, and every pipe (whose bytes can be
 // read only once, in order), are read through a stream, decoded on a second
@@ -46,8 +43,8 @@ constexpr int64_t kSignatureBytes = 16;
 // be put back at its start.
 bool choose_source(FileRecord& record) {
   if (!record.disk_file && !record.pipe) return true;
-  char head[kSignatureBytes];
-  const int64_t got = system_read(record, head, kSignatureBytes);
+  char head[kFormatHeadBytes];
+  const int64_t got = system_read(record, head, kFormatHeadBytes);
   const Text first(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
   const DecoderKind* kind = decoder_kind(compression_of(first));
   if (kind == nullptr && record.pipe) kind = &kPlainDecoder;
