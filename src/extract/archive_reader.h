@@ -15,15 +15,16 @@
 #include "text/text.h"
 
 enum class ArchiveEnd {
-  none,           // members go on
-  end_marker,     // two zero blocks in a row
-  data_ended,     // the data ended after a whole member, without the end marker
-  not_tar,        // the first block is no header
-  damaged,        // a later block is neither a header nor a zero block
-  cut_short,      // the data ended inside what a header announced
-  read_failed,    // a read or move of the archive failed
-  bad_size,       // a size that cannot be a size: where the data ends is unknown
-  bad_extension,  // an extended header too large to be read
+  none,              // members go on
+  end_marker,        // two zero blocks in a row
+  data_ended,        // the data ended after a whole member, without the end marker
+  not_tar,           // the first block is no header
+  damaged,           // a later block is neither a header nor a zero block
+  cut_short,         // the data ended inside what a header announced
+  read_failed,       // a read or move of the archive failed
+  failed_after_end,  // after the end marker, a compressed archive's data fails (its check)
+  bad_size,          // a size that cannot be a size: where the data ends is unknown
+  bad_extension,     // an extended header too large to be read
 };
 
 struct ArchiveReader {

@@ -22,6 +22,22 @@ bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
 }
 
+// What a compressed archive's data after its end marker failed on.
+Text fault_after_end(int32_t file) {
+  switch (read_fault(file)) {
+    case ReadFault::bad_checksum:
+      return "is damaged after the last member (bad checksum)";
+    case ReadFault::cut_short:
+      return "is cut short after the last member";
+    case ReadFault::too_large:
+      return "cannot be read after the last member (it needs " +
+             grouped_number((memory_needed(file) + kMebibyte - 1) / kMebibyte) +
+             " MiB of memory to decompress)";
+    default:
+      return "is damaged after the last member (corrupt data)";
+  }
+}
+
 // The line that says why the members ended, when anything is to be said;
 // true when it is an ERROR line.
 bool report_end(const ArchiveReader& reader) {
@@ -56,6 +72,9 @@ bool report_end(const ArchiveReader& reader) {
                       : Text()));
       return true;
     }
+    case ArchiveEnd::failed_after_end:
+      print_line("ERROR: The compressed data " + fault_after_end(reader.file));
+      return true;
     case ArchiveEnd::bad_size:
       print_line("ERROR: Bad size field: " + printable(reader.end_name));
       return true;
@@ -64,6 +83,16 @@ bool report_end(const ArchiveReader& reader) {
       return true;
   }
   return false;
+}
+
+// Bytes after a compressed archive's last stream (and the zeros padding it)
+// that begin no stream are not read; the line says where they begin, once
+// the data has ended there.
+void report_data_after_stream(int32_t file) {
+  const int64_t offset = data_after_stream(file);
+  if (offset < 0) return;
+  print_line("Data after the compressed stream, from offset " + grouped_number(offset) +
+             " of the file, was not read");
 }
 
 ExtractionOutcome abort_walk() {
@@ -78,6 +107,8 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
   StopKeys keys;
   bool error_written = false;
   ArchiveReader reader = start_reader(kArchiveFile);
+  // A read that waits for a pipe's data looks at the keys meanwhile.
+  set_wait_hook(kArchiveFile, stop_keys_wait_hook(keys));
   Member member;
   for (;;) {
     if (key_waiting() != 0 && count_stop_key(keys, read_key())) return abort_walk();
@@ -103,7 +134,10 @@ ExtractionOutcome run_extraction(const Text& outdir, Text& start_at, const Text&
     // compressed member could take long to decode): the walk ends here.
     if (stop_requested(keys)) return abort_walk();
   }
+  // Keys taken while a read waited stop the run there.
+  if (stop_requested(keys)) return abort_walk();
   error_written |= report_end(reader);
+  report_data_after_stream(kArchiveFile);
   close_file(kArchiveFile);
   return error_written ? ExtractionOutcome::with_errors : ExtractionOutcome::completed;
 }

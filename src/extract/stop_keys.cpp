@@ -9,6 +9,10 @@ constexpr char kEsc = 27;
 constexpr char kCtrlC = 3;
 constexpr int32_t kPressesToStop = 3;
 
+bool keep_waiting(void* context) {
+  return !take_stop_keys(*static_cast<StopKeys*>(context));
+}
+
 }  // namespace
 
 bool count_stop_key(StopKeys& keys, const Text& key) {
@@ -24,4 +28,8 @@ bool take_stop_keys(StopKeys& keys) {
 
 bool stop_requested(const StopKeys& keys) {
   return keys.presses >= kPressesToStop;
+}
+
+WaitHook stop_keys_wait_hook(StopKeys& keys) {
+  return WaitHook{keep_waiting, &keys};
 }

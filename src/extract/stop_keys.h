@@ -1,10 +1,12 @@
 // The keys that stop a run: three presses of Esc over the whole walk, or one
-// Ctrl+C, which counts as three. They are looked at before each member and,
-// during a long copy, between its pieces.
+// Ctrl+C, which counts as three. They are looked at before each member,
+// during a long copy between its pieces, and while a read of the archive
+// waits for its data.
 #pragma once
 
 #include <cstdint>
 
+#include "fileio/file_access.h"
 #include "text/text.h"
 
 struct StopKeys {
@@ -21,3 +23,8 @@ bool take_stop_keys(StopKeys& keys);
 
 // True once the run is to stop.
 bool stop_requested(const StopKeys& keys);
+
+// The hook the archive's reads call while they wait for data: it takes the
+// stop keys waiting (take_stop_keys) and stops the wait once they stop the
+// run. `keys` must outlive the reads.
+WaitHook stop_keys_wait_hook(StopKeys& keys);

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "fileio/compression_format.h"
@@ -124,26 +127,36 @@ TEST_F(ArchiveStreamTest, MovesForwardByReadingAndRefusesToMoveBack) {
   close_file(kArchive);
 }
 
+// A byte of `bytes` at `at` (from the end when negative) changed.
+Text with_changed_byte(Text bytes, int64_t at) {
+  const size_t where = static_cast<size_t>(at >= 0 ? at : static_cast<int64_t>(bytes.size()) + at);
+  bytes[where] = static_cast<char>(bytes[where] ^ 0x55);
+  return bytes;
+}
+
 TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
   const Text content = compressible(2 * kStreamChunkSize, 9);
   const Text whole = gzip_member(content);
   const Text second = gzip_member("more");
-  const size_t half = whole.size() / 2;
-  Text changed = whole;
-  changed[20] = static_cast<char>(changed[20] ^ 0x55);
   struct Case {
     const char* what;
     Text file;
+    std::vector<ReadFault> faults;  // what read_fault may say
   };
   const Case cases[] = {
-      {"cut in the middle", whole.substr(0, half)},
-      {"cut after its header", whole.substr(0, 10)},
-      {"its last byte missing", whole.substr(0, whole.size() - 1)},
-      {"a byte of the data changed", changed},
-      {"garbage after the last member", whole + "garbage"},
-      {"zeros after the last member", whole + Text(512, '\0')},
-      {"one byte after the last member", whole + "\x1f"},
-      {"a second member cut short", whole + second.substr(0, second.size() - 4)},
+      {"cut in the middle", whole.substr(0, whole.size() / 2), {ReadFault::cut_short}},
+      {"cut after its header", whole.substr(0, 10), {ReadFault::cut_short}},
+      {"its last byte missing", whole.substr(0, whole.size() - 1), {ReadFault::cut_short}},
+      // Inflate finds it, or the CRC does.
+      {"a byte of the data changed",
+       with_changed_byte(whole, 20),
+       {ReadFault::corrupt, ReadFault::bad_checksum}},
+      {"its CRC-32 changed", with_changed_byte(whole, -8), {ReadFault::bad_checksum}},
+      {"its length changed", with_changed_byte(whole, -1), {ReadFault::bad_checksum}},
+      {"a second member cut short",
+       whole + second.substr(0, second.size() - 4),
+       {ReadFault::cut_short}},
+      {"a second member damaged", whole + with_changed_byte(second, -5), {ReadFault::bad_checksum}},
   };
   for (const Case& c : cases) {
     for (int32_t read : {512, 1 << 20}) {
@@ -152,16 +165,81 @@ TEST_F(ArchiveStreamTest, DamageFailsTheReadAndNeverEndsTheData) {
       write_file(name, c.file);
       const Text got = read_all(name, read);
       EXPECT_TRUE(read_failed(kArchive));
+      EXPECT_NE(std::find(c.faults.begin(), c.faults.end(), read_fault(kArchive)), c.faults.end())
+          << static_cast<int>(read_fault(kArchive));
       EXPECT_EQ(at_end(kArchive), 0);
-      EXPECT_LE(got.size(), content.size());
+      EXPECT_LE(got.size(), content.size() + 4);
       EXPECT_EQ(get_position(kArchive), static_cast<int64_t>(got.size()) + 1);
       // Cut data is the true data as far as it goes.
-      if (c.file.compare(0, 10, whole, 0, 10) == 0 && c.file != changed) {
-        EXPECT_EQ(got, content.substr(0, got.size()));
+      if (c.faults == std::vector<ReadFault>{ReadFault::cut_short}) {
+        EXPECT_EQ(got, (content + "more").substr(0, got.size()));
       }
+      EXPECT_EQ(data_after_stream(kArchive), -1);
       close_file(kArchive);
     }
   }
+}
+
+TEST_F(ArchiveStreamTest, ZerosAfterTheLastStreamArePaddingAndOtherBytesEndTheData) {
+  const Text content = compressible(70'000, 11);
+  const Text whole = gzip_member(content);
+  const int64_t size = static_cast<int64_t>(whole.size());
+  struct Case {
+    const char* what;
+    Text file;
+    Text data;           // what the reads give, to their clean end
+    int64_t data_after;  // data_after_stream
+  };
+  const Case cases[] = {
+      {"zeros after the last member", whole + Text(1024, '\0'), content, -1},
+      {"a zero byte after the last member", whole + Text(1, '\0'), content, -1},
+      {"zeros between two members", whole + Text(3, '\0') + gzip_member("more"), content + "more",
+       -1},
+      {"garbage after the last member", whole + "garbage", content, size},
+      {"one byte after the last member", whole + "\x1f", content, size},
+      {"zeros, then garbage", whole + Text(512, '\0') + "garbage", content, size + 512},
+      {"another format's stream", whole + "BZh91AY&SY", content, size},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Text name = dir.at("a.tar.gz");
+    write_file(name, c.file);
+    EXPECT_EQ(read_all(name, 512), c.data);
+    EXPECT_FALSE(read_failed(kArchive));
+    EXPECT_EQ(data_after_stream(kArchive), c.data_after);
+    close_file(kArchive);
+  }
+}
+
+TEST_F(ArchiveStreamTest, ReadingToTheEndMakesTheChecksAfterTheDataTaken) {
+  // A tar's last member and its end marker come long before its stream's
+  // check: reading on to the end finds the damage behind them.
+  const Text content = compressible(3 * kStreamChunkSize, 13);
+  const Text name = dir.at("a.tar.gz");
+  write_file(name, with_changed_byte(gzip_member(content), -6));
+  open_binary(name, kArchive);
+  EXPECT_EQ(read_block(kArchive, 4096), content.substr(0, 4096));
+  EXPECT_FALSE(read_to_end(kArchive));
+  EXPECT_TRUE(read_failed(kArchive));
+  EXPECT_EQ(read_fault(kArchive), ReadFault::bad_checksum);
+  close_file(kArchive);
+
+  write_file(name, gzip_member(content) + "garbage");
+  open_binary(name, kArchive);
+  EXPECT_EQ(read_block(kArchive, 4096), content.substr(0, 4096));
+  EXPECT_TRUE(read_to_end(kArchive));
+  EXPECT_EQ(at_end(kArchive), -1);
+  EXPECT_EQ(read_fault(kArchive), ReadFault::none);
+  EXPECT_EQ(data_after_stream(kArchive), static_cast<int64_t>(gzip_member(content).size()));
+  close_file(kArchive);
+
+  // A file that is not compressed is left where it is.
+  write_file(name, content);
+  open_binary(name, kArchive);
+  EXPECT_EQ(read_block(kArchive, 10), content.substr(0, 10));
+  EXPECT_TRUE(read_to_end(kArchive));
+  EXPECT_EQ(read_block(kArchive, 10), content.substr(10, 10));
+  close_file(kArchive);
 }
 
 TEST_F(ArchiveStreamTest, APlainTarNamedLikeASignatureIsRead) {
@@ -199,6 +277,88 @@ TEST_F(ArchiveStreamTest, ClosingWhileTheRingIsFullReturns) {
     open_binary(name, kArchive);
     EXPECT_EQ(read_block(kArchive, 512), Text(512, 'x'));
     close_file(kArchive);
+  }
+}
+
+// A wait hook that counts its calls and the time between them, and stops
+// the wait at its `stop_at`th call (0: never; a wait past a minute is
+// stopped all the same, so that no fault hangs the test).
+struct HookCalls {
+  int32_t stop_at = 0;
+  int32_t calls = 0;
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  double longest_gap = 0;  // seconds
+
+  static bool keep_waiting(void* context) {
+    auto& self = *static_cast<HookCalls*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    self.longest_gap =
+        std::max(self.longest_gap, std::chrono::duration<double>(now - self.last).count());
+    self.last = now;
+    ++self.calls;
+    return self.calls != self.stop_at && self.calls < 60'000 / kWaitHookInterval;
+  }
+  WaitHook hook() { return WaitHook{keep_waiting, this}; }
+};
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(ArchiveStreamTest, APipeGivesItsBytesAsTheyComeWhileItsWriterWaits) {
+  const Text first = pattern_bytes(1500, 3);
+  const Text later = gzip_member("a stream is told by its first bytes alone");
+  for (bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "gzip" : "plain");
+    TestPipe pipe(dir);
+    open_binary(pipe.name(), kArchive);
+    HookCalls calls;
+    set_wait_hook(kArchive, calls.hook());
+    pipe.open_writer();
+    const Text data = compressed ? gzip_member(first) : first;
+    pipe.write(data.substr(0, 700));
+    pipe.write(data.substr(700));
+    // The writer stays: what it wrote is read all the same.
+    EXPECT_EQ(read_block(kArchive, 1500), first);
+    EXPECT_FALSE(read_failed(kArchive));
+    if (compressed) pipe.write(later);
+    pipe.close_writer();
+    EXPECT_EQ(read_block(kArchive, 10'000),
+              compressed ? Text("a stream is told by its first bytes alone") : Text());
+    EXPECT_EQ(at_end(kArchive), -1);
+    EXPECT_FALSE(read_failed(kArchive));
+    close_file(kArchive);
+  }
+}
+
+TEST_F(ArchiveStreamTest, TheHookStopsAWaitForAPipeAndTheCloseReturnsAtOnce) {
+  for (bool writer : {false, true}) {
+    SCOPED_TRACE(writer ? "a writer that writes half a block" : "no writer");
+    TestPipe pipe(dir);
+    open_binary(pipe.name(), kArchive);
+    HookCalls calls;
+    calls.stop_at = 4;
+    set_wait_hook(kArchive, calls.hook());
+    if (writer) {
+      pipe.open_writer();
+      pipe.write(pattern_bytes(256, 5));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(read_block(kArchive, 512), "");
+    EXPECT_EQ(calls.calls, 4);
+    std::printf("hook called every %.3f s at most\n", calls.longest_gap);
+    EXPECT_LT(calls.longest_gap, 5.0);
+    EXPECT_TRUE(read_failed(kArchive));
+    EXPECT_EQ(read_fault(kArchive), ReadFault::stopped);
+    // Every later read fails too, at once.
+    EXPECT_EQ(read_block(kArchive, 1), "");
+    EXPECT_EQ(calls.calls, 4);
+    // The stream's thread waits in the pipe: the close ends that wait.
+    const auto closing = std::chrono::steady_clock::now();
+    close_file(kArchive);
+    std::printf("closed in %.3f s, %.3f s after the read began\n", seconds_since(closing),
+                seconds_since(start));
+    EXPECT_LT(seconds_since(closing), 5.0);
   }
 }
 

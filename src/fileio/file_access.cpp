@@ -38,18 +38,22 @@ bool openable_name(const Text& name) {
 // Chooses where a binary file's bytes come from. A disk file whose first
 // bytes show a format this build reads, and every pipe (whose bytes can be
 // read only once, in order), are read through a stream, decoded on a second
-// thread; any other disk file is read where its bytes lie. A device gets no
-// source: it has no positions and is no archive. False when the file cannot
-// be put back at its start.
+// thread; any other disk file is read where its bytes lie. A pipe's first
+// bytes are read by the stream's thread, which waits for them: they tell
+// its format there. A device gets no source: it has no positions and is no
+// archive. False when the file cannot be put back at its start.
 bool choose_source(FileRecord& record) {
   if (!record.disk_file && !record.pipe) return true;
-  char head[kFormatHeadBytes];
-  const int64_t got = system_read(record, head, kFormatHeadBytes);
-  const Text first(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
-  const DecoderKind* kind = decoder_kind(compression_of(first));
-  if (kind == nullptr && record.pipe) kind = &kPlainDecoder;
-  if (kind != nullptr) {
-    record.stream = start_stream(record, *kind, first);
+  Text first;
+  const DecoderKind* kind = nullptr;
+  if (record.disk_file) {
+    char head[kFormatHeadBytes];
+    const int64_t got = system_read(record, head, kFormatHeadBytes);
+    first.assign(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
+    kind = decoder_kind(compression_of(first));
+  }
+  if (kind != nullptr || record.pipe) {
+    record.stream = start_stream(record, kind, first);
     record.source = &kStreamSource;
     // The file's own size says nothing of the decoded data's.
     record.length = -1;
@@ -219,6 +223,43 @@ void mark_sparse(int32_t number) {
 bool read_failed(int32_t number) {
   const FileRecord* record = find_file(number);
   return record != nullptr && record->failed;
+}
+
+void set_wait_hook(int32_t number, WaitHook hook) {
+  FileRecord* record = open_as(number, FileKind::binary);
+  if (record != nullptr && record->stream != nullptr) stream_set_wait_hook(*record->stream, hook);
+}
+
+ReadFault read_fault(int32_t number) {
+  const FileRecord* record = find_file(number);
+  if (record == nullptr || !record->failed) return ReadFault::none;
+  const ReadFault fault =
+      record->stream != nullptr ? stream_fault(*record->stream) : ReadFault::none;
+  return fault != ReadFault::none ? fault : ReadFault::read_error;
+}
+
+bool read_to_end(int32_t number) {
+  FileRecord* record = open_as(number, FileKind::binary);
+  if (record == nullptr || record->source == nullptr) return true;
+  if (record->failed) return false;
+  if (record->stream == nullptr || !stream_compressed(*record->stream)) return true;
+  for (;;) {
+    const char* data = nullptr;
+    const int64_t got = record->source->take(*record, kCopyPiece, &data);
+    if (got < 0) {
+      record->failed = true;
+      return false;
+    }
+    if (got == 0) break;
+  }
+  record->end_flag = true;
+  return true;
+}
+
+int64_t data_after_stream(int32_t number) {
+  const FileRecord* record = find_file(number);
+  if (record == nullptr || record->stream == nullptr) return -1;
+  return stream_data_after(*record->stream);
 }
 
 int64_t memory_needed(int32_t number) {

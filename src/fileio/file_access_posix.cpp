@@ -7,7 +7,6 @@
 // disk (regular) files go to the record's position with pread and pwrite, so
 // a seek is bookkeeping only and needs no call.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,25 +181,12 @@ bool system_open(const Text& name, FileRecord& record) {
                                          : system_open_binary(name, record);
 }
 
-// Waits until a pipe has data or has lost its writer. A FIFO read before any
-// writer has opened it would otherwise end at once, as if the writer had
-// come and gone.
-bool wait_for_pipe(int fd) {
-  pollfd wanted{fd, POLLIN, 0};
-  int result;
-  do {
-    result = ::poll(&wanted, 1, -1);
-  } while (result < 0 && errno == EINTR);
-  return result > 0;
-}
-
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
   const int fd = descriptor(record);
   // No byte can lie past the largest offset; asking for them would be refused.
   if (record.disk_file) n = std::min(n, std::numeric_limits<int64_t>::max() - record.position);
   int64_t got = 0;
   while (got < n) {
-    if (record.pipe && !wait_for_pipe(fd)) return -1;
     const ssize_t k = record.disk_file ? ::pread(fd, buffer + got, n - got, record.position + got)
                                        : ::read(fd, buffer + got, n - got);
     if (k < 0 && errno == EINTR) continue;

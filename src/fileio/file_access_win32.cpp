@@ -60,6 +60,29 @@ bool move_pointer(HANDLE handle, int64_t offset) {
   return last_error == 0;
 }
 
+// A pipe the stream's thread cannot look into (PeekNamedPipe refuses a
+// Unix FIFO under Wine) is opened again for overlapped reads, which that
+// thread can cancel when the stream stops (stream_thread_win32.cpp). Any
+// other pipe, and one that cannot be opened so, stays as it is.
+HANDLE cancellable_pipe(HANDLE pipe) {
+  DWORD available = 0;
+  DWORD last_error = 0;
+  if (guarded_call([&] { return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr); },
+                   last_error) ||
+      last_error == ERROR_BROKEN_PIPE) {
+    return pipe;
+  }
+  const HANDLE overlapped = guarded_call(
+      [&] {
+        return ReOpenFile(pipe, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          FILE_FLAG_OVERLAPPED);
+      },
+      last_error);
+  if (overlapped == INVALID_HANDLE_VALUE) return pipe;
+  close_handle(pipe);
+  return overlapped;
+}
+
 }  // namespace
 
 bool system_open(const Text& name, FileRecord& record) {
@@ -98,6 +121,7 @@ bool system_open(const Text& name, FileRecord& record) {
     close_handle(handle);
     return false;
   }
+  if (!output && type == FILE_TYPE_PIPE) handle = cancellable_pipe(handle);
   record.handle = reinterpret_cast<intptr_t>(handle);
   record.disk_file = type == FILE_TYPE_DISK;
   record.pipe = type == FILE_TYPE_PIPE;
@@ -131,26 +155,7 @@ bool system_open(const Text& name, FileRecord& record) {
   return true;
 }
 
-// A pipe gives what its writer has written so far: it is read until `n`
-// bytes have come or the writer has gone (a broken pipe is its end).
-int64_t read_pipe(const FileRecord& record, char* buffer, int64_t n) {
-  int64_t got = 0;
-  while (got < n) {
-    const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n - got, MAXDWORD));
-    DWORD piece = 0;
-    DWORD last_error = 0;
-    const BOOL ok = guarded_call(
-        [&] { return ReadFile(handle_of(record), buffer + got, asked, &piece, nullptr); },
-        last_error);
-    if (!ok) return last_error == ERROR_BROKEN_PIPE ? got : -1;
-    if (piece == 0) break;
-    got += piece;
-  }
-  return got;
-}
-
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n) {
-  if (record.pipe) return read_pipe(record, buffer, n);
   const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n, MAXDWORD));
   DWORD got = 0;
   if (!guarded_ok([&] { return ReadFile(handle_of(record), buffer, asked, &got, nullptr); })) {
