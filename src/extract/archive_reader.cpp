@@ -99,21 +99,24 @@ bool read_header_map(ArchiveReader& reader, const Text& block, Member& member) {
 }
 
 // Looks at what follows the end marker; anything but zeros there is said.
+// A compressed archive is then decoded to its end, so that its format's
+// checks are made over every member's bytes.
 void look_past_end(ArchiveReader& reader) {
-  for (int64_t looked = 0; looked <= kLookPastEnd;) {
+  for (int64_t looked = 0; looked <= kLookPastEnd && !reader.data_after_end;) {
     const Text piece = read_block(reader.archive, kLookPiece);
-    if (read_failed(reader.archive)) {
-      reader.end = ArchiveEnd::read_failed;
-      return;
-    }
-    if (piece.find_first_not_of('\0') != Text::npos) {
-      reader.data_after_end = true;
-      return;
-    }
-    if (piece.size() < static_cast<size_t>(kLookPiece)) return;
+    if (read_failed(reader.archive)) break;
+    reader.data_after_end = piece.find_first_not_of('\0') != Text::npos;
+    if (piece.size() < static_cast<size_t>(kLookPiece)) break;
     looked += kLookPiece;
+    if (looked > kLookPastEnd) reader.data_after_end = true;
   }
-  reader.data_after_end = true;
+  if (!read_failed(reader.archive)) read_to_end(reader.archive);
+  if (read_failed(reader.archive)) {
+    const ReadFault fault = read_fault(reader.archive);
+    reader.end = fault == ReadFault::read_error || fault == ReadFault::stopped
+                     ? ArchiveEnd::read_failed
+                     : ArchiveEnd::failed_after_end;
+  }
 }
 
 // A block the data ends inside of, at `offset`: a file too short to hold one
@@ -157,9 +160,9 @@ void start_reader(ArchiveReader& reader, FileRecord&& archive) {
   reader.data.archive = &reader.archive;
 }
 
-int64_t read_data(MemberData& data, char* to, int64_t n) {
+int64_t take_data(MemberData& data, int64_t n, const char** bytes) {
   if (data.archive == nullptr || data.archive->source == nullptr) return -1;
-  const int64_t got = data.archive->source->read(*data.archive, to, std::min(n, data.left));
+  const int64_t got = data.archive->source->take(*data.archive, std::min(n, data.left), bytes);
   if (got > 0) data.left -= got;
   return got;
 }

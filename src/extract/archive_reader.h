@@ -18,15 +18,16 @@
 #include "text/text.h"
 
 enum class ArchiveEnd {
-  none,           // members go on
-  end_marker,     // two zero blocks in a row
-  data_ended,     // the data ended after a whole member, without the end marker
-  not_tar,        // the first block is no header
-  damaged,        // a later block is neither a header nor a zero block
-  cut_short,      // the data ended inside what a header announced
-  read_failed,    // a read or move of the archive failed
-  bad_size,       // a size that cannot be a size: where the data ends is unknown
-  bad_extension,  // an extended header too large to be read
+  none,              // members go on
+  end_marker,        // two zero blocks in a row
+  data_ended,        // the data ended after a whole member, without the end marker
+  not_tar,           // the first block is no header
+  damaged,           // a later block is neither a header nor a zero block
+  cut_short,         // the data ended inside what a header announced
+  read_failed,       // a read or move of the archive failed
+  failed_after_end,  // after the end marker, a compressed archive's data fails (its check)
+  bad_size,          // a size that cannot be a size: where the data ends is unknown
+  bad_extension,     // an extended header too large to be read
 };
 
 // The data of the member handed out last: its bytes next in the archive,
@@ -71,10 +72,11 @@ int64_t data_bytes(const Member& member);
 // copy_bytes.
 Copied copy_data(MemberData& data, FileRecord& to, int64_t count, CopyHook hook = {});
 
-// Reads the next `n` bytes of the member's data (no more than are left)
-// into `to`: the number read, fewer only where the archive ends, -1 when the
-// read failed.
-int64_t read_data(MemberData& data, char* to, int64_t n);
+// Takes the next bytes of the member's data, up to `n` (no more than are
+// left), where the archive's source holds them: `*bytes` points at them until
+// the next call. The number taken; 0 where the archive ends, -1 when a read
+// failed (the bytes taken before stay taken).
+int64_t take_data(MemberData& data, int64_t n, const char** bytes);
 
 // Why a read of the archive failed, once one has.
 inline Failure read_failure(const ArchiveReader& reader) {

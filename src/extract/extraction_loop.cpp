@@ -24,6 +24,22 @@ bool begins_with(const Text& name, const Text& prefix) {
   return substring(name, 1, static_cast<int32_t>(prefix.size())) == prefix;
 }
 
+// What a compressed archive's data after its end marker failed on.
+Text fault_after_end(const FileRecord& file) {
+  switch (read_fault(file)) {
+    case ReadFault::bad_checksum:
+      return "is damaged after the last member (bad checksum)";
+    case ReadFault::cut_short:
+      return "is cut short after the last member";
+    case ReadFault::too_large:
+      return "cannot be read after the last member (it needs " +
+             grouped_number((memory_needed(file) + kMebibyte - 1) / kMebibyte) +
+             " MiB of memory to decompress)";
+    default:
+      return "is damaged after the last member (corrupt data)";
+  }
+}
+
 // The line that says why the members ended, when anything is to be said;
 // true when it is an ERROR line.
 bool report_end(const ArchiveReader& reader) {
@@ -58,6 +74,9 @@ bool report_end(const ArchiveReader& reader) {
                       : ": " + failure_reason(read_failure(reader))));
       return true;
     }
+    case ArchiveEnd::failed_after_end:
+      print_line("ERROR: The compressed data " + fault_after_end(reader.archive));
+      return true;
     case ArchiveEnd::bad_size:
       print_line("ERROR: Bad size field: " + printable(reader.end_name));
       return true;
@@ -66,6 +85,26 @@ bool report_end(const ArchiveReader& reader) {
       return true;
   }
   return false;
+}
+
+// Bytes after a compressed archive's last stream (and the zeros padding it)
+// that begin no stream are not read; the line says where they begin, once
+// the data has ended there.
+void report_data_after_stream(const FileRecord& archive) {
+  const int64_t offset = data_after_stream(archive);
+  if (offset < 0) return;
+  print_line("Data after the compressed stream, from offset " + grouped_number(offset) +
+             " of the file, was not read");
+}
+
+// While a read of the archive waits for its data (a pipe's writer is slow),
+// the writers are woken for what they were handed, the lines of the members
+// done go out, and the stop keys are taken: they stop the wait.
+bool keep_waiting(void* context) {
+  WalkState& walk = *static_cast<WalkState*>(context);
+  wake_writers(walk.pool);
+  release_done(walk.lines, walk.tree);
+  return !take_stop_keys(walk.keys);
 }
 
 // The members still being made are finished and their lines written, then
@@ -89,6 +128,7 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   const Text prefix = start_at.empty() ? only : start_at;
   bool matched = false;
   bool passed_over_unsafe = false;
+  set_wait_hook(reader.archive, WaitHook{keep_waiting, &walk});
   Member member;
   for (;;) {
     // What the writers have finished goes out before the next member.
@@ -120,6 +160,8 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
     // compressed member could take long to decode): the walk ends here.
     if (stop_requested(walk.keys)) return abort_walk(reader, walk);
   }
+  // Keys taken while a read waited stop the run there.
+  if (stop_requested(walk.keys)) return abort_walk(reader, walk);
   drain(walk.lines, walk.pool, walk.tree);
   error_written |= walk.lines.errors;
   // The links and the directories' settings belong to the members: their
@@ -127,6 +169,7 @@ ExtractionOutcome run_extraction(ArchiveReader& reader, OutputRoot& root, Text& 
   error_written |= finish_tree(walk.tree, root, walk.lines);
   const bool damaged = report_end(reader);
   error_written |= damaged;
+  report_data_after_stream(reader.archive);
   // Said once the archive has ended as it should: after damage the line
   // that says so is the last word.
   if (!prefix.empty() && !matched && !damaged) {

@@ -5,6 +5,7 @@
 
 #include "console/printable.h"
 #include "fileio/file_access.h"
+#include "fileio/stream_thread.h"
 #include "text/number_text.h"
 
 namespace {
@@ -54,12 +55,12 @@ int writers_for(unsigned cores) {
 void start_pool(FilePool& pool, const OutputRoot& root, int writers) {
   pool.root = &root;
   for (int i = 0; i < writers; ++i) {
-    try {
-      pool.writers.emplace_back(write_files, std::ref(pool));
-    } catch (const std::system_error&) {
-      // Fewer writers, or none: the walk makes the files itself.
-      break;
-    }
+    // A writer takes no signal: the program's are handled on the walk's
+    // thread. Fewer writers, or none, when the system makes no more: the
+    // walk makes the files itself.
+    std::thread writer;
+    if (!start_quiet_thread(writer, [&pool] { write_files(pool); })) break;
+    pool.writers.push_back(std::move(writer));
   }
 }
 

@@ -69,14 +69,14 @@ void say_lines(OrderedLines& lines, const Text& block) {
 // archive ends or fails (the writer then says the file is incomplete, and
 // the reader how the archive ended).
 std::vector<char> member_bytes(MemberData& data, int64_t size) {
-  std::vector<char> bytes(static_cast<size_t>(size));
-  int64_t got = 0;
-  while (got < size) {
-    const int64_t piece = read_data(data, bytes.data() + got, size - got);
-    if (piece <= 0) break;
-    got += piece;
+  std::vector<char> bytes;
+  bytes.reserve(static_cast<size_t>(size));
+  while (static_cast<int64_t>(bytes.size()) < size) {
+    const char* piece = nullptr;
+    const int64_t got = take_data(data, size - static_cast<int64_t>(bytes.size()), &piece);
+    if (got <= 0) break;
+    bytes.insert(bytes.end(), piece, piece + got);
   }
-  bytes.resize(static_cast<size_t>(got));
   return bytes;
 }
 

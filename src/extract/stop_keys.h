@@ -1,6 +1,7 @@
 // The keys that stop a run: three presses of Esc over the whole walk, or one
 // Ctrl+C or Ctrl+\, which counts as three. They are looked at before each
-// member, during a long copy between its pieces, and at a member's key wait.
+// member, during a long copy between its pieces, at a member's key wait, and
+// while a read of the archive waits for its data.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "fileio/compression_format.h"
 
+#include <cstdint>
+
 #include "fileio/decoder.h"
 
 namespace {
@@ -44,9 +46,48 @@ bool zstd_skippable_frame(const Text& head) {
          head.compare(1, 3, "\x2a\x4d\x18") == 0;
 }
 
+// Where a tar header holds its checksum.
+constexpr size_t kChecksumOffset = 148;
+constexpr size_t kChecksumLength = 8;
+
+// The checksum field of a tar header: octal digits after any blanks, and
+// nothing but NULs and blanks after them; -1 when it holds anything else.
+int64_t tar_checksum_field(const Text& head) {
+  constexpr size_t kTo = kChecksumOffset + kChecksumLength;
+  size_t at = kChecksumOffset;
+  while (at < kTo && head[at] == ' ') ++at;
+  const size_t digits = at;
+  int64_t value = 0;
+  for (; at < kTo && head[at] >= '0' && head[at] <= '7'; ++at) value = value * 8 + head[at] - '0';
+  if (at == digits) return -1;
+  for (; at < kTo; ++at) {
+    if (head[at] != '\0' && head[at] != ' ') return -1;
+  }
+  return value;
+}
+
+// True when `head` begins with a tar header block: its checksum is the sum
+// of the block's bytes, the checksum field counted as eight blanks, taken as
+// unsigned bytes or (as some old writers did) as signed ones.
+bool tar_header_first(const Text& head) {
+  if (head.size() < kFormatHeadBytes) return false;
+  const int64_t stored = tar_checksum_field(head);
+  if (stored < 0) return false;
+  int64_t unsigned_sum = 0;
+  int64_t signed_sum = 0;
+  for (size_t at = 0; at < kFormatHeadBytes; ++at) {
+    const bool in_field = at >= kChecksumOffset && at < kChecksumOffset + kChecksumLength;
+    const auto byte = static_cast<unsigned char>(in_field ? ' ' : head[at]);
+    unsigned_sum += byte;
+    signed_sum += static_cast<signed char>(byte);
+  }
+  return stored == unsigned_sum || stored == signed_sum;
+}
+
 }  // namespace
 
 Compression compression_of(const Text& head) {
+  if (tar_header_first(head)) return Compression::none;
   if (zstd_skippable_frame(head)) return Compression::zstd;
   for (const Signature& signature : kSignatures) {
     if (head.compare(0, signature.length, signature.bytes, signature.length) != 0) continue;

@@ -14,6 +14,7 @@ enum class DecodeStatus {
   going,       // more input or more room for output is wanted
   stream_end,  // a whole stream ended: the input may end here
   bad,         // the data is not valid (corrupt, or garbage where a stream should begin)
+  bad_check,   // the data fails the format's check (as the format's own tool names it)
   too_large,   // decoding the stream would need more memory than kDecoderMemoryLimit
 };
 
@@ -34,9 +35,10 @@ struct DecoderKind {
   // A new state, ready for the first stream; nullptr when it cannot be made.
   void* (*open)();
   // Decodes from `in` into `out`. `input_ends` says no input follows `in`.
-  // Input that follows a stream's end is taken as the next stream of the
-  // format (several gzip members, zstd frames, xz or bzip2 streams in a row)
-  // once `restart` has been called.
+  // A step ends at the end of a stream (stream_end); what follows is the
+  // caller's to look at: the format's next stream (several gzip members,
+  // zstd frames, xz or bzip2 streams in a row) is decoded once `restart` has
+  // been called.
   DecodeStep (*step)(void* state, const unsigned char* in, size_t in_size, unsigned char* out,
                      size_t out_size, bool input_ends);
   // Makes the state ready for the stream after the one that ended; false

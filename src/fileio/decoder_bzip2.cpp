@@ -40,6 +40,10 @@ DecodeStep step_bzip2(void* state, const unsigned char* in, size_t in_size, unsi
   step.produced = out_before - stream->avail_out;
   if (result == BZ_STREAM_END) {
     step.status = DecodeStatus::stream_end;
+  } else if (result == BZ_DATA_ERROR) {
+    // libbz2 reports a failed block or stream CRC and data it cannot decode
+    // alike; bzip2 calls both a "data integrity (CRC) error".
+    step.status = DecodeStatus::bad_check;
   } else if (result != BZ_OK) {
     step.status = DecodeStatus::bad;
   }

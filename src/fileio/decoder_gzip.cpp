@@ -2,6 +2,7 @@
 // decoded one after another.
 #include <zlib.h>
 
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -22,6 +23,14 @@ void* open_gzip() {
   return stream;
 }
 
+// True when inflate refused a member for its CRC-32 or its length, which
+// zlib tells only by its message (gzip itself says "crc error" and "length
+// error").
+bool failed_check(const z_stream& stream) {
+  return stream.msg != nullptr && (std::strcmp(stream.msg, "incorrect data check") == 0 ||
+                                   std::strcmp(stream.msg, "incorrect length check") == 0);
+}
+
 DecodeStep step_gzip(void* state, const unsigned char* in, size_t in_size, unsigned char* out,
                      size_t out_size, bool) {
   auto* stream = static_cast<z_stream*>(state);
@@ -38,6 +47,8 @@ DecodeStep step_gzip(void* state, const unsigned char* in, size_t in_size, unsig
   step.produced = out_before - stream->avail_out;
   if (result == Z_STREAM_END) {
     step.status = DecodeStatus::stream_end;
+  } else if (result == Z_DATA_ERROR && failed_check(*stream)) {
+    step.status = DecodeStatus::bad_check;
   } else if (result != Z_OK && result != Z_BUF_ERROR) {
     step.status = DecodeStatus::bad;
   }

@@ -1,7 +1,7 @@
-// xz streams through liblzma, which takes streams in a row and the stream
-// padding between them by itself (LZMA_CONCATENATED): the end is known only
-// once it is told that no input follows. A stream whose dictionary would take
-// more than the decoders' memory limit is refused as its header is read.
+// xz streams through liblzma, one stream at a time: the stream padding and
+// the streams after it are the caller's to find, as for the other formats.
+// A stream whose dictionary would take more than the decoders' memory limit
+// is refused as its header is read.
 // A stream of several blocks with their sizes in their headers (what xz -T
 // writes, the default of current xz) is decoded on every core, as long as
 // that fits the same limit; any other is decoded on one.
@@ -27,7 +27,6 @@ struct XzState {
 
 bool start_xz(lzma_stream* stream) {
   lzma_mt options{};
-  options.flags = LZMA_CONCATENATED;
   options.threads = lzma_cputhreads();
   if (options.threads == 0) options.threads = 1;
   // Past this the decoder goes on with one thread; past the stop it refuses.
@@ -99,18 +98,16 @@ DecodeStep step_xz(void* opaque, const unsigned char* in, size_t in_size, unsign
     step.status = DecodeStatus::too_large;
     step.memory_needed = refused_block_need(state);
   } else if (result != LZMA_OK && result != LZMA_BUF_ERROR) {
-    step.status = DecodeStatus::bad;
-  } else if (result == LZMA_BUF_ERROR && input_ends) {
-    // No progress with no input to come: the stream is cut short.
+    // A failed check too: xz calls every such stream corrupt.
     step.status = DecodeStatus::bad;
   }
   return step;
 }
 
-// The decoder goes on through further streams itself; after its end no
-// input is left.
-bool restart_xz(void*) {
-  return false;
+bool restart_xz(void* opaque) {
+  auto& state = *static_cast<XzState*>(opaque);
+  state.tail_size = 0;
+  return start_xz(&state.stream);
 }
 
 void close_xz(void* opaque) {

@@ -8,6 +8,7 @@
 // has it, and the shared library exports it as well.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr int kWindowLogLimit = 28;
+// The bytes a frame's header is told by.
+constexpr size_t kFirstInput = ZSTD_FRAMEHEADERSIZE_PREFIX(ZSTD_f_zstd1);
 static_assert((uint64_t{1} << kWindowLogLimit) == kDecoderMemoryLimit);
 
 struct ZstdState {
@@ -26,6 +29,11 @@ struct ZstdState {
   bool at_frame_start = true;
   unsigned char head[ZSTD_FRAMEHEADERSIZE_MAX] = {};
   size_t head_size = 0;
+  // The input the decoder is given at most: what it asked for last. Given
+  // more, it decodes the frame's last block and reads the checksum after it
+  // in one call, and a checksum that fails then loses that block's data,
+  // which the other formats give before their check.
+  size_t next_input = kFirstInput;
 };
 
 void* open_zstd() {
@@ -68,7 +76,7 @@ DecodeStep step_zstd(void* opaque, const unsigned char* in, size_t in_size, unsi
       return step;
     }
   }
-  ZSTD_inBuffer input{in, in_size, 0};
+  ZSTD_inBuffer input{in, std::min(in_size, state.next_input), 0};
   ZSTD_outBuffer output{out, out_size, 0};
   const size_t result = ZSTD_decompressStream(state.context, &output, &input);
   step.consumed = input.pos;
@@ -79,10 +87,13 @@ DecodeStep step_zstd(void* opaque, const unsigned char* in, size_t in_size, unsi
     state.head_size += kept;
   }
   if (ZSTD_isError(result)) {
-    step.status = DecodeStatus::bad;
+    step.status = ZSTD_getErrorCode(result) == ZSTD_error_checksum_wrong ? DecodeStatus::bad_check
+                                                                         : DecodeStatus::bad;
   } else if (result == 0) {
     // A frame is decoded and flushed whole; the next call begins the next.
     step.status = DecodeStatus::stream_end;
+  } else {
+    state.next_input = result;
   }
   return step;
 }
@@ -91,6 +102,7 @@ bool restart_zstd(void* opaque) {
   auto& state = *static_cast<ZstdState*>(opaque);
   state.at_frame_start = true;
   state.head_size = 0;
+  state.next_input = kFirstInput;
   return true;
 }
 

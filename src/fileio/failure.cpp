@@ -44,6 +44,12 @@ Text failure_reason(Failure failure) {
       return "an input/output error";
     case Failure::damaged_data:
       return "the compressed data is damaged";
+    case Failure::failed_check:
+      return "the compressed data fails its check";
+    case Failure::cut_data:
+      return "the compressed data is cut short";
+    case Failure::stopped:
+      return "stopped by the keys";
     case Failure::unknown:
       break;
   }

@@ -29,6 +29,9 @@ enum class Failure {
   links_refused,    // the system or the file system makes no such link here
   io_error,         // the device reported an input/output error
   damaged_data,     // compressed data that cannot be decoded
+  failed_check,     // compressed data that fails its format's check
+  cut_data,         // compressed data that ends inside a stream
+  stopped,          // the keys stopped a wait for data
   unknown,          // an error the program has no words for
 };
 

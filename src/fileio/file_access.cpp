@@ -32,25 +32,26 @@ bool openable_name(const Text& name) {
   return !name.empty() && !holds_wildcards(name) && name.find('\0') == Text::npos;
 }
 
-// The bytes a compressed format is told by.
-constexpr int64_t kSignatureBytes = 16;
-
 // Chooses where a binary file's bytes come from. A disk file whose first
 // bytes show a format this build reads, and every pipe (whose bytes can be
 // read only once, in order), are read through a stream, decoded on a second
-// thread; any other disk file is read where its bytes lie. A device gets no
-// source: it has no positions and is no archive. False when the file cannot
-// be put back at its start.
+// thread; any other disk file is read where its bytes lie. A pipe's first
+// bytes are read by the stream's thread, which waits for them: they tell
+// its format there. A device gets no source: it has no positions and is no
+// archive. False when the file cannot be put back at its start.
 bool choose_source(FileRecord& record) {
   if (!record.disk_file && !record.pipe) return true;
-  char head[kSignatureBytes];
-  Failure failure = Failure::none;
-  const int64_t got = system_read(record, head, kSignatureBytes, failure);
-  const Text first(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
-  const DecoderKind* kind = decoder_kind(compression_of(first));
-  if (kind == nullptr && record.pipe) kind = &kPlainDecoder;
-  if (kind != nullptr) {
-    record.stream = start_stream(record, *kind, first);
+  Text first;
+  const DecoderKind* kind = nullptr;
+  if (record.disk_file) {
+    char head[kFormatHeadBytes];
+    Failure failure = Failure::none;
+    const int64_t got = system_read(record, head, kFormatHeadBytes, failure);
+    first.assign(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
+    kind = decoder_kind(compression_of(first));
+  }
+  if (kind != nullptr || record.pipe) {
+    record.stream = start_stream(record, kind, first);
     record.source = &kStreamSource;
     // The file's own size says nothing of the decoded data's.
     record.length = -1;
@@ -187,6 +188,32 @@ void mark_sparse(FileRecord& file) {
 
 int64_t memory_needed(const FileRecord& file) {
   return file.stream == nullptr ? 0 : static_cast<int64_t>(stream_memory_needed(*file.stream));
+}
+
+void set_wait_hook(FileRecord& file, WaitHook hook) {
+  if (file.stream != nullptr) stream_set_wait_hook(*file.stream, hook);
+}
+
+ReadFault read_fault(const FileRecord& file) {
+  if (!read_failed(file)) return ReadFault::none;
+  const ReadFault fault = file.stream != nullptr ? stream_fault(*file.stream) : ReadFault::none;
+  return fault != ReadFault::none ? fault : ReadFault::read_error;
+}
+
+bool read_to_end(FileRecord& file) {
+  if (file.source == nullptr) return true;
+  if (read_failed(file)) return false;
+  if (file.stream == nullptr || !stream_compressed(*file.stream)) return true;
+  for (;;) {
+    const char* data = nullptr;
+    const int64_t got = file.source->take(file, kCopyPiece, &data);
+    if (got < 0) return false;
+    if (got == 0) return true;
+  }
+}
+
+int64_t data_after_stream(const FileRecord& file) {
+  return file.stream == nullptr ? -1 : stream_data_after(*file.stream);
 }
 
 bool close_file(FileRecord& file, Failure* failure) {

@@ -94,6 +94,46 @@ Copied copy_bytes(FileRecord& from, FileRecord& to, int64_t count, CopyHook hook
 // of the file itself.
 int64_t file_size(const FileRecord& file);
 
+// Called by the reads of a stream (a pipe, a compressed file) every
+// kWaitHookInterval milliseconds while they wait for its data or go on
+// through it (a member passed over, the rest read by read_to_end); returns
+// false to stop the read. A hook without `keep_waiting` is never called.
+struct WaitHook {
+  bool (*keep_waiting)(void* context) = nullptr;
+  void* context = nullptr;
+};
+inline constexpr int32_t kWaitHookInterval = 50;
+
+// Gives the archive `file` the hook its reads call while they wait. A read
+// the hook stops fails as every later one does: read_failed holds, and
+// read_fault says `stopped`.
+void set_wait_hook(FileRecord& file, WaitHook hook);
+
+// Why a read of a binary file failed (read_failed): none while none did.
+enum class ReadFault {
+  none,
+  read_error,    // the system refused a read or a move
+  corrupt,       // compressed data that cannot be decoded
+  bad_checksum,  // compressed data that fails its format's check
+  cut_short,     // compressed data that ends inside a stream
+  too_large,     // a stream that needs more memory than allowed (memory_needed)
+  stopped,       // the wait hook stopped a wait for data
+};
+ReadFault read_fault(const FileRecord& file);
+
+// Reads what is left of a compressed file's data, up to its end, and drops
+// it, so that its format's checks are made over the whole of it. True when
+// the data ends cleanly; false when a read fails (read_fault says why). Any
+// other file (a disk file, an archive on a pipe that is not compressed) is
+// left where it is: true.
+bool read_to_end(FileRecord& file);
+
+// Where, in the compressed file itself (from 0), bytes that begin no stream
+// of its format follow the last stream, once the reads have reached the end
+// of the data: they were not read. -1 when nothing but zeros (padding) came
+// after it, before the end, or for any other file.
+int64_t data_after_stream(const FileRecord& file);
+
 // How many bytes of the file itself lie behind what has been read: the
 // position (from 0) of a plain file; for a compressed file, the compressed
 // bytes behind the data read so far. 0 for a file not open.

@@ -5,7 +5,6 @@
 // a seek is bookkeeping only and needs no call. Output files are opened by
 // the output root (output_root_posix.cpp).
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,18 +64,6 @@ int64_t disk_file_length(int fd, const struct stat& status) {
   return end > 0 ? static_cast<int64_t>(end) : 0;
 }
 
-// Waits until a pipe has data or has lost its writer. A FIFO read before any
-// writer has opened it would otherwise end at once, as if the writer had
-// come and gone.
-bool wait_for_pipe(int fd) {
-  pollfd wanted{fd, POLLIN, 0};
-  int result;
-  do {
-    result = ::poll(&wanted, 1, -1);
-  } while (result < 0 && errno == EINTR);
-  return result > 0;
-}
-
 }  // namespace
 
 // The archive: read only, never created, never opened for writing (so a
@@ -116,10 +103,6 @@ int64_t system_read(const FileRecord& record, char* buffer, int64_t n, Failure& 
   if (record.disk_file) n = std::min(n, std::numeric_limits<int64_t>::max() - record.position);
   int64_t got = 0;
   while (got < n) {
-    if (record.pipe && !wait_for_pipe(fd)) {
-      failure = failure_of_system_error(errno, Failure::io_error);
-      return -1;
-    }
     const ssize_t k = record.disk_file ? ::pread(fd, buffer + got, n - got, record.position + got)
                                        : ::read(fd, buffer + got, n - got);
     if (k < 0 && errno == EINTR) continue;

@@ -30,26 +30,27 @@ bool move_pointer(HANDLE handle, int64_t offset) {
   return last_error == 0;
 }
 
-// A pipe gives what its writer has written so far: it is read until `n`
-// bytes have come or the writer has gone (a broken pipe is its end).
-int64_t read_pipe(const FileRecord& record, char* buffer, int64_t n, Failure& failure) {
-  int64_t got = 0;
-  while (got < n) {
-    const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n - got, MAXDWORD));
-    DWORD piece = 0;
-    DWORD last_error = 0;
-    const BOOL ok = guarded_call(
-        [&] { return ReadFile(handle_of(record), buffer + got, asked, &piece, nullptr); },
-        last_error);
-    if (!ok) {
-      if (last_error == ERROR_BROKEN_PIPE) return got;
-      failure = failure_of_system_error(last_error, Failure::io_error);
-      return -1;
-    }
-    if (piece == 0) break;
-    got += piece;
+// A pipe the stream's thread cannot look into (PeekNamedPipe refuses a
+// Unix FIFO under Wine) is opened again for overlapped reads, which that
+// thread can cancel when the stream stops (stream_thread_win32.cpp). Any
+// other pipe, and one that cannot be opened so, stays as it is.
+HANDLE cancellable_pipe(HANDLE pipe) {
+  DWORD available = 0;
+  DWORD last_error = 0;
+  if (guarded_call([&] { return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr); },
+                   last_error) ||
+      last_error == ERROR_BROKEN_PIPE) {
+    return pipe;
   }
-  return got;
+  const HANDLE overlapped = guarded_call(
+      [&] {
+        return ReOpenFile(pipe, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          FILE_FLAG_OVERLAPPED);
+      },
+      last_error);
+  if (overlapped == INVALID_HANDLE_VALUE) return pipe;
+  guarded_ok([&] { return CloseHandle(pipe); });
+  return overlapped;
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ bool system_open_archive(const Text& name, FileRecord& record) {
   const SystemPath target = system_path(name);
   if (target.path.empty()) return false;
   DWORD last_error = 0;
-  const HANDLE handle = guarded_call(
+  HANDLE handle = guarded_call(
       [&] {
         return CreateFileW(target.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -71,7 +72,8 @@ bool system_open_archive(const Text& name, FileRecord& record) {
       last_error);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const DWORD type = guarded_call([&] { return GetFileType(handle); }, last_error);
-  record.handle = reinterpret_cast<intptr_t>(handle);
+  record.handle =
+      reinterpret_cast<intptr_t>(type == FILE_TYPE_PIPE ? cancellable_pipe(handle) : handle);
   record.disk_file = type == FILE_TYPE_DISK;
   record.pipe = type == FILE_TYPE_PIPE;
   BY_HANDLE_FILE_INFORMATION information{};
@@ -84,12 +86,11 @@ bool system_open_archive(const Text& name, FileRecord& record) {
     record.length = static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
                                          information.nFileSizeLow);
   }
-  move_pointer(handle, 0);
+  move_pointer(reinterpret_cast<HANDLE>(record.handle), 0);
   return true;
 }
 
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n, Failure& failure) {
-  if (record.pipe) return read_pipe(record, buffer, n, failure);
   const DWORD asked = static_cast<DWORD>(std::min<int64_t>(n, MAXDWORD));
   DWORD got = 0;
   DWORD last_error = 0;

@@ -231,9 +231,13 @@ Standing standing_at(const std::wstring& path) {
   const DWORD attributes =
       guarded_call([&] { return GetFileAttributesW(path.c_str()); }, last_error);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return last_error == ERROR_FILE_NOT_FOUND || last_error == ERROR_PATH_NOT_FOUND
-               ? Standing::nothing
-               : Standing::other;  // Wine: a host's FIFO, device or socket
+    // Nothing can stand at a name the system cannot hold; anything else
+    // that has no attributes to give is a host's FIFO, device or socket
+    // (Wine).
+    const bool none = last_error == ERROR_FILE_NOT_FOUND || last_error == ERROR_PATH_NOT_FOUND ||
+                      last_error == ERROR_INVALID_NAME || last_error == ERROR_BAD_PATHNAME ||
+                      last_error == ERROR_FILENAME_EXCED_RANGE;
+    return none ? Standing::nothing : Standing::other;
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Standing::link;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Standing::directory;

@@ -18,7 +18,8 @@ bool system_open_archive(const Text& name, FileRecord& record);
 // Reads up to `n` bytes at the record's position into `buffer`. Returns the
 // number read (fewer than `n` only at the end of the file) or -1 when the read
 // failed, also part-way (the bytes before the failure are not counted on),
-// with `failure` saying why. The record itself is left to the caller.
+// with `failure` saying why. The record itself is left to the caller. A pipe
+// is read by the stream's thread alone (read_pipe_awake, stream_thread.h).
 int64_t system_read(const FileRecord& record, char* buffer, int64_t n, Failure& failure);
 
 // Writes `n` bytes at the record's position. Returns the number written

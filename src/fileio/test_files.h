@@ -193,3 +193,25 @@ bool read_only_files_bind(const TempDir& dir);
 // Makes `path` a sparse file of `size` bytes that holds `bytes` at `offset`
 // (from 0) and zeros elsewhere, without writing the zeros.
 void make_sparse_file(const Text& path, int64_t size, int64_t offset, const Text& bytes);
+
+// A pipe with a name that open_binary opens, whose writing end the test
+// holds: a FIFO in `dir` on POSIX, a named pipe on Windows. The reader opens
+// it first (open_binary); the writer comes only when open_writer is called,
+// so that until then the reader finds a pipe that nobody writes to.
+class TestPipe {
+ public:
+  explicit TestPipe(const TempDir& dir);
+  ~TestPipe();
+  TestPipe(const TestPipe&) = delete;
+  TestPipe& operator=(const TestPipe&) = delete;
+
+  const Text& name() const { return name_; }
+  void open_writer();
+  void write(const Text& bytes);
+  // The writer goes: the reader reaches the pipe's end.
+  void close_writer();
+
+ private:
+  Text name_;
+  intptr_t writer_ = -1;
+};

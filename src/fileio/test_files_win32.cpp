@@ -2,6 +2,7 @@
 #include <winioctl.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "fileio/test_files.h"
 
@@ -40,4 +41,41 @@ bool read_only_files_bind(const TempDir& dir) {
   SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(probe.c_str());
   return binds;
+}
+
+// The pipe's server end, made with the test: a reader's open connects to
+// it at once, and the server's first write waits for that connection.
+TestPipe::TestPipe(const TempDir&) {
+  static int made = 0;
+  name_ = "\\\\.\\pipe\\holvex-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(++made);
+  const HANDLE server = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_OUTBOUND,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
+  if (server == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make " + name_);
+  writer_ = reinterpret_cast<intptr_t>(server);
+}
+
+TestPipe::~TestPipe() {
+  close_writer();
+}
+
+void TestPipe::open_writer() {
+  const HANDLE server = reinterpret_cast<HANDLE>(writer_);
+  if (!ConnectNamedPipe(server, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+    throw std::runtime_error("no reader connected to " + name_);
+  }
+}
+
+void TestPipe::write(const Text& bytes) {
+  DWORD written = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(writer_), bytes.data(), static_cast<DWORD>(bytes.size()),
+                 &written, nullptr) ||
+      written != bytes.size()) {
+    throw std::runtime_error("cannot write to " + name_);
+  }
+}
+
+void TestPipe::close_writer() {
+  if (writer_ != -1) CloseHandle(reinterpret_cast<HANDLE>(writer_));
+  writer_ = -1;
 }
