@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "console/console.h"
+#include "fileio/output_root.h"
 #include "fileio/path_style.h"
 
 namespace {
@@ -19,12 +20,18 @@ uint64_t hash_on(uint64_t hash, char c) {
   return (hash ^ static_cast<unsigned char>(c)) * kHashFactor;
 }
 
-}  // namespace
-
-uint64_t held_path_hash(const Text& path) {
+uint64_t hash_of(const Text& path) {
   uint64_t hash = kHashStart;
   for (const char c : path) hash = hash_on(hash, c);
   return hash;
+}
+
+}  // namespace
+
+uint64_t held_path_hash(const Text& path) {
+  // On Windows a path in other case is the same file.
+  if (kWindowsNames) return hash_of(compared_path(path));
+  return hash_of(path);
 }
 
 void say(OrderedLines& lines, const Text& line) {
@@ -56,8 +63,9 @@ bool path_held(const OrderedLines& lines, const Text& path) {
     return false;
   };
   // The path itself, and each level of it.
+  const Text compared = kWindowsNames ? compared_path(path) : Text();
   uint64_t hash = kHashStart;
-  for (const char c : path) {
+  for (const char c : kWindowsNames ? compared : path) {
     if (c == kSeparatorChar && held(hash)) return true;
     hash = hash_on(hash, c);
   }

@@ -120,3 +120,8 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
 // stored. False for anything else. On Windows a reparse point that is no
 // relative symbolic link gives an absolute target.
 bool read_link(OutputRoot& root, const Text& path, Text& target);
+
+// The form in which the system tells `path` from other paths: on Windows,
+// where names that differ only in case are one file, its upper case; the
+// path itself elsewhere.
+Text compared_path(const Text& path);

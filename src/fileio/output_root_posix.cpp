@@ -636,3 +636,7 @@ bool read_link(OutputRoot& root, const Text& path, Text& target) {
   target.assign(buffer, static_cast<size_t>(length));
   return true;
 }
+
+Text compared_path(const Text& path) {
+  return path;
+}

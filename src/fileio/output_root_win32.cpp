@@ -300,8 +300,9 @@ std::wstring last_component(const std::wstring& path) {
 // Names that differ only in case name one file on Windows: when the file at
 // `path` (about to be replaced) was made since this process started under a
 // name that differs from `path`'s only in case, that name as stored; else
-// "". Told without keeping any name: the time the system says the file was
-// made (Wine: its last write), against the process's start.
+// "". Told without keeping any name: the time the system says the file last
+// changed, against the process's start (the time it was made is no help:
+// Wine gives its last write, which the member's time has set back).
 std::wstring made_in_other_case(const std::wstring& path) {
   DWORD last_error = 0;
   const HANDLE handle = guarded_call(
@@ -317,7 +318,7 @@ std::wstring made_in_other_case(const std::wstring& path) {
   std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
   auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
   if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
-      static_cast<uint64_t>(basic.CreationTime.QuadPart) >= process_start() &&
+      static_cast<uint64_t>(basic.ChangeTime.QuadPart) >= process_start() &&
       GetFileInformationByHandleEx(handle, FileNameInfo, name, static_cast<DWORD>(buffer.size()))) {
     stored = last_component(std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t)));
   }
@@ -357,6 +358,21 @@ bool rename_over(HANDLE handle, const std::wstring& path, DWORD& last_error) {
                                           static_cast<DWORD>(bytes));
       },
       last_error);
+}
+
+// Whether some program holds the file at `path` open: a file open anywhere
+// cannot be replaced, and the rename that tries is refused as access denied,
+// which would give the wrong reason.
+bool held_open(const std::wstring& path) {
+  DWORD last_error = 0;
+  const HANDLE handle = guarded_call(
+      [&] {
+        return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      },
+      last_error);
+  if (handle != INVALID_HANDLE_VALUE) close_handle(handle);
+  return handle == INVALID_HANDLE_VALUE && last_error == ERROR_SHARING_VIOLATION;
 }
 
 // Removes the file open as `handle` when it is closed.
@@ -530,7 +546,9 @@ Failure open_prepared_file(const OutputRoot& root, const PreparedFile& prepared,
     } while (created == INVALID_HANDLE_VALUE &&
              (last_error == ERROR_FILE_EXISTS || last_error == ERROR_ALREADY_EXISTS));
     if (created == INVALID_HANDLE_VALUE || !rename_over(created, full, last_error)) {
-      const Failure why = failure_of_system_error(last_error);
+      const Failure why = last_error == ERROR_ACCESS_DENIED && held_open(full)
+                              ? Failure::in_use
+                              : failure_of_system_error(last_error);
       if (created != INVALID_HANDLE_VALUE) {
         delete_on_close(created);
         close_handle(created);
@@ -760,4 +778,18 @@ bool read_link(OutputRoot& root, const Text& path, Text& target) {
   const WCHAR* name = data->names + data->substitute_offset / sizeof(WCHAR);
   target = utf8_of(name, data->substitute_length / sizeof(WCHAR));
   return true;
+}
+
+Text compared_path(const Text& path) {
+  std::optional<std::wstring> wide = wide_name(path);
+  if (!wide || wide->empty()) return path;
+  // The system's upper case of each character, as the file system compares
+  // names (locale-free).
+  std::wstring upper(wide->size(), L'\0');
+  const int made = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide->data(),
+                                 static_cast<int>(wide->size()), upper.data(),
+                                 static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (made <= 0) return path;
+  upper.resize(static_cast<size_t>(made));
+  return utf8_of(upper);
 }
