@@ -53,9 +53,12 @@ have_pkg googletest || need+=(googletest)
 /usr/bin/python3 -c 'import pexpect' 2>/dev/null || need+=(python3-pexpect)
 fi
 
+# Only what each package depends on: the ones it merely recommends (for Wine
+# about 70 more: fonts, sound, video and graphics drivers) serve a desktop,
+# not console programs, and took a minute of a fresh machine's install.
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
-  apt-get install -y -q "${need[@]}"
+  apt-get install -y -q --no-install-recommends "${need[@]}"
 fi

@@ -3,7 +3,11 @@
 # a fresh directory, so nothing uncommitted or built before goes in):
 #   holvex-<version>-linux-x86_64.tar.gz    holvex (static), holvex.1, README.md, LICENSE
 #   holvex-<version>-windows-x86_64.zip     holvex.exe, README.txt and LICENSE.txt (CR LF)
-# and SHA256SUMS beside them, in dist/ or in the directory given.
+# and SHA256SUMS beside them, in dist/ or in the directory given. Before they
+# go there, tests/release_check.py checks them: the files each holds, its
+# program's libraries, and that each program (the Windows one under Wine)
+# extracts the sample archive as Python's tarfile does. Packages that fail
+# the check are not written.
 #
 #   scripts/release.sh [dist-dir]
 set -euo pipefail
@@ -48,11 +52,19 @@ sed 's/\r*$/\r/' "$src/README.md" >"$work/$windows/README.txt"
 sed 's/\r*$/\r/' "$src/LICENSE" >"$work/$windows/LICENSE.txt"
 find "$work/$linux" "$work/$windows" -exec touch -h -d "@$stamp" {} +
 
-rm -f "$dist/$linux.tar.gz" "$dist/$windows.zip" "$dist/SHA256SUMS"
+made="$work/dist"
+mkdir "$made"
 tar -C "$work" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" \
-  -cf - "$linux" | gzip -9n >"$dist/$linux.tar.gz"
-(cd "$work" && find "$windows" | LC_ALL=C sort | zip -qX -@ "$dist/$windows.zip")
-(cd "$dist" && sha256sum "$linux.tar.gz" "$windows.zip" >SHA256SUMS)
+  -cf - "$linux" | gzip -9n >"$made/$linux.tar.gz"
+(cd "$work" && find "$windows" | LC_ALL=C sort | zip -qX -@ "$made/$windows.zip")
+(cd "$made" && sha256sum "$linux.tar.gz" "$windows.zip" >SHA256SUMS)
+
+if ! python3 "$src/tests/release_check.py" "$made"; then
+  echo "The packages failed their check; nothing was written to $dist." >&2
+  exit 1
+fi
+rm -f "$dist/$linux.tar.gz" "$dist/$windows.zip" "$dist/SHA256SUMS"
+cp "$made/$linux.tar.gz" "$made/$windows.zip" "$made/SHA256SUMS" "$dist/"
 
 echo "Packages in $dist:"
 (cd "$dist" && cat SHA256SUMS)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, builds the POSIX, sanitizer
-# and Windows presets, and runs every test (the Windows ones under Wine).
+# and Windows presets, runs every test (the Windows ones under Wine), makes
+# and checks the release packages, and runs the fuzz check.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,6 +45,18 @@ step ctest --preset posix -j2
 step env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --preset posix-asan -j2
 step ctest --preset windows -j2
+# The release packages, from the committed sources, checked as every release
+# is (scripts/release.sh runs tests/release_check.py on them): made once
+# here, not by a preset's tests.
+release_check() {
+  local dist
+  dist=$(mktemp -d /tmp/holvex-release-check.XXXXXX) || return 1
+  bash scripts/release.sh "$dist"
+  local status=$?
+  rm -rf "$dist"
+  return $status
+}
+step release_check
 wineserver -k 2>/dev/null || true
 # Each fuzz target replays its kept regressions, then runs a fixed number of
 # inputs from a fixed seed (the fuzz preset is built there).
