@@ -593,13 +593,20 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
   Text leaf;
   Reached reached = locate(root, path, leaf);
   if (reached.failure != Failure::none) return reached;
-  if (target.find('\0') != Text::npos) return Reached{false, Failure::invalid_name, false};
+  // On a failure the levels made for the link stay, and are said.
+  if (target.find('\0') != Text::npos) {
+    reached.failure = Failure::invalid_name;
+    return reached;
+  }
   HeldLevels& state = *root.held;
   const int directory = state.deepest_fd();
   // A link never writes through what stands at its name: it is made under
   // another name and takes the place of a file or link there.
   if (::symlinkat(target.c_str(), directory, leaf.c_str()) != 0) {
-    if (errno != EEXIST) return Reached{false, errno_failure(), false};
+    if (errno != EEXIST) {
+      reached.failure = errno_failure();
+      return reached;
+    }
     reached.failure = not_replaceable(root, directory, leaf.c_str());
     if (reached.failure != Failure::none) return reached;
     Text temporary;
@@ -608,7 +615,10 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
       temporary = temporary_name(state);
       made = ::symlinkat(target.c_str(), directory, temporary.c_str());
     } while (made != 0 && errno == EEXIST);
-    if (made != 0) return Reached{false, errno_failure(), false};
+    if (made != 0) {
+      reached.failure = errno_failure();
+      return reached;
+    }
     if (::renameat(directory, temporary.c_str(), directory, leaf.c_str()) != 0) {
       reached.failure = errno_failure();
       ::unlinkat(directory, temporary.c_str(), 0);

@@ -691,7 +691,10 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
   Reached reached = locate(root, path, full);
   if (reached.failure != Failure::none) return reached;
   const std::optional<std::wstring> wide = wide_name(target);
-  if (!wide) return Reached{false, Failure::invalid_name, false};
+  if (!wide) {
+    reached.failure = Failure::invalid_name;
+    return reached;
+  }
   std::wstring link_target = *wide;
   for (wchar_t& c : link_target) {
     if (c == L'/') c = L'\\';
@@ -716,15 +719,17 @@ Reached make_symbolic_link(OutputRoot& root, const Text& path, const Text& targe
     const bool refused =
         last_error == ERROR_PRIVILEGE_NOT_HELD || last_error == ERROR_INVALID_FUNCTION ||
         last_error == ERROR_NOT_SUPPORTED || last_error == ERROR_CALL_NOT_IMPLEMENTED;
-    return Reached{false, refused ? Failure::links_refused : failure_of_system_error(last_error),
-                   false};
+    // The levels made for it stay, and are said.
+    reached.failure = refused ? Failure::links_refused : failure_of_system_error(last_error);
+    return reached;
   }
   if (made_at != full &&
       !guarded_call(
           [&] { return MoveFileExW(made_at.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING); },
           last_error)) {
     guarded_ok([&] { return RemoveDirectoryW(made_at.c_str()) || DeleteFileW(made_at.c_str()); });
-    return Reached{false, failure_of_system_error(last_error), false};
+    reached.failure = failure_of_system_error(last_error);
+    return reached;
   }
   const HANDLE link = open_as_itself(full, FILE_WRITE_ATTRIBUTES, last_error);
   if (link != INVALID_HANDLE_VALUE) {
