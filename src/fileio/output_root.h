@@ -98,6 +98,25 @@ enum class Standing { nothing, file, link, directory, other };
 // `other` when it cannot be reached.
 Standing what_stands(OutputRoot& root, const Text& path);
 
+// Why a hard link cannot be made to what stands at its target: only a
+// regular file is linked to, never a link, whose own target the new name
+// would not share. `none` for a file.
+inline Failure link_target_refusal(Standing target) {
+  switch (target) {
+    case Standing::file:
+      return Failure::none;
+    case Standing::nothing:
+      return Failure::vanished;
+    case Standing::link:
+      return Failure::link_there;
+    case Standing::directory:
+      return Failure::directory_there;
+    case Standing::other:
+      break;
+  }
+  return Failure::not_a_file;
+}
+
 // Opens the regular file `path` below the output directory (never through a
 // link) for reading, as the source of a copy.
 Reached open_extracted_file(OutputRoot& root, const Text& path, FileRecord& file);

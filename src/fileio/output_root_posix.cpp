@@ -539,20 +539,8 @@ Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
     return reached;
   }
   HeldLevels& state = *root.held;
-  // Only a regular file is linked to: never a link, whose target the new
-  // name would not share.
-  switch (standing_at(state.deepest_fd(), target_leaf.c_str())) {
-    case Standing::file:
-      break;
-    case Standing::nothing:
-      return Reached{false, Failure::vanished, false};
-    case Standing::link:
-      return Reached{false, Failure::link_there, false};
-    case Standing::directory:
-      return Reached{false, Failure::directory_there, false};
-    case Standing::other:
-      return Reached{false, Failure::not_a_file, false};
-  }
+  const Failure refused = link_target_refusal(standing_at(state.deepest_fd(), target_leaf.c_str()));
+  if (refused != Failure::none) return Reached{false, refused, false};
   const int from = ::fcntl(state.deepest_fd(), F_DUPFD_CLOEXEC, 0);
   if (from < 0) return Reached{false, errno_failure(), false};
   Text leaf;

@@ -225,6 +225,17 @@ HANDLE open_as_itself(const std::wstring& path, DWORD access, DWORD& last_error)
       last_error);
 }
 
+// Opens `path` as itself to look at its attributes, in the way of no one.
+HANDLE look_at(const std::wstring& path, DWORD& last_error) {
+  return guarded_call(
+      [&] {
+        return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      },
+      last_error);
+}
+
 // What stands at `path`, not following a reparse point.
 Standing standing_at(const std::wstring& path) {
   DWORD last_error = 0;
@@ -262,13 +273,7 @@ Failure not_replaceable(const OutputRoot& root, const std::wstring& path) {
       break;
   }
   DWORD last_error = 0;
-  const HANDLE handle = guarded_call(
-      [&] {
-        return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      },
-      last_error);
+  const HANDLE handle = look_at(path, last_error);
   if (handle == INVALID_HANDLE_VALUE) return Failure::not_a_file;
   BY_HANDLE_FILE_INFORMATION information{};
   Failure failure = Failure::none;
@@ -305,13 +310,7 @@ std::wstring last_component(const std::wstring& path) {
 // Wine gives its last write, which the member's time has set back).
 std::wstring made_in_other_case(const std::wstring& path) {
   DWORD last_error = 0;
-  const HANDLE handle = guarded_call(
-      [&] {
-        return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      },
-      last_error);
+  const HANDLE handle = look_at(path, last_error);
   if (handle == INVALID_HANDLE_VALUE) return L"";
   std::wstring stored;
   FILE_BASIC_INFO basic{};
@@ -628,18 +627,8 @@ Reached make_hard_link(OutputRoot& root, const Text& path, const Text& target) {
   std::wstring target_full;
   Reached reached = locate(root, target, target_full, false);
   if (reached.failure != Failure::none) return Reached{false, reached.failure, false};
-  switch (standing_at(target_full)) {
-    case Standing::file:
-      break;
-    case Standing::nothing:
-      return Reached{false, Failure::vanished, false};
-    case Standing::link:
-      return Reached{false, Failure::link_there, false};
-    case Standing::directory:
-      return Reached{false, Failure::directory_there, false};
-    case Standing::other:
-      return Reached{false, Failure::not_a_file, false};
-  }
+  const Failure refused = link_target_refusal(standing_at(target_full));
+  if (refused != Failure::none) return Reached{false, refused, false};
   // Held without delete sharing, the target cannot be replaced while it
   // gets its new name.
   DWORD last_error = 0;
