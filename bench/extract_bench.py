@@ -33,8 +33,8 @@ Workloads:
       in 1,609 directories, the shape of
       Debian's libjs-mathjax
 
-Each workload but W5 and W6 (whose symbolic links would each wait for a key
-at a terminal) and S1, X1 and D1 is timed again with a terminal present: the tools started
+Each workload but W5 and W6 (the largest, timed redirected only) and S1, X1
+and D1 is timed again with a terminal present: the tools started
 under a pseudo-terminal (`script`), their output still redirected to a file.
 Peak memory is each tool's maximum resident set (from wait4). With --against
 BIN, another Holvex build is timed as one more peer of every workload. System calls
