@@ -55,10 +55,23 @@ def program(name):
     raise FileNotFoundError(exe)
 
 
+def _wine_argv():
+    # Wine without its preloader (Debian's) now and then fails to start a
+    # program when its randomized heap holds the address of Windows' shared
+    # page; without address randomization it never does.
+    try:
+        fixed = subprocess.run(["setarch", "-R", "true"], capture_output=True).returncode == 0
+    except OSError:
+        fixed = False
+    return ["setarch", "-R", "wine"] if fixed else ["wine"]
+
+
+WINE = _wine_argv() if WINDOWS else []
+
+
 def command(name, *args):
     """The argv that runs a built program with these arguments."""
-    argv = [program(name), *args]
-    return ["wine", *argv] if WINDOWS else argv
+    return [*WINE, program(name), *args]
 
 
 def host_path(path):
@@ -229,7 +242,7 @@ def run_command_line(name, tail, stdin=b"", timeout=120):
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(("@" + host_path(program(name)) + " " + tail + "\r\n").encode())
-        return subprocess.run(["wine", "cmd", "/c", host_path(batch)], input=stdin,
+        return subprocess.run([*WINE, "cmd", "/c", host_path(batch)], input=stdin,
                               capture_output=True, timeout=timeout, env=ENV,
                               start_new_session=True)
     finally:
