@@ -325,6 +325,14 @@ class TmuxTerminal:
         """Types the characters of a text."""
         self._tmux("send-keys", "-t", "probe", "-l", text)
 
+    def type_bytes(self, data):
+        """Types these bytes as they are, in one burst."""
+        self._tmux("send-keys", "-t", "probe", "-H", *("%02x" % b for b in data))
+
+    def history(self):
+        """Everything the pane has shown, its wrapped rows joined (bytes)."""
+        return self._tmux("capture-pane", "-p", "-J", "-S", "-", "-t", "probe")
+
     def screen(self):
         """The pane's rows, trailing blanks removed."""
         text = self._tmux("capture-pane", "-p", "-t", "probe").decode("utf-8", "replace")
@@ -368,6 +376,15 @@ class TmuxTerminal:
                        env=self.env, timeout=HANG_GUARD)
         os.unlink(self._config)
         self._config = None
+
+
+def wine_key_bytes(keys):
+    """The bytes that type these key presses (each the bytes a terminal
+    sends) into Wine's console at a terminal. It reports an Esc that arrives
+    on its own without its character (not the Esc key by the key rules), and
+    Esc followed by Esc as one Esc with its character 27 (as Alt+Esc): there
+    an Esc press is typed as two Esc bytes."""
+    return b"".join(b"\x1b\x1b" if key == b"\x1b" else key for key in keys)
 
 
 def shell_line(argv):

@@ -14,13 +14,12 @@ must come between two Esc presses is typed at a later gate."""
 import os
 import re
 import shlex
-import subprocess
 import tarfile
 import time
-import uuid
 
+from console_harness import TmuxTerminal, wine_key_bytes
 from extraction_harness import member_data, out_path, tree
-from harness import CRLF, ENV, WINDOWS, TempDirTest, command, host_path, main, python_tar
+from harness import CRLF, WINDOWS, TempDirTest, command, host_path, main, python_tar
 
 ESC = b"\x1b"
 CTRL_C = b"\x03"
@@ -124,23 +123,12 @@ class EscAbort(TempDirTest):
 
     # --- Windows: Wine's console inside tmux -------------------------------
 
-    # Wine's console at a terminal reports an Esc that arrives on its own
-    # without its character (not the Esc key by the key rules), and Esc
-    # followed by Esc as one Esc with its character 27 (as Alt+Esc). There an
-    # Esc press is therefore typed as two Esc bytes.
-
     def run_wine(self, out, bursts):
-        socket = "holvex-keys-" + uuid.uuid4().hex[:12]
-        tmux = ["tmux", "-f", "/dev/null", "-L", socket]
         argv = command("holvex", host_path(self.archive), host_path(out))
-        script = shlex.join(argv) + "; code=$?; echo; echo HOLVEX-EXIT=$code; exec sleep 600"
-        subprocess.run(tmux + ["new-session", "-d", "-x", "200", "-y", "60", "sh", "-c", script],
-                       env=ENV, check=True)
-        self.addCleanup(subprocess.run, tmux + ["kill-server"], capture_output=True)
-
-        def screen():
-            return subprocess.run(tmux + ["capture-pane", "-p", "-J", "-S", "-"],
-                                  capture_output=True, check=True).stdout
+        terminal = TmuxTerminal(shlex.join(argv) + "; code=$?; echo; echo HOLVEX-EXIT=$code",
+                                width=200, height=60)
+        self.addCleanup(terminal.close)
+        screen = terminal.history
 
         def wait_for(found, what):
             deadline = time.monotonic() + 120  # a hang guard only
@@ -152,8 +140,7 @@ class EscAbort(TempDirTest):
             self.fail("no %s on the screen:\n%s" % (what, screen().decode(errors="replace")))
 
         def type_keys(keys):
-            burst = b"".join(ESC * 2 if key == ESC else key for key in keys)
-            subprocess.run(tmux + ["send-keys", "-H", *("%02x" % b for b in burst)], check=True)
+            terminal.type_bytes(wine_key_bytes(keys))
 
         for gate, keys in zip(("gate0", "gate4"), bursts):
             if keys is None:

@@ -22,7 +22,7 @@ import time
 import uuid
 import zlib
 
-from console_harness import PtySession, wait_until
+from console_harness import PtySession, TmuxTerminal, wait_until, wine_key_bytes
 from extraction_harness import file_line, member_data, out_path, tree, walk_lines
 from harness import ENV, WINDOWS, TempDirTest, command, host_path, lines, main, raw_header
 
@@ -333,30 +333,19 @@ class FifoKeys(TempDirTest):
         took = time.monotonic() - sent
         return session.final_output(), session.process.returncode, took
 
-    # Wine's console at a terminal reports an Esc that arrives on its own
-    # without its character, and Esc followed by Esc as one Esc with its
-    # character 27: there an Esc press is typed as two Esc bytes.
     def run_wine(self, fifo, out, waited, keys):
-        socket = "holvex-streams-" + uuid.uuid4().hex[:12]
-        tmux = ["tmux", "-f", "/dev/null", "-L", socket]
         argv = command("holvex", host_path(fifo), host_path(out))
-        ended = self.path("ended-" + socket)
+        ended = self.path("ended-" + uuid.uuid4().hex[:8])  # one for each run
         script = (" ".join("'%s'" % part for part in argv) + "; code=$?; date +%s.%N > " + ended +
-                  "; echo; echo HOLVEX-EXIT=$code; exec sleep 600")
-        subprocess.run(tmux + ["new-session", "-d", "-x", "200", "-y", "60", "sh", "-c", script],
-                       env=ENV, check=True)
-        self.addCleanup(subprocess.run, tmux + ["kill-server"], capture_output=True)
-
-        def screen():
-            return subprocess.run(tmux + ["capture-pane", "-p", "-J", "-S", "-"],
-                                  capture_output=True, check=True).stdout
-
+                  "; echo; echo HOLVEX-EXIT=$code")
+        terminal = TmuxTerminal(script, width=200, height=60)
+        self.addCleanup(terminal.close)
+        screen = terminal.history
         wait_until(lambda: b"holvex.example/)" in screen() and
                    all(name in screen() for name in waited), "the walk's wait")
         time.sleep(0.5)
         sent = time.time()
-        burst = b"".join(ESC * 2 if key == ESC else key for key in keys)
-        subprocess.run(tmux + ["send-keys", "-H", *("%02x" % b for b in burst)], check=True)
+        terminal.type_bytes(wine_key_bytes(keys))
         wait_until(lambda: os.path.exists(ended) and os.path.getsize(ended) > 0, "the run's end")
         with open(ended) as f:
             took = float(f.read()) - sent
